@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds everything and runs every test. Exit status is the tests'.
+#   scripts/test.sh              release build (with debug info) in build/, all tests
+#   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in
+#                                build-asan/, the unit and component tests
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+sanitize=0
+[ "${1:-}" = "--sanitize" ] && sanitize=1
+
+bash scripts/bootstrap.sh
+
+if [ "$sanitize" -eq 1 ]; then
+    build=build-asan
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAMRO_SANITIZE=ON \
+        -DTAMRO_BUILD_BENCH=OFF >/dev/null
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+else
+    build=build
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+
+ninja -C "$build"
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)"

@@ -1,0 +1,262 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "session/ComponentFactory.h"
+
+namespace tamro::test {
+
+// A gate that holds callers until opened; lets a test make a component call hang on purpose.
+class Gate {
+  public:
+    void Open() {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_changed.notify_all();
+    }
+    void Pass() {
+        std::unique_lock lock(m_mutex);
+        m_waiting++;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return m_open; });
+    }
+    // Waits until someone is held at the gate.
+    bool WaitForWaiter(std::chrono::milliseconds limit) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, limit, [this] { return m_waiting > 0; });
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_open = false;
+    int m_waiting = 0;
+};
+
+// What the fakes were told, and how they behave. Shared with the test so it outlives the
+// components the recorder destroys.
+struct FakeWorld {
+    // Screen capture.
+    bool screenHasDevice = true;
+    bool screenInitResult = true;
+    bool screenStartResult = true;
+    uint32_t screenWidth = 1280;
+    uint32_t screenHeight = 720;
+    std::atomic<bool> screenPaused{false};
+    std::atomic<bool> screenStopped{false};
+    std::atomic<int> screenDestroyed{0};
+    std::optional<uint64_t> monitorInitialized;
+    std::optional<uint64_t> windowInitialized;
+    std::vector<std::vector<int32_t>> cropRegions;
+    int64_t screenOriginNs = 0;
+    FrameCallback frameCallback;
+
+    // Encoder.
+    bool encoderInitResult = true;
+    enum class Throw { kNothing, kStandard, kOther } encoderInitThrows = Throw::kNothing;
+    std::atomic<bool> encoderWriteResult{true};
+    Gate* encoderWriteGate = nullptr;
+    std::chrono::milliseconds finalizeDuration{0};
+    std::optional<EncoderSettings> encoderSettings;
+    std::mutex writtenMutex;
+    std::vector<int64_t> writtenVideoPts;
+    std::vector<int64_t> writtenAudioPts;
+    std::atomic<bool> finalized{false};
+    std::atomic<int> encoderDestroyed{0};
+
+    // Audio.
+    std::vector<bool> audioInitResults;  // one per Initialize call, then true
+    bool loopbackResult = true;
+    uint32_t windowPid = 4242;
+    struct AudioInit {
+        bool captureSystem;
+        bool captureMic;
+    };
+    std::vector<AudioInit> audioInits;
+    std::vector<uint32_t> loopbackPids;
+    int audioCreated = 0;
+    std::atomic<double> micVolume{-1};
+    std::atomic<double> systemVolume{-1};
+    std::atomic<bool> audioPaused{false};
+    AudioCallback audioCallback;
+
+    // Focus zoom.
+    bool createFocusZoom = true;
+    std::atomic<bool> focusBusyForever{false};
+    std::atomic<bool> focusStopped{false};
+    std::optional<FocusZoomSettings> focusSettings;
+};
+
+class FakeScreenCapture final : public IScreenCapture {
+  public:
+    explicit FakeScreenCapture(std::shared_ptr<FakeWorld> world) : m_world(std::move(world)) {}
+    ~FakeScreenCapture() override { m_world->screenDestroyed++; }
+
+    bool HasDevice() const override { return m_world->screenHasDevice; }
+    gfx::Device* GetDevice() const override { return nullptr; }
+    void SetCaptureCursor(bool) override {}
+    bool InitializeForMonitor(uint64_t monitor) override {
+        m_world->monitorInitialized = monitor;
+        return m_world->screenInitResult;
+    }
+    bool InitializeForWindow(uint64_t window) override {
+        m_world->windowInitialized = window;
+        return m_world->screenInitResult;
+    }
+    uint32_t Width() const override { return m_world->screenWidth; }
+    uint32_t Height() const override { return m_world->screenHeight; }
+    void SetCropRegion(int32_t x, int32_t y, int32_t w, int32_t h) override {
+        m_world->cropRegions.push_back({x, y, w, h});
+    }
+    void ReleaseCrop() override {}
+    void SetSessionStartTime(int64_t originNs) override { m_world->screenOriginNs = originNs; }
+    bool Start(FrameCallback callback) override {
+        m_world->frameCallback = std::move(callback);
+        return m_world->screenStartResult;
+    }
+    std::string LastError() const override { return {}; }
+    void SetPaused(bool paused) override { m_world->screenPaused = paused; }
+    void Stop() override { m_world->screenStopped = true; }
+
+  private:
+    std::shared_ptr<FakeWorld> m_world;
+};
+
+class FakeEncoder final : public IEncoder {
+  public:
+    explicit FakeEncoder(std::shared_ptr<FakeWorld> world) : m_world(std::move(world)) {}
+    ~FakeEncoder() override { m_world->encoderDestroyed++; }
+
+    void SetD3DDevice(gfx::Device*) override {}
+    bool Initialize(const EncoderSettings& settings) override {
+        m_world->encoderSettings = settings;
+        if (m_world->encoderInitThrows == FakeWorld::Throw::kStandard) {
+            throw std::runtime_error("device lost");
+        }
+        if (m_world->encoderInitThrows == FakeWorld::Throw::kOther) {
+            throw 42;
+        }
+        return m_world->encoderInitResult;
+    }
+    bool WriteVideoFrame(gfx::Texture*, int64_t timestamp) override {
+        if (m_world->encoderWriteGate != nullptr) {
+            m_world->encoderWriteGate->Pass();
+        }
+        std::lock_guard lock(m_world->writtenMutex);
+        if (!m_world->encoderWriteResult) {
+            return false;
+        }
+        m_world->writtenVideoPts.push_back(timestamp);
+        return true;
+    }
+    void WriteAudioSample(const uint8_t*, uint32_t, int64_t timestamp, int64_t) override {
+        std::lock_guard lock(m_world->writtenMutex);
+        m_world->writtenAudioPts.push_back(timestamp);
+    }
+    void Finalize() override {
+        std::this_thread::sleep_for(m_world->finalizeDuration);
+        m_world->finalized = true;
+    }
+
+  private:
+    std::shared_ptr<FakeWorld> m_world;
+};
+
+class FakeAudioCapture final : public IAudioCapture {
+  public:
+    explicit FakeAudioCapture(std::shared_ptr<FakeWorld> world) : m_world(std::move(world)) {}
+
+    bool Initialize(bool captureSystem, bool captureMic, const std::string&, uint32_t, uint32_t,
+                    bool, int32_t, int32_t) override {
+        const size_t index = m_world->audioInits.size();
+        m_world->audioInits.push_back({captureSystem, captureMic});
+        return index < m_world->audioInitResults.size() ? m_world->audioInitResults[index] : true;
+    }
+    bool InitializeProcessLoopback(uint32_t pid) override {
+        m_world->loopbackPids.push_back(pid);
+        return m_world->loopbackResult;
+    }
+    void SetMicrophoneVolume(double volume) override { m_world->micVolume = volume; }
+    void SetSystemVolume(double volume) override { m_world->systemVolume = volume; }
+    void SetDuckingEnabled(bool) override {}
+    void SetDuckingGain(double) override {}
+    void SetDuckLevelDb(double) override {}
+    void ConfigureLevels(const AudioLevels&) override {}
+    void SetSessionStartTime(int64_t) override {}
+    void SetPaused(bool paused) override { m_world->audioPaused = paused; }
+    bool Start(AudioCallback callback) override {
+        m_world->audioCallback = std::move(callback);
+        return true;
+    }
+    void Stop() override {}
+    bool IsMicrophoneSilent() const override { return false; }
+    int64_t RingPrefill() const override { return 0; }
+
+  private:
+    std::shared_ptr<FakeWorld> m_world;
+};
+
+class FakeFocusZoomManager final : public IFocusZoomManager {
+  public:
+    explicit FakeFocusZoomManager(std::shared_ptr<FakeWorld> world) : m_world(std::move(world)) {}
+
+    void Initialize(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
+                    const FocusZoomSettings& settings) override {
+        m_world->focusSettings = settings;
+    }
+    void SetMagnifier(IMagnifierManager*) override {}
+    void SetCropCallback(CropCallback) override {}
+    void Start() override {}
+    void Stop() override { m_world->focusStopped = true; }
+    bool IsTransitionRunning() const override { return m_world->focusBusyForever; }
+    bool IsTogglePending() const override { return false; }
+    bool IsPulseRunning() const override { return false; }
+
+  private:
+    std::shared_ptr<FakeWorld> m_world;
+};
+
+class FakeMagnifierManager final : public IMagnifierManager {
+  public:
+    void Stop() override {}
+};
+
+class FakeComponentFactory final : public ComponentFactory {
+  public:
+    explicit FakeComponentFactory(std::shared_ptr<FakeWorld> world) : m_world(std::move(world)) {}
+
+    std::unique_ptr<IScreenCapture> CreateScreenCapture() override {
+        return std::make_unique<FakeScreenCapture>(m_world);
+    }
+    std::unique_ptr<IFocusZoomManager> CreateFocusZoomManager() override {
+        return m_world->createFocusZoom ? std::make_unique<FakeFocusZoomManager>(m_world) : nullptr;
+    }
+    std::unique_ptr<IMagnifierManager> CreateMagnifierManager() override {
+        return std::make_unique<FakeMagnifierManager>();
+    }
+    std::unique_ptr<IEncoder> CreateEncoder() override {
+        return std::make_unique<FakeEncoder>(m_world);
+    }
+    std::unique_ptr<IAudioCapture> CreateAudioCapture() override {
+        m_world->audioCreated++;
+        return std::make_unique<FakeAudioCapture>(m_world);
+    }
+    std::optional<MonitorOrigin> FindMonitorOrigin(uint64_t) override {
+        return MonitorOrigin{1920, 0};
+    }
+    uint32_t WindowProcessId(uint64_t) override { return m_world->windowPid; }
+
+  private:
+    std::shared_ptr<FakeWorld> m_world;
+};
+
+}  // namespace tamro::test

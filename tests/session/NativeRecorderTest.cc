@@ -1,0 +1,437 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "session/FakeComponents.h"
+#include "support/LogCapture.h"
+#include "tamro/NativeRecorder.h"
+
+namespace tamro::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Time bounds carry generous slack: the behaviour, not the speed, is under test.
+constexpr auto kSlack = 400ms;
+
+class NativeRecorderTest : public ::testing::Test {
+  protected:
+    NativeRecorderTest()
+        : m_world(std::make_shared<FakeWorld>()),
+          m_recorder(NativeRecorder::Create(std::make_unique<FakeComponentFactory>(m_world))) {
+        m_config.OutputPath("/tmp/out.mp4");
+    }
+
+    bool Start() { return m_recorder->StartAsync(m_config)->Get(); }
+
+    // Runs Stop and returns how long it took.
+    Clock::duration TimedStop() {
+        const auto begin = Clock::now();
+        m_recorder->Stop();
+        return Clock::now() - begin;
+    }
+
+    void DeliverFrame(int64_t timestamp) { m_world->frameCallback(nullptr, timestamp); }
+
+    std::vector<int64_t> WrittenVideo() {
+        std::lock_guard lock(m_world->writtenMutex);
+        return m_world->writtenVideoPts;
+    }
+
+    LogCapture m_log;
+    std::shared_ptr<FakeWorld> m_world;
+    std::shared_ptr<NativeRecorder> m_recorder;
+    RecordingConfig m_config;
+};
+
+TEST_F(NativeRecorderTest, StopWhenIdleReturnsAtOnceWithoutEvent) {
+    int stopped = 0;
+    m_recorder->RecordingStopped([&](NativeRecorder&, const std::string&) { stopped++; });
+    EXPECT_LT(TimedStop(), 20ms);
+    EXPECT_EQ(stopped, 0);
+    EXPECT_EQ(m_recorder->ElapsedSeconds(), 0.0);
+    EXPECT_EQ(m_recorder->SessionStartTime(), 0);
+}
+
+TEST_F(NativeRecorderTest, FullSessionRaisesEventsAndTearsDownInOrder) {
+    int started = 0;
+    std::string stoppedPath;
+    m_recorder->RecordingStarted([&](NativeRecorder&, std::nullptr_t) { started++; });
+    m_recorder->RecordingStopped([&](NativeRecorder&, const std::string& p) { stoppedPath = p; });
+
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(started, 1);
+    EXPECT_TRUE(m_recorder->IsRecording());
+    EXPECT_GT(m_recorder->SessionStartTime(), 0);
+    EXPECT_EQ(m_world->screenOriginNs / 100, m_recorder->SessionStartTime());
+    EXPECT_FALSE(m_recorder->StartAsync(m_config)->Get()) << "a second start while recording";
+
+    m_recorder->Stop();
+    EXPECT_FALSE(m_recorder->IsRecording());
+    EXPECT_EQ(stoppedPath, "/tmp/out.mp4");
+    EXPECT_EQ(m_recorder->OutputPath(), "/tmp/out.mp4");
+    EXPECT_TRUE(m_world->screenStopped);
+    EXPECT_TRUE(m_world->finalized);
+    EXPECT_TRUE(m_world->focusStopped);
+    EXPECT_EQ(m_world->screenDestroyed, 1);
+    EXPECT_EQ(m_world->encoderDestroyed, 1);
+}
+
+TEST_F(NativeRecorderTest, StartFailuresReportTheirErrorAndComplete) {
+    struct Case {
+        const char* text;
+        void (*breakIt)(FakeWorld&);
+    };
+    const Case cases[] = {
+        {"Failed to initialize screen capture", [](FakeWorld& w) { w.screenHasDevice = false; }},
+        {"Failed to initialize screen capture", [](FakeWorld& w) { w.screenInitResult = false; }},
+        {"Failed to initialize encoder", [](FakeWorld& w) { w.encoderInitResult = false; }},
+        {"Failed to start screen capture", [](FakeWorld& w) { w.screenStartResult = false; }},
+    };
+    for (const Case& c : cases) {
+        auto world = std::make_shared<FakeWorld>();
+        c.breakIt(*world);
+        auto recorder = NativeRecorder::Create(std::make_unique<FakeComponentFactory>(world));
+        std::vector<std::string> errors;
+        recorder->ErrorOccurred(
+            [&](NativeRecorder&, const std::string& e) { errors.push_back(e); });
+        LogCapture log;
+        EXPECT_FALSE(recorder->StartAsync(m_config)->Get()) << c.text;
+        EXPECT_EQ(errors, std::vector<std::string>{c.text});
+        EXPECT_TRUE(log.Contains(std::string("[NativeRecorder] ") + c.text));
+        EXPECT_FALSE(recorder->IsRecording());
+    }
+}
+
+TEST_F(NativeRecorderTest, PlatformWithoutComponentsRefusesToStart) {
+    auto recorder = NativeRecorder::Create();
+    std::string error;
+    recorder->ErrorOccurred([&](NativeRecorder&, const std::string& e) { error = e; });
+    EXPECT_FALSE(recorder->StartAsync(m_config)->Get());
+    EXPECT_EQ(error, "Failed to initialize screen capture");
+}
+
+TEST_F(NativeRecorderTest, ExceptionsInStartAreContained) {
+    struct Case {
+        FakeWorld::Throw what;
+        const char* error;
+        const char* logLine;
+    };
+    const Case cases[] = {
+        {FakeWorld::Throw::kStandard, "device lost", "[NativeRecorder] Exception: device lost"},
+        {FakeWorld::Throw::kOther, "Unknown error occurred", "[NativeRecorder] Unknown exception"},
+    };
+    for (const Case& c : cases) {
+        auto world = std::make_shared<FakeWorld>();
+        world->encoderInitThrows = c.what;
+        auto recorder = NativeRecorder::Create(std::make_unique<FakeComponentFactory>(world));
+        std::string error;
+        recorder->ErrorOccurred([&](NativeRecorder&, const std::string& e) { error = e; });
+        LogCapture log;
+        EXPECT_FALSE(recorder->StartAsync(m_config)->Get());
+        EXPECT_EQ(error, c.error);
+        EXPECT_TRUE(log.Contains(c.logLine));
+    }
+    // A throwing handler of the started event does not undo a running session.
+    m_recorder->RecordingStarted(
+        [](NativeRecorder&, std::nullptr_t) { throw std::runtime_error("handler broke"); });
+    EXPECT_TRUE(Start());
+    EXPECT_TRUE(m_recorder->IsRecording());
+    m_recorder->Stop();
+}
+
+TEST_F(NativeRecorderTest, RegionCropsCaptureAndSetsOutputSize) {
+    m_config.CaptureMode(2);
+    m_config.Width(0);
+    m_config.Height(-1);
+    m_config.CaptureRegion({.X = 100, .Y = 50, .Width = 640, .Height = 360});
+    m_config.FocusZoom({.cropFraction = 0, .smoothing = -1, .deadZone = 7, .pulseFactor = 0});
+    ASSERT_TRUE(Start());
+    ASSERT_EQ(m_world->cropRegions.size(), 1u);
+    EXPECT_EQ(m_world->cropRegions[0], (std::vector<int32_t>{100, 50, 640, 360}));
+    EXPECT_EQ(m_world->encoderSettings->width, 640u);
+    EXPECT_EQ(m_world->encoderSettings->height, 360u);
+    EXPECT_EQ(m_world->focusSettings->cropFraction, 0.55);
+    EXPECT_EQ(m_world->focusSettings->smoothing, 0.4);
+    EXPECT_EQ(m_world->focusSettings->deadZone, 7.0);
+    EXPECT_EQ(m_world->focusSettings->pulseFactor, 2.0);
+    m_recorder->Stop();
+}
+
+TEST_F(NativeRecorderTest, EncoderProfileOutsideRangeIsMain) {
+    m_config.VideoProfile(7);
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(m_world->encoderSettings->profile, 1u);
+    m_recorder->Stop();
+}
+
+TEST_F(NativeRecorderTest, NoAudioFlagsCreateNoAudioCapture) {
+    m_config.CaptureMicrophone(false);
+    m_config.CaptureSystemAudio(false);
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(m_world->audioCreated, 0);
+    EXPECT_FALSE(m_world->encoderSettings->hasAudio);
+    m_recorder->Stop();
+}
+
+TEST_F(NativeRecorderTest, WindowAudioFallsBackToSystemAudio) {
+    struct Case {
+        const char* name;
+        uint32_t pid;
+        std::vector<bool> initResults;
+        bool loopbackResult;
+        const char* logLine;  // null: no fallback line
+        std::vector<bool> expectedSystemFlags;
+        std::vector<uint32_t> expectedLoopbacks;
+    };
+    const Case cases[] = {
+        {"process audio works", 77, {}, true, nullptr, {false}, {77}},
+        {"no pid",
+         0,
+         {},
+         true,
+         "Could not get process ID, falling back to system audio",
+         {true},
+         {}},
+        {"loopback fails",
+         77,
+         {},
+         false,
+         "Process loopback failed, falling back to system audio",
+         {false, true},
+         {77}},
+        {"first init fails", 77, {false}, true, nullptr, {false, true}, {}},
+        {"everything fails",
+         77,
+         {false, false},
+         true,
+         "WARNING: Audio capture initialization failed!",
+         {false, true},
+         {}},
+    };
+    for (const Case& c : cases) {
+        auto world = std::make_shared<FakeWorld>();
+        world->windowPid = c.pid;
+        world->audioInitResults = c.initResults;
+        world->loopbackResult = c.loopbackResult;
+        auto recorder = NativeRecorder::Create(std::make_unique<FakeComponentFactory>(world));
+        RecordingConfig config;
+        config.CaptureMode(1);
+        config.WindowHandle(0x1234);
+        config.CaptureWindowAudioOnly(true);
+        LogCapture log;
+        ASSERT_TRUE(recorder->StartAsync(config)->Get()) << c.name;
+        std::vector<bool> systemFlags;
+        for (const auto& init : world->audioInits) {
+            systemFlags.push_back(init.captureSystem);
+        }
+        EXPECT_EQ(systemFlags, c.expectedSystemFlags) << c.name;
+        EXPECT_EQ(world->loopbackPids, c.expectedLoopbacks) << c.name;
+        EXPECT_EQ(world->windowInitialized, 0x1234u) << c.name;
+        EXPECT_EQ(log.Count("falling back") + log.Count("initialization failed"), c.logLine ? 1 : 0)
+            << c.name;
+        if (c.logLine != nullptr) {
+            EXPECT_TRUE(log.Contains(c.logLine)) << c.name;
+        }
+        // Settings reach the capture that was kept, even after a failed initialisation.
+        EXPECT_EQ(world->systemVolume, 0.5) << c.name;
+        recorder->Stop();
+    }
+}
+
+TEST_F(NativeRecorderTest, VolumesAreClampedAndReachTheCapture) {
+    m_config.MicrophoneVolume(3.0);
+    m_config.SystemVolume(-0.5);
+    m_recorder->SetSystemVolume(1.0);  // no capture yet: ignored
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(m_world->micVolume, 2.0);
+    EXPECT_EQ(m_world->systemVolume, 0.0);
+    m_recorder->SetSystemVolume(5.0);
+    m_recorder->SetMicrophoneVolume(-1.0);
+    EXPECT_EQ(m_world->systemVolume, 2.0);
+    EXPECT_EQ(m_world->micVolume, 0.0);
+    m_recorder->Stop();
+}
+
+TEST_F(NativeRecorderTest, PauseExcludesPausedTimeFromElapsed) {
+    ASSERT_TRUE(Start());
+    const auto startedAt = Clock::now();
+    std::this_thread::sleep_for(300ms);
+    m_recorder->Pause();
+    EXPECT_TRUE(m_recorder->IsPaused());
+    EXPECT_TRUE(m_world->screenPaused);
+    EXPECT_TRUE(m_world->audioPaused);
+    const double frozen = m_recorder->ElapsedSeconds();
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(m_recorder->ElapsedSeconds(), frozen);
+    m_recorder->Resume();
+    EXPECT_FALSE(m_world->screenPaused);
+    std::this_thread::sleep_for(300ms);
+    const double wall = std::chrono::duration<double>(Clock::now() - startedAt).count();
+    EXPECT_NEAR(m_recorder->ElapsedSeconds(), wall - 2.0, 0.15);
+    EXPECT_EQ(m_recorder->EstimatedBytes(),
+              static_cast<int64_t>(m_recorder->ElapsedSeconds() * 1'000'000.0));
+    m_recorder->Stop();
+}
+
+TEST_F(NativeRecorderTest, FocusTransitionThatNeverEndsBoundsStop) {
+    ASSERT_TRUE(Start());
+    m_world->focusBusyForever = true;
+    const auto took = TimedStop();
+    EXPECT_GE(took, 300ms);
+    EXPECT_LT(took, 300ms + 2 * 50ms + kSlack);
+    EXPECT_EQ(m_log.Count("[FocusZoomManager] WaitUntilIdle timed out while transition/pulse still "
+                          "active"),
+              1);
+    EXPECT_TRUE(m_world->finalized);
+}
+
+TEST_F(NativeRecorderTest, ProgressThreadThatNeverJoinsDoesNotBlockStop) {
+    Gate handlerGate;
+    m_recorder->ProgressUpdated(
+        [&](NativeRecorder&, const std::shared_ptr<RecordingProgress>&) { handlerGate.Pass(); });
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(handlerGate.WaitForWaiter(3s));
+    const auto took = TimedStop();
+    EXPECT_LT(took, 50ms + 200ms + kSlack);
+    EXPECT_EQ(m_log.Count("[NativeRecorder] STEP 7: WARNING: Progress thread join timed out after "
+                          "200ms \xC3\xA2\xE2\x82\xAC\xE2\x80\x9D abandoning waiter"),
+              1);
+    EXPECT_TRUE(m_world->finalized);
+    // The abandoned thread wakes after the recorder is gone and must not touch it.
+    m_recorder.reset();
+    handlerGate.Open();
+    std::this_thread::sleep_for(100ms);
+}
+
+TEST_F(NativeRecorderTest, IdleProgressThreadJoinsWithoutWarning) {
+    ASSERT_TRUE(Start());
+    std::this_thread::sleep_for(100ms);
+    m_recorder->Stop();
+    EXPECT_FALSE(m_log.Contains("Progress thread join timed out"));
+}
+
+TEST_F(NativeRecorderTest, FrameCallbackThatNeverReturnsBoundsStop) {
+    Gate writeGate;
+    m_world->encoderWriteGate = &writeGate;
+    ASSERT_TRUE(Start());
+    std::thread frame([this] { DeliverFrame(0); });
+    ASSERT_TRUE(writeGate.WaitForWaiter(2s));
+
+    const auto took = TimedStop();
+    EXPECT_GE(took, 500ms);
+    EXPECT_LT(took, 500ms + 100ms + kSlack);
+    EXPECT_TRUE(m_log.Contains(
+        "[NativeRecorder] WaitForInFlightCallbacksDrain: timed out with 1 still in flight"));
+    // The encoder is still in use by the stuck callback: it outlives Stop until the call returns.
+    EXPECT_EQ(m_world->encoderDestroyed, 0);
+    m_recorder.reset();
+    writeGate.Open();
+    frame.join();
+    for (int i = 0; i < 100 && m_world->encoderDestroyed == 0; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(m_world->encoderDestroyed, 1);
+    EXPECT_EQ(m_world->screenDestroyed, 1);
+}
+
+TEST_F(NativeRecorderTest, SlowFinalizeIsAwaitedAndReported) {
+    m_world->finalizeDuration = 3s;
+    ASSERT_TRUE(Start());
+    const auto took = TimedStop();
+    EXPECT_GE(took, 3s);
+    EXPECT_LT(took, 3s + kSlack);
+    EXPECT_TRUE(m_world->finalized);
+    EXPECT_EQ(m_log.Count("[NativeRecorder] STEP 11: Encoder finalize taking longer than expected"),
+              1);
+}
+
+TEST_F(NativeRecorderTest, DestroyingTheRecorderStopsTheSession) {
+    std::string stoppedPath;
+    m_recorder->RecordingStopped([&](NativeRecorder&, const std::string& p) { stoppedPath = p; });
+    ASSERT_TRUE(Start());
+    m_recorder.reset();
+    EXPECT_TRUE(m_world->finalized);
+    EXPECT_EQ(stoppedPath, "/tmp/out.mp4");
+}
+
+TEST_F(NativeRecorderTest, HandlersMayRestartFromTheStoppedEvent) {
+    std::shared_ptr<AsyncOperation<bool>> restart;
+    m_recorder->RecordingStopped([&](NativeRecorder& recorder, const std::string&) {
+        if (!restart) {
+            restart = recorder.StartAsync(m_config);
+        }
+    });
+    ASSERT_TRUE(Start());
+    m_recorder->Stop();
+    ASSERT_TRUE(restart);
+    EXPECT_TRUE(restart->Get());
+    EXPECT_TRUE(m_recorder->IsRecording());
+    m_recorder->Stop();
+}
+
+// Routing of frames and samples to the encoder.
+
+TEST_F(NativeRecorderTest, VideoTimestampsAreFlooredToStayStrictlyIncreasing) {
+    ASSERT_TRUE(Start());
+    DeliverFrame(0);
+    DeliverFrame(0);
+    DeliverFrame(500'000);
+    DeliverFrame(400'000);
+    EXPECT_EQ(WrittenVideo(), (std::vector<int64_t>{10'000, 20'000, 500'000, 510'000}));
+    m_recorder->Stop();
+}
+
+TEST_F(NativeRecorderTest, PausedTimeIsTakenOutOfVideoTimestamps) {
+    ASSERT_TRUE(Start());
+    m_recorder->Pause();
+    DeliverFrame(10'000'000);  // while paused: ignored
+    m_world->audioCallback(nullptr, 4096, 10'000'000, 213'333);
+    std::this_thread::sleep_for(300ms);
+    m_recorder->Resume();
+    DeliverFrame(50'000'000);  // 5 s after start, after 0.3 s of pause
+    const auto written = WrittenVideo();
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_NEAR(static_cast<double>(written[0]), 47'000'000.0, 300'000.0);
+    std::lock_guard lock(m_world->writtenMutex);
+    EXPECT_TRUE(m_world->writtenAudioPts.empty());
+}
+
+TEST_F(NativeRecorderTest, RefusedFramesAreCountedAndLoggedEveryTenth) {
+    std::vector<int32_t> reportedDrops;
+    std::vector<double> reportedFps;
+    m_recorder->ProgressUpdated(
+        [&](NativeRecorder&, const std::shared_ptr<RecordingProgress>& progress) {
+            reportedDrops.push_back(progress->DroppedFrames());
+            reportedFps.push_back(progress->Fps());
+        });
+    m_world->encoderWriteResult = false;
+    ASSERT_TRUE(Start());
+    for (int i = 0; i < 25; ++i) {
+        DeliverFrame(i * 333'333);
+    }
+    std::this_thread::sleep_for(1200ms);
+    m_recorder->Stop();
+    EXPECT_EQ(m_log.Count("[NativeRecorder] WriteVideoFrame failed, dropped="), 3);
+    EXPECT_TRUE(m_log.Contains("dropped=1"));
+    EXPECT_TRUE(m_log.Contains("dropped=11"));
+    EXPECT_TRUE(m_log.Contains("dropped=21"));
+    ASSERT_EQ(reportedDrops.size(), 1u);
+    EXPECT_EQ(reportedDrops[0], 25);
+    EXPECT_EQ(reportedFps[0], 0.0);
+}
+
+TEST_F(NativeRecorderTest, CallbacksAfterStopAreIgnored) {
+    ASSERT_TRUE(Start());
+    FrameCallback frames = m_world->frameCallback;
+    AudioCallback audio = m_world->audioCallback;
+    m_recorder->Stop();
+    frames(nullptr, 1'000'000);
+    audio(nullptr, 4096, 1'000'000, 213'333);
+    EXPECT_TRUE(WrittenVideo().empty());
+}
+
+}  // namespace
+}  // namespace tamro::test
