@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include "tamro/AsyncOperation.h"
 #include "tamro/Event.h"
@@ -79,19 +80,31 @@ class NativeRecorder final : public Object, public std::enable_shared_from_this<
     void SetSystemVolume(double volume);
 
     // Events: the first overload adds a handler and returns its token, the second removes it.
-    EventToken RecordingStarted(Handler<std::nullptr_t> handler);
-    void RecordingStarted(EventToken token);
-    EventToken RecordingStopped(Handler<std::string> handler);
-    void RecordingStopped(EventToken token);
-    EventToken ErrorOccurred(Handler<std::string> handler);
-    void ErrorOccurred(EventToken token);
-    EventToken ProgressUpdated(Handler<std::shared_ptr<RecordingProgress>> handler);
-    void ProgressUpdated(EventToken token);
-    EventToken CursorFocusChanged(Handler<bool> handler);
-    void CursorFocusChanged(EventToken token);
+    EventToken RecordingStarted(Handler<std::nullptr_t> handler) {
+        return m_recordingStarted.Add(std::move(handler));
+    }
+    void RecordingStarted(EventToken token) { m_recordingStarted.Remove(token); }
+    EventToken RecordingStopped(Handler<std::string> handler) {
+        return m_recordingStopped.Add(std::move(handler));
+    }
+    void RecordingStopped(EventToken token) { m_recordingStopped.Remove(token); }
+    EventToken ErrorOccurred(Handler<std::string> handler) {
+        return m_errorOccurred.Add(std::move(handler));
+    }
+    void ErrorOccurred(EventToken token) { m_errorOccurred.Remove(token); }
+    EventToken ProgressUpdated(Handler<std::shared_ptr<RecordingProgress>> handler) {
+        return m_progressUpdated.Add(std::move(handler));
+    }
+    void ProgressUpdated(EventToken token) { m_progressUpdated.Remove(token); }
+    EventToken CursorFocusChanged(Handler<bool> handler) {
+        return m_cursorFocusChanged.Add(std::move(handler));
+    }
+    void CursorFocusChanged(EventToken token) { m_cursorFocusChanged.Remove(token); }
     // Kept for callers that subscribe to it; never raised.
-    EventToken ReservedNotification(Handler<std::nullptr_t> handler);
-    void ReservedNotification(EventToken token);
+    EventToken ReservedNotification(Handler<std::nullptr_t> handler) {
+        return m_reservedNotification.Add(std::move(handler));
+    }
+    void ReservedNotification(EventToken token) { m_reservedNotification.Remove(token); }
 
   private:
     struct ProgressSignal;

@@ -759,49 +759,4 @@ void NativeRecorder::RaiseError(const std::string& text) {
     m_errorOccurred.Raise(*this, text);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Events
-
-EventToken NativeRecorder::RecordingStarted(Handler<std::nullptr_t> handler) {
-    return m_recordingStarted.Add(std::move(handler));
-}
-void NativeRecorder::RecordingStarted(EventToken token) {
-    m_recordingStarted.Remove(token);
-}
-
-EventToken NativeRecorder::RecordingStopped(Handler<std::string> handler) {
-    return m_recordingStopped.Add(std::move(handler));
-}
-void NativeRecorder::RecordingStopped(EventToken token) {
-    m_recordingStopped.Remove(token);
-}
-
-EventToken NativeRecorder::ErrorOccurred(Handler<std::string> handler) {
-    return m_errorOccurred.Add(std::move(handler));
-}
-void NativeRecorder::ErrorOccurred(EventToken token) {
-    m_errorOccurred.Remove(token);
-}
-
-EventToken NativeRecorder::ProgressUpdated(Handler<std::shared_ptr<RecordingProgress>> handler) {
-    return m_progressUpdated.Add(std::move(handler));
-}
-void NativeRecorder::ProgressUpdated(EventToken token) {
-    m_progressUpdated.Remove(token);
-}
-
-EventToken NativeRecorder::CursorFocusChanged(Handler<bool> handler) {
-    return m_cursorFocusChanged.Add(std::move(handler));
-}
-void NativeRecorder::CursorFocusChanged(EventToken token) {
-    m_cursorFocusChanged.Remove(token);
-}
-
-EventToken NativeRecorder::ReservedNotification(Handler<std::nullptr_t> handler) {
-    return m_reservedNotification.Add(std::move(handler));
-}
-void NativeRecorder::ReservedNotification(EventToken token) {
-    m_reservedNotification.Remove(token);
-}
-
 }  // namespace tamro

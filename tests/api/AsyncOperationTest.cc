@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <future>
+#include <stdexcept>
+#include <thread>
+
+#include "tamro/AsyncOperation.h"
+
+namespace tamro::test {
+namespace {
+
+using namespace std::chrono_literals;
+using BoolOperation = AsyncOperation<bool>;
+
+TEST(AsyncOperationTest, CompletesWithValueOrError) {
+    EXPECT_TRUE(BoolOperation::Run([] { return true; })->Get());
+    auto ready = BoolOperation::FromResult(false);
+    EXPECT_EQ(ready->Status(), AsyncStatus::Completed);
+    EXPECT_FALSE(ready->Get());
+
+    auto failing = BoolOperation::Run([]() -> bool { throw std::invalid_argument("no device"); });
+    EXPECT_TRUE(failing->WaitFor(5s));
+    EXPECT_EQ(failing->Status(), AsyncStatus::Error);
+    EXPECT_THROW(failing->Get(), std::invalid_argument);
+    EXPECT_THROW(failing->Get(), std::invalid_argument) << "every Get rethrows";
+}
+
+// The work waits for the test, so the handler is known to be set while the operation runs and
+// the caller's reference is known to be gone before it completes.
+TEST(AsyncOperationTest, PendingOperationTimesOutThenCompletesOnceOnItsThread) {
+    std::promise<void> open;
+    std::promise<std::thread::id> ranOn;
+    std::weak_ptr<BoolOperation> watch;
+    {
+        auto pending = BoolOperation::Run([opened = open.get_future().share()] {
+            opened.wait();
+            return true;
+        });
+        EXPECT_FALSE(pending->WaitFor(20ms));
+        EXPECT_EQ(pending->Status(), AsyncStatus::Started);
+        pending->Completed([&](BoolOperation& operation, AsyncStatus status) {
+            EXPECT_EQ(status, AsyncStatus::Completed);
+            EXPECT_TRUE(operation.Get()) << "the handler runs outside the operation's lock";
+            ranOn.set_value(std::this_thread::get_id());  // a second call would throw here
+        });
+        EXPECT_THROW(pending->Completed([](BoolOperation&, AsyncStatus) {}), std::logic_error);
+        watch = pending;
+    }
+    EXPECT_FALSE(watch.expired()) << "the work's thread keeps the operation";
+    open.set_value();
+    auto thread = ranOn.get_future();
+    ASSERT_EQ(thread.wait_for(5s), std::future_status::ready);
+    EXPECT_NE(thread.get(), std::this_thread::get_id());
+}
+
+TEST(AsyncOperationTest, HandlerSetAfterCompletionRunsAtOnceOnTheCaller) {
+    for (const bool fails : {false, true}) {
+        auto done = BoolOperation::Run([fails] { return fails ? throw std::exception() : true; });
+        ASSERT_TRUE(done->WaitFor(5s));
+        int calls = 0;
+        AsyncStatus seen = AsyncStatus::Started;
+        done->Completed([&](BoolOperation&, AsyncStatus status) {
+            calls++;
+            seen = status;
+        });
+        EXPECT_EQ(calls, 1);
+        EXPECT_EQ(seen, fails ? AsyncStatus::Error : AsyncStatus::Completed);
+        EXPECT_THROW(done->Completed([&](BoolOperation&, AsyncStatus) { calls++; }),
+                     std::logic_error);
+        EXPECT_EQ(calls, 1);
+    }
+}
+
+}  // namespace
+}  // namespace tamro::test
