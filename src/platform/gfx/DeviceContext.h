@@ -1,0 +1,50 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <stdexcept>
+
+#include "platform/gfx/GfxTypes.h"
+#include "platform/gfx/Kernel.h"
+
+namespace tamro::gfx {
+
+// Raised by an operation that faults inside the device (injected in tests).
+class DeviceFault : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// The device's immediate context. Unlike the platform's, it is safe to use from several threads:
+// every operation runs under one lock, so operations are atomic with respect to each other.
+class DeviceContext {
+  public:
+    // Same size and format, else kInvalidArg and nothing copied.
+    int32_t CopyResource(Texture* destination, Texture* source);
+    // `box` null copies the whole source. A box outside the source or a destination too small is
+    // kInvalidArg and copies nothing (the platform silently drops such a copy).
+    int32_t CopySubresourceRegion(Texture* destination, uint32_t dstX, uint32_t dstY,
+                                  Texture* source, const Box* box);
+    int32_t UpdateSubresource(Texture* destination, const Box* box, const void* data,
+                              uint32_t rowPitch);
+    // Staging textures with matching CPU access only.
+    int32_t Map(Texture* texture, MapType type, MappedSubresource* mapped);
+    void Unmap(Texture* texture);
+    // Render targets only; colour is RGBA in 0..1 written in the texture's own channel order.
+    int32_t ClearRenderTarget(Texture* texture, const float rgba[4]);
+    int32_t Dispatch(const Kernel& kernel, const KernelArgs& args);
+
+    // Set by the owning device.
+    void SetFaults(bool failMap, bool faultCopy);
+    bool MapFails() const { return m_failMap.load(); }
+
+  private:
+    void CheckCopyFault() const;
+
+    std::mutex m_mutex;
+    std::atomic<bool> m_failMap{false};
+    std::atomic<bool> m_faultCopy{false};
+};
+
+}  // namespace tamro::gfx
