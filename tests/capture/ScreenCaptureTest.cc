@@ -1,0 +1,303 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "capture/ScreenCapture.h"
+#include "platform/display/SyntheticDisplay.h"
+#include "platform/display/SyntheticScene.h"
+#include "platform/system/SteadyClock.h"
+#include "support/LogCapture.h"
+#include "tamro/ResultCode.h"
+
+namespace tamro {
+namespace {
+
+using namespace std::chrono_literals;
+using platform::SyntheticDisplay;
+
+struct Delivery {
+    uint32_t width;
+    uint32_t height;
+    int64_t timestamp;
+    int64_t atNs;
+    uint32_t firstPixel;
+};
+
+// Records what the capture delivers.
+class Recorder {
+  public:
+    FrameCallback Callback() {
+        return [this](gfx::Texture* texture, int64_t timestamp) {
+            std::lock_guard lock(m_mutex);
+            m_deliveries.push_back({texture->Width(), texture->Height(), timestamp,
+                                    platform::SteadyClockNs(),
+                                    *reinterpret_cast<uint32_t*>(texture->Row(0))});
+        };
+    }
+    std::vector<Delivery> Deliveries() const {
+        std::lock_guard lock(m_mutex);
+        return m_deliveries;
+    }
+
+  private:
+    mutable std::mutex m_mutex;
+    std::vector<Delivery> m_deliveries;
+};
+
+SyntheticDisplay::Options StillScreen() {
+    SyntheticDisplay::Options options;
+    options.changeRate = 0.0;
+    options.drawCursor = false;
+    options.painter = [](gfx::Texture& texture, platform::FrameSize size, int64_t, uint64_t) {
+        platform::SyntheticScene::FillRect(texture, 0, 0, size.width, size.height, 0xFF102030);
+        platform::SyntheticScene::FillRect(texture, 10, 10, 1, 1, 0xFFABCDEF);
+    };
+    return options;
+}
+
+TEST(ScreenCaptureTest, StartRulesAndIdempotentStop) {
+    test::LogCapture log;
+    ScreenCapture capture(SyntheticDisplay::Create(StillScreen()));
+    ASSERT_TRUE(capture.HasDevice());
+    EXPECT_FALSE(capture.Start([](gfx::Texture*, int64_t) {}));
+    EXPECT_EQ(capture.LastError(), "Capture item is missing");
+    capture.Stop();
+
+    ASSERT_TRUE(capture.InitializeForMonitor(0));
+    EXPECT_EQ(capture.Width(), 1920u);
+    EXPECT_EQ(capture.Height(), 1080u);
+    ASSERT_TRUE(capture.Start([](gfx::Texture*, int64_t) {}));
+    EXPECT_EQ(capture.LastError(), "");
+    EXPECT_FALSE(capture.Start([](gfx::Texture*, int64_t) {}));
+    EXPECT_EQ(capture.LastError(), "Screen capture is already active");
+    capture.Stop();
+    capture.Stop();
+    EXPECT_FALSE(capture.Start([](gfx::Texture*, int64_t) {})) << "Stop releases the item";
+    EXPECT_TRUE(log.Contains("[ScreenCapture] Start: creating frame pool for 1920x1080, cursor=1"));
+    EXPECT_TRUE(log.Contains("[ScreenCapture] Start: capture started"));
+}
+
+TEST(ScreenCaptureTest, UnknownSourcesAndBrokenDevices) {
+    test::LogCapture log;
+    ScreenCapture capture(SyntheticDisplay::Create());
+    EXPECT_FALSE(capture.InitializeForMonitor(777));
+    EXPECT_TRUE(log.Contains("[ScreenCapture] CreateForMonitor failed: 0x80070057"));
+    EXPECT_FALSE(capture.InitializeForWindow(0x123456));
+
+    ScreenCapture noDisplay(nullptr);
+    EXPECT_FALSE(noDisplay.InitializeForMonitor(0));
+
+    std::vector<gfx::DriverType> tried;
+    ScreenCapture warpOnly(SyntheticDisplay::Create(), [&](gfx::DriverType type, int32_t* result) {
+        tried.push_back(type);
+        *result = kFail;
+        return type == gfx::DriverType::kWarp ? gfx::Device::Create(type) : nullptr;
+    });
+    EXPECT_TRUE(warpOnly.HasDevice());
+    EXPECT_EQ(tried, (std::vector{gfx::DriverType::kHardware, gfx::DriverType::kWarp}));
+
+    ScreenCapture none(SyntheticDisplay::Create(), [](gfx::DriverType, int32_t* result) {
+        *result = kFail;
+        return std::shared_ptr<gfx::Device>();
+    });
+    EXPECT_FALSE(none.HasDevice());
+    EXPECT_TRUE(log.Contains("[ScreenCapture] Failed to create D3D11 device"));
+    ASSERT_TRUE(none.InitializeForMonitor(0));
+    EXPECT_FALSE(none.Start([](gfx::Texture*, int64_t) {}));
+    EXPECT_EQ(none.LastError(),
+              "[ScreenCapture] Start failed during creating frame pool: HRESULT=0x80004005, "
+              "message=Unspecified error\n");
+}
+
+TEST(ScreenCaptureTest, FailingStartPhaseBecomesTheLastError) {
+    auto display = SyntheticDisplay::Create(StillScreen());
+    ScreenCapture capture(display);
+    ASSERT_TRUE(capture.InitializeForMonitor(0));
+    display->FailNextSessionStart(static_cast<int32_t>(0x80070005));
+    EXPECT_FALSE(capture.Start([](gfx::Texture*, int64_t) {}));
+    EXPECT_EQ(
+        capture.LastError().rfind(
+            "[ScreenCapture] Start failed during starting capture session: HRESULT=0x80070005", 0),
+        0u);
+    EXPECT_TRUE(capture.Start([](gfx::Texture*, int64_t) {})) << "a failed start can be retried";
+}
+
+TEST(ScreenCaptureTest, IdleScreenIsPacedNearThirtyPerSecondWithRisingTimestamps) {
+    ScreenCapture capture(SyntheticDisplay::Create(StillScreen()));
+    Recorder recorder;
+    ASSERT_TRUE(capture.InitializeForMonitor(0));
+    capture.SetSessionStartTime(platform::SteadyClockNs());
+    ASSERT_TRUE(capture.Start(recorder.Callback()));
+    std::this_thread::sleep_for(1500ms);
+    capture.Stop();
+    const auto deliveries = recorder.Deliveries();
+    EXPECT_GE(deliveries.size(), 38u);
+    EXPECT_LE(deliveries.size(), 47u);
+    for (size_t i = 1; i < deliveries.size(); ++i) {
+        EXPECT_GT(deliveries[i].timestamp, deliveries[i - 1].timestamp);
+        EXPECT_GE(deliveries[i].atNs - deliveries[i - 1].atNs, 30'000'000) << i;
+    }
+    const size_t countAtStop = recorder.Deliveries().size();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(recorder.Deliveries().size(), countAtStop) << "nothing after Stop";
+}
+
+TEST(ScreenCaptureTest, FastChangesAreThinnedToThe31msRule) {
+    auto options = StillScreen();
+    options.changeRate = 100.0;
+    ScreenCapture capture(SyntheticDisplay::Create(options));
+    Recorder recorder;
+    ASSERT_TRUE(capture.InitializeForMonitor(0));
+    ASSERT_TRUE(capture.Start(recorder.Callback()));
+    std::this_thread::sleep_for(1000ms);
+    capture.Stop();
+    const auto deliveries = recorder.Deliveries();
+    EXPECT_GE(deliveries.size(), 25u);
+    EXPECT_LE(deliveries.size(), 33u);
+    for (size_t i = 1; i < deliveries.size(); ++i) {
+        EXPECT_GE(deliveries[i].atNs - deliveries[i - 1].atNs, 30'000'000);
+    }
+}
+
+TEST(ScreenCaptureTest, PausedDeliversNothingAndResumesOnTheSameOrigin) {
+    ScreenCapture capture(SyntheticDisplay::Create(StillScreen()));
+    Recorder recorder;
+    ASSERT_TRUE(capture.InitializeForMonitor(0));
+    ASSERT_TRUE(capture.Start(recorder.Callback()));
+    std::this_thread::sleep_for(200ms);
+    capture.SetPaused(true);
+    std::this_thread::sleep_for(50ms);
+    const size_t beforePause = recorder.Deliveries().size();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(recorder.Deliveries().size(), beforePause);
+    capture.SetPaused(false);
+    std::this_thread::sleep_for(200ms);
+    capture.Stop();
+    const auto deliveries = recorder.Deliveries();
+    ASSERT_GT(deliveries.size(), beforePause);
+    EXPECT_GE(deliveries[beforePause].timestamp, 5'000'000) << "time keeps running from the start";
+}
+
+TEST(ScreenCaptureTest, CropCutsTheRegionAndOutOfBoundsFramesGoOutWhole) {
+    test::LogCapture log;
+    auto display = SyntheticDisplay::Create(StillScreen());
+    ScreenCapture capture(display);
+    Recorder recorder;
+    ASSERT_TRUE(capture.InitializeForMonitor(0));
+    capture.SetCropRegion(10, 10, 201, 120);
+    EXPECT_EQ(capture.CurrentCrop(), (CropBox{10, 10, 200, 120}));
+    ASSERT_TRUE(capture.Start(recorder.Callback()));
+    std::this_thread::sleep_for(150ms);
+    auto deliveries = recorder.Deliveries();
+    ASSERT_FALSE(deliveries.empty());
+    EXPECT_EQ(deliveries.front().width, 200u);
+    EXPECT_EQ(deliveries.front().height, 120u);
+    EXPECT_EQ(deliveries.front().firstPixel, 0xFFABCDEFu) << "(10, 10) of the screen";
+    capture.SetCropRegion(0, 0, 0, 0);
+    EXPECT_EQ(capture.CurrentCrop(), std::nullopt);
+    capture.Stop();
+
+    // A window is smaller than the monitor the crop is clamped to: the box can miss the frame.
+    const uint64_t window = display->AddWindow({.title = "small", .width = 640, .height = 480});
+    ScreenCapture windowCapture(display);
+    Recorder windowRecorder;
+    ASSERT_TRUE(windowCapture.InitializeForWindow(window));
+    windowCapture.SetCropRegion(600, 400, 400, 300);
+    ASSERT_TRUE(windowCapture.Start(windowRecorder.Callback()));
+    std::this_thread::sleep_for(150ms);
+    windowCapture.Stop();
+    ASSERT_FALSE(windowRecorder.Deliveries().empty());
+    EXPECT_EQ(windowRecorder.Deliveries().front().width, 640u);
+    EXPECT_TRUE(log.Contains(
+        "[ScreenCapture] Crop BOUNDS INVALID #1: box=(600,400,1000,700), src=640x480"));
+}
+
+TEST(ScreenCaptureTest, WindowResizeRecreatesThePoolAndMinimisedGivesSourceSizedBlack) {
+    auto options = StillScreen();
+    options.changeRate = 20.0;
+    auto display = SyntheticDisplay::Create(options);
+    const uint64_t window = display->AddWindow({.title = "w", .width = 800, .height = 600});
+    ScreenCapture capture(display);
+    Recorder recorder;
+    ASSERT_TRUE(capture.InitializeForWindow(window));
+    ASSERT_TRUE(capture.Start(recorder.Callback()));
+    std::this_thread::sleep_for(150ms);
+    display->ResizeWindow(window, 1024, 700);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(capture.Width(), 1024u);
+    EXPECT_EQ(capture.Height(), 700u);
+    EXPECT_EQ(recorder.Deliveries().back().width, 1024u);
+
+    display->SetIconic(window, true);
+    std::this_thread::sleep_for(100ms);
+    const size_t before = recorder.Deliveries().size();
+    std::this_thread::sleep_for(500ms);
+    capture.Stop();
+    const auto deliveries = recorder.Deliveries();
+    const size_t black = deliveries.size() - before;
+    EXPECT_GE(black, 12u);
+    EXPECT_LE(black, 17u);
+    EXPECT_EQ(deliveries.back().width, 1920u) << "black frames have the monitor's size";
+    EXPECT_EQ(deliveries.back().firstPixel, 0xFF000000u);
+}
+
+TEST(ScreenCaptureTest, HangingCloseIsAbandonedAfter500ms) {
+    test::LogCapture log;
+    auto display = SyntheticDisplay::Create(StillScreen());
+    display->SetCloseDelay(3000ms);
+    ScreenCapture capture(display);
+    ASSERT_TRUE(capture.InitializeForMonitor(0));
+    ASSERT_TRUE(capture.Start([](gfx::Texture*, int64_t) {}));
+    const auto start = std::chrono::steady_clock::now();
+    capture.Stop();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 450ms);
+    EXPECT_LT(took, 1500ms);
+    EXPECT_TRUE(log.Contains("[ScreenCapture] WARNING: Close timed out after 500ms"));
+}
+
+TEST(ScreenCaptureTest, ThrowingCallbackSkipsFramesAndHungCallbackOutlivesStopSafely) {
+    test::LogCapture log;
+    std::atomic<int> calls{0};
+    {
+        ScreenCapture capture(SyntheticDisplay::Create(StillScreen()));
+        ASSERT_TRUE(capture.InitializeForMonitor(0));
+        ASSERT_TRUE(capture.Start([&](gfx::Texture*, int64_t) {
+            if (++calls == 1)
+                throw std::runtime_error("bad frame");
+        }));
+        std::this_thread::sleep_for(200ms);
+        capture.Stop();
+    }
+    EXPECT_GT(calls.load(), 2) << "capture goes on after a failing callback";
+    EXPECT_TRUE(log.Contains("[ScreenCapture] Frame callback SEH EXCEPTION! Skipping frame."));
+
+    // A callback that blocks: Stop gives up on the pacer after 500 ms, and destruction waits for
+    // it instead of freeing the object under it.
+    std::atomic<bool> release{false};
+    std::atomic<bool> inside{false};
+    auto capture = std::make_unique<ScreenCapture>(SyntheticDisplay::Create(StillScreen()));
+    ASSERT_TRUE(capture->InitializeForMonitor(0));
+    ASSERT_TRUE(capture->Start([&](gfx::Texture*, int64_t) {
+        inside = true;
+        while (!release)
+            std::this_thread::sleep_for(5ms);
+    }));
+    while (!inside)
+        std::this_thread::sleep_for(5ms);
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(1200ms);
+        release = true;
+    });
+    capture->Stop();
+    capture.reset();
+    releaser.join();
+    EXPECT_TRUE(release.load()) << "destroyed only after the callback returned";
+}
+
+}  // namespace
+}  // namespace tamro

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/gfx/Device.h"
+#include "tamro/ResultCode.h"
+
+namespace tamro::gfx {
+namespace {
+
+TextureDesc Desc(uint32_t w, uint32_t h, Format format = Format::kBGRA8,
+                 Usage usage = Usage::kDefault) {
+    TextureDesc desc;
+    desc.width = w;
+    desc.height = h;
+    desc.format = format;
+    desc.usage = usage;
+    if (usage == Usage::kStaging) {
+        desc.cpuAccessFlags = kCpuAccessRead | kCpuAccessWrite;
+    } else {
+        desc.bindFlags = kBindShaderResource | kBindRenderTarget;
+    }
+    return desc;
+}
+
+TEST(GfxDeviceTest, CopiesRegionsAndRefusesBoxesOutsideTheSource) {
+    auto device = Device::Create(DriverType::kHardware);
+    std::shared_ptr<Texture> source, target;
+    ASSERT_EQ(device->CreateTexture(Desc(8, 4), nullptr, 0, &source), kOk);
+    ASSERT_EQ(device->CreateTexture(Desc(4, 2), nullptr, 0, &target), kOk);
+    for (uint32_t y = 0; y < 4; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(source->Row(y));
+        for (uint32_t x = 0; x < 8; ++x)
+            row[x] = y * 100 + x;
+    }
+    DeviceContext& context = device->ImmediateContext();
+    const Box box{3, 1, 0, 7, 3, 1};
+    ASSERT_EQ(context.CopySubresourceRegion(target.get(), 0, 0, source.get(), &box), kOk);
+    EXPECT_EQ(reinterpret_cast<uint32_t*>(target->Row(0))[0], 103u);
+    EXPECT_EQ(reinterpret_cast<uint32_t*>(target->Row(1))[3], 206u);
+
+    const Box outside{5, 0, 0, 9, 2, 1};
+    const Box empty{2, 2, 0, 2, 3, 1};
+    EXPECT_EQ(context.CopySubresourceRegion(target.get(), 0, 0, source.get(), &outside),
+              kInvalidArg);
+    EXPECT_EQ(context.CopySubresourceRegion(target.get(), 0, 0, source.get(), &empty), kInvalidArg);
+    EXPECT_EQ(context.CopySubresourceRegion(target.get(), 1, 0, source.get(), &box), kInvalidArg);
+    EXPECT_EQ(context.CopyResource(target.get(), source.get()), kInvalidArg);
+}
+
+TEST(GfxDeviceTest, OnlyStagingTexturesMapAndThePitchCoversTheRow) {
+    auto device = Device::Create(DriverType::kWarp);
+    std::shared_ptr<Texture> gpu, staging;
+    ASSERT_EQ(device->CreateTexture(Desc(1366, 2, Format::kR8), nullptr, 0, &gpu), kOk);
+    ASSERT_EQ(
+        device->CreateTexture(Desc(1366, 2, Format::kR8, Usage::kStaging), nullptr, 0, &staging),
+        kOk);
+    DeviceContext& context = device->ImmediateContext();
+    MappedSubresource mapped;
+    EXPECT_EQ(context.Map(gpu.get(), MapType::kRead, &mapped), kInvalidArg);
+    ASSERT_EQ(context.Map(staging.get(), MapType::kRead, &mapped), kOk);
+    EXPECT_GE(mapped.rowPitch, 1366u);
+    EXPECT_EQ(mapped.rowPitch % 64, 0u);
+    EXPECT_EQ(context.Map(staging.get(), MapType::kRead, &mapped), kFail) << "mapped twice";
+    context.Unmap(staging.get());
+
+    device->SetFaults({.failMap = true});
+    EXPECT_EQ(context.Map(staging.get(), MapType::kRead, &mapped), kFail);
+    device->SetFaults({.faultCopy = true});
+    EXPECT_THROW(context.CopyResource(staging.get(), staging.get()), DeviceFault);
+    device->SetFaults({.failTextureCreation = true});
+    std::shared_ptr<Texture> none;
+    EXPECT_TRUE(Failed(device->CreateTexture(Desc(4, 4), nullptr, 0, &none)));
+    EXPECT_EQ(none, nullptr);
+}
+
+TEST(GfxDeviceTest, ClearWritesTheChannelOrderOfTheFormat) {
+    auto device = Device::Create(DriverType::kHardware);
+    std::shared_ptr<Texture> bgra;
+    ASSERT_EQ(device->CreateTexture(Desc(2, 2), nullptr, 0, &bgra), kOk);
+    const float red[4] = {1, 0, 0, 1};
+    ASSERT_EQ(device->ImmediateContext().ClearRenderTarget(bgra.get(), red), kOk);
+    EXPECT_EQ(reinterpret_cast<uint32_t*>(bgra->Row(1))[1], 0xFFFF0000u);
+    EXPECT_EQ(device->QueryAdapterMemory().currentUsage, bgra->RowPitch() * 2u);
+}
+
+TEST(GfxDeviceTest, SharedTexturesAliasPixelsAndHandOverByKey) {
+    auto producer = Device::Create(DriverType::kHardware);
+    auto consumer = Device::Create(DriverType::kHardware);
+    TextureDesc desc = Desc(4, 4);
+    desc.miscFlags = kMiscSharedKeyedMutex;
+    std::shared_ptr<Texture> mine, theirs;
+    ASSERT_EQ(producer->CreateTexture(desc, nullptr, 0, &mine), kOk);
+    ASSERT_NE(mine->SharedHandle(), 0u);
+    ASSERT_EQ(consumer->OpenSharedTexture(mine->SharedHandle(), &theirs), kOk);
+    mine->Row(0)[0] = 42;
+    EXPECT_EQ(theirs->Row(0)[0], 42);
+
+    KeyedMutex* producerLock = mine->GetKeyedMutex();
+    KeyedMutex* consumerLock = theirs->GetKeyedMutex();
+    ASSERT_EQ(producerLock, consumerLock);
+    ASSERT_EQ(producerLock->AcquireSync(0, 0), kOk);
+    EXPECT_EQ(consumerLock->AcquireSync(1, 0), kWaitTimeout)
+        << "held: a 0 ms acquire must not wait";
+    ASSERT_EQ(producerLock->ReleaseSync(1), kOk);
+    EXPECT_EQ(producerLock->AcquireSync(0, 0), kWaitTimeout) << "released to key 1, not 0";
+    std::thread waiter([&] { EXPECT_EQ(consumerLock->AcquireSync(1, 2000), kOk); });
+    waiter.join();
+    EXPECT_EQ(consumerLock->ReleaseSync(0), kOk);
+    EXPECT_EQ(consumerLock->ReleaseSync(0), kFail) << "not held";
+
+    mine.reset();
+    theirs.reset();
+    std::shared_ptr<Texture> gone;
+    EXPECT_EQ(consumer->OpenSharedTexture(desc.width == 4 ? 0xDEAD : 0, &gone), kInvalidArg);
+}
+
+TEST(GfxDeviceTest, UnknownKernelFailsLikeACompileError) {
+    auto device = Device::Create(DriverType::kHardware);
+    const Kernel* kernel = nullptr;
+    EXPECT_EQ(device->CompileKernel("NoSuchKernel", &kernel), kFail);
+    EXPECT_EQ(kernel, nullptr);
+}
+
+}  // namespace
+}  // namespace tamro::gfx
