@@ -1,19 +1,42 @@
 #include "session/ComponentFactory.h"
 
+#include "capture/ScreenCapture.h"
+#include "platform/display/X11Display.h"
+
 namespace tamro {
 namespace {
 
-// The platform components are added here as they land; until then a session cannot start and
-// says so ("Failed to initialize screen capture").
+// The platform components; those still missing are null, and a session without them says so.
 class PlatformComponentFactory final : public ComponentFactory {
   public:
-    std::unique_ptr<IScreenCapture> CreateScreenCapture() override { return nullptr; }
+    std::unique_ptr<IScreenCapture> CreateScreenCapture() override {
+        return std::make_unique<ScreenCapture>(Desktop());
+    }
     std::unique_ptr<IFocusZoomManager> CreateFocusZoomManager() override { return nullptr; }
     std::unique_ptr<IMagnifierManager> CreateMagnifierManager() override { return nullptr; }
     std::unique_ptr<IEncoder> CreateEncoder() override { return nullptr; }
     std::unique_ptr<IAudioCapture> CreateAudioCapture() override { return nullptr; }
-    std::optional<MonitorOrigin> FindMonitorOrigin(uint64_t) override { return std::nullopt; }
-    uint32_t WindowProcessId(uint64_t) override { return 0; }
+    std::optional<MonitorOrigin> FindMonitorOrigin(uint64_t monitor) override {
+        const auto desktop = Desktop();
+        const auto info = desktop ? desktop->FindMonitor(monitor) : std::nullopt;
+        if (!info)
+            return std::nullopt;
+        return MonitorOrigin{info->x, info->y};
+    }
+    uint32_t WindowProcessId(uint64_t window) override {
+        const auto desktop = Desktop();
+        return desktop ? desktop->WindowProcessId(window) : 0;
+    }
+
+  private:
+    // Opened on first use; null when there is no X display (captures then fail to initialise).
+    std::shared_ptr<platform::Display> Desktop() {
+        std::call_once(m_opened, [this] { m_desktop = platform::X11Display::Open(); });
+        return m_desktop;
+    }
+
+    std::once_flag m_opened;
+    std::shared_ptr<platform::Display> m_desktop;
 };
 
 }  // namespace
