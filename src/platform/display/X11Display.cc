@@ -164,10 +164,12 @@ std::unique_ptr<PoolBuffer> CreateShmBuffer(const std::shared_ptr<gfx::Device>& 
         return nullptr;
     }
     info.shmaddr = image->data = static_cast<char*>(shmat(info.shmid, nullptr, 0));
-    shmctl(info.shmid, IPC_RMID, nullptr);  // freed once both sides detach
     info.readOnly = False;
-    if (info.shmaddr == reinterpret_cast<char*>(-1) ||
-        link->connection->Trapped([&] { XShmAttach(display, &info); }) != 0) {
+    const bool attached = info.shmaddr != reinterpret_cast<char*>(-1) &&
+                          link->connection->Trapped([&] { XShmAttach(display, &info); }) == 0;
+    // Marked for removal only once the server holds it, so the segment goes when both detach.
+    shmctl(info.shmid, IPC_RMID, nullptr);
+    if (!attached) {
         if (info.shmaddr != reinterpret_cast<char*>(-1))
             shmdt(info.shmaddr);
         image->data = nullptr;
