@@ -45,8 +45,7 @@ class X11CaptureTest : public ::testing::Test {
     std::shared_ptr<platform::X11Display> m_display;
 };
 
-// Disabled until the X11 worker's first MIT-SHM grab succeeds on Xvfb (it fails with X error 128).
-TEST_F(X11CaptureTest, DISABLED_DrawnPixelsArriveAtTheirPlaceAndAnIdleScreenIsPaced) {
+TEST_F(X11CaptureTest, DrawnPixelsArriveAtTheirPlaceAndAnIdleScreenIsPaced) {
     ScreenCapture capture(m_display);
     capture.SetCaptureCursor(false);
     ASSERT_TRUE(capture.InitializeForMonitor(0));

@@ -124,7 +124,10 @@ class ShmBuffer final : public PoolBuffer {
   public:
     ShmBuffer(std::shared_ptr<gfx::Texture> texture, std::shared_ptr<CaptureLink> link,
               XImage* image, XShmSegmentInfo info)
-        : PoolBuffer(std::move(texture)), m_link(std::move(link)), m_image(image), m_info(info) {}
+        : PoolBuffer(std::move(texture)), m_link(std::move(link)), m_image(image), m_info(info) {
+        // The image refers to its segment info by pointer; point it at our copy.
+        m_image->obdata = reinterpret_cast<char*>(&m_info);
+    }
     ~ShmBuffer() override {
         std::lock_guard lock(m_link->mutex);
         XShmDetach(m_link->connection->get(), &m_info);
