@@ -293,6 +293,7 @@ class X11Session final : public CaptureSession {
             dirty |= DrainEvents();
             dirty |= !m_hasDamage;
             dirty |= m_cursor && CursorMoved();
+            dirty |= m_truncated;
             const int64_t now = SteadyClockNs();
             if (dirty && now - lastGrabNs >= kMinGrabIntervalNs && !m_gone) {
                 if (Grab()) {
@@ -373,6 +374,9 @@ class X11Session final : public CaptureSession {
         }
         if (m_cursor)
             DrawCursorOnto(*buffer->Texture(), content);
+        // A buffer smaller than the content is a frame from before the pool's recreation: grab
+        // again once buffers of the new size are there, even if nothing changes meanwhile.
+        m_truncated = !(grab == content);
         m_pool->Publish(std::move(buffer), content);
         return true;
     }
@@ -440,7 +444,8 @@ class X11Session final : public CaptureSession {
     bool m_hasDamage = false;
     int m_damageEvent = 0;
     Damage m_damage = 0;
-    FrameSize m_content;  // worker thread only
+    FrameSize m_content;       // worker thread only
+    bool m_truncated = false;  // worker thread only
     bool m_gone = false;
     int m_pointerX = -1;
     int m_pointerY = -1;
