@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <utility>
 
 #include "diag/Log.h"
 #include "diag/PerfLog.h"
@@ -162,7 +163,7 @@ void ScreenCapture::SetCropRegion(int32_t x, int32_t y, int32_t width, int32_t h
     std::lock_guard lock(m_cropMutex);
     if (width <= 0 || height <= 0) {
         m_cropActive = false;
-        m_croppedTexture.reset();
+        m_cropTargets.reset();
         return;
     }
     const std::optional<CropBox> box =
@@ -171,19 +172,25 @@ void ScreenCapture::SetCropRegion(int32_t x, int32_t y, int32_t width, int32_t h
         return;
     m_crop = *box;
     m_cropActive = true;
-    if (m_croppedTexture && m_croppedTexture->Width() == static_cast<uint32_t>(box->width) &&
-        m_croppedTexture->Height() == static_cast<uint32_t>(box->height)) {
+    const auto cropWidth = static_cast<uint32_t>(box->width);
+    const auto cropHeight = static_cast<uint32_t>(box->height);
+    if (m_cropTargets && m_cropTargets->Desc().width == cropWidth &&
+        m_cropTargets->Desc().height == cropHeight) {
         return;
     }
     if (!m_device)
         return;
-    m_croppedTexture.reset();
-    const int32_t result = m_device->CreateTexture(RenderableDesc(box->width, box->height), nullptr,
-                                                   0, &m_croppedTexture);
+    m_cropTargets.reset();
+    auto targets =
+        std::make_shared<TextureRecycler>(m_device, RenderableDesc(cropWidth, cropHeight));
+    std::shared_ptr<gfx::Texture> first;  // made now, so that a failure is reported here
+    const int32_t result = targets->Acquire(&first);
     if (Failed(result)) {
         LogLine("[ScreenCapture] Failed to create cropped texture: 0x%08X\n",
                 static_cast<uint32_t>(result));
+        return;
     }
+    m_cropTargets = std::move(targets);
 }
 
 void ScreenCapture::ReleaseCrop() {
@@ -344,16 +351,16 @@ void ScreenCapture::OnFrameArrived(platform::FramePool& pool) {
         }
     }
     try {
-        gfx::Texture* texture = frame->Surface();
+        const std::shared_ptr<platform::CaptureFrame> held = std::move(frame);
         const int64_t arrivedNs = SteadyClockNs();
-        std::shared_ptr<gfx::Texture> cropHold;
-        gfx::Texture* delivered = ApplyCrop(texture, &cropHold);
+        const std::shared_ptr<gfx::Texture> delivered =
+            ApplyCrop(std::shared_ptr<gfx::Texture>(held, held->Surface()));
         RefreshLastFrame(delivered);
         if (SteadyClockNs() - m_lastEmitNs >= kRealFrameThresholdNs) {
             std::lock_guard lock(m_emitMutex);
             if (SteadyClockNs() - m_lastEmitNs >= kRealFrameThresholdNs) {
                 int64_t timestamp = 0;
-                if (EmitFrame(delivered, arrivedNs, &timestamp)) {
+                if (EmitFrame(delivered.get(), arrivedNs, &timestamp)) {
                     m_lastEmitNs = SteadyClockNs();
                     m_lastTimestamp = timestamp;
                     ++m_realFrames;
@@ -365,11 +372,10 @@ void ScreenCapture::OnFrameArrived(platform::FramePool& pool) {
     }
 }
 
-gfx::Texture* ScreenCapture::ApplyCrop(gfx::Texture* frame, std::shared_ptr<gfx::Texture>* hold) {
+std::shared_ptr<gfx::Texture> ScreenCapture::ApplyCrop(std::shared_ptr<gfx::Texture> frame) {
     std::lock_guard lock(m_cropMutex);
-    if (!m_cropActive || !m_croppedTexture || !m_context)
+    if (!m_cropActive || !m_cropTargets || !m_context)
         return frame;
-    const std::shared_ptr<gfx::Texture> target = m_croppedTexture;
     const uint32_t srcW = frame->Width();
     const uint32_t srcH = frame->Height();
     const gfx::Box box{static_cast<uint32_t>(m_crop.x),
@@ -387,34 +393,26 @@ gfx::Texture* ScreenCapture::ApplyCrop(gfx::Texture* frame, std::shared_ptr<gfx:
         }
         return frame;
     }
+    std::shared_ptr<gfx::Texture> target;
+    if (Failed(m_cropTargets->Acquire(&target)))
+        return frame;
     try {
-        if (Failed(m_context->CopySubresourceRegion(target.get(), 0, 0, frame, &box)))
+        if (Failed(m_context->CopySubresourceRegion(target.get(), 0, 0, frame.get(), &box)))
             return frame;
     } catch (...) {
         LogLine("[ScreenCapture] CopySubresourceRegion SEH EXCEPTION! Skipping frame.\n");
         return frame;
     }
-    // A concurrent resize of the crop replaces the texture; this frame keeps the one it filled.
-    *hold = target;
-    return target.get();
+    return target;
 }
 
-void ScreenCapture::RefreshLastFrame(gfx::Texture* delivered) {
-    if (!m_device || !m_context)
-        return;
-    std::lock_guard lock(m_lastFrameMutex);
-    if (m_lastFrame && (m_lastFrame->Width() != delivered->Width() ||
-                        m_lastFrame->Height() != delivered->Height() ||
-                        m_lastFrame->Desc().format != delivered->Desc().format)) {
-        m_lastFrame.reset();
+void ScreenCapture::RefreshLastFrame(std::shared_ptr<gfx::Texture> delivered) {
+    std::shared_ptr<gfx::Texture> previous;
+    {
+        std::lock_guard lock(m_lastFrameMutex);
+        previous = std::exchange(m_lastFrame, std::move(delivered));
     }
-    if (!m_lastFrame) {
-        gfx::TextureDesc desc = RenderableDesc(delivered->Width(), delivered->Height());
-        desc.format = delivered->Desc().format;
-        if (Failed(m_device->CreateTexture(desc, nullptr, 0, &m_lastFrame)))
-            return;
-    }
-    m_context->CopyResource(m_lastFrame.get(), delivered);
+    // Released outside the lock: it may hand a buffer back to the pool.
 }
 
 int64_t ScreenCapture::EmissionTimestamp(int64_t nowNs, int64_t startNs, int64_t lastTimestamp) {

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "capture/IScreenCapture.h"
+#include "capture/TextureRecycler.h"
 #include "platform/display/Display.h"
 #include "platform/gfx/Device.h"
 #include "platform/system/CallGate.h"
@@ -84,8 +85,9 @@ class ScreenCapture final : public IScreenCapture {
     void CreateDevice();
     bool StartPhases();
     void OnFrameArrived(platform::FramePool& pool);
-    gfx::Texture* ApplyCrop(gfx::Texture* frame, std::shared_ptr<gfx::Texture>* hold);
-    void RefreshLastFrame(gfx::Texture* delivered);
+    // The crop of `frame` in a texture of its own, or `frame` itself when there is no crop.
+    std::shared_ptr<gfx::Texture> ApplyCrop(std::shared_ptr<gfx::Texture> frame);
+    void RefreshLastFrame(std::shared_ptr<gfx::Texture> delivered);
     // Calls the callback under emitMutex; false when nothing was emitted.
     bool EmitFrame(gfx::Texture* texture, int64_t nowNs, int64_t* timestamp);
     void FramePacerThread();
@@ -121,7 +123,7 @@ class ScreenCapture final : public IScreenCapture {
     mutable std::mutex m_cropMutex;
     CropBox m_crop;
     bool m_cropActive = false;
-    std::shared_ptr<gfx::Texture> m_croppedTexture;
+    std::shared_ptr<TextureRecycler> m_cropTargets;
 
     // The callback is replaced under its own lock so that Stop never waits for an emission in
     // progress; emitters call a snapshot, which stays valid until they return.
@@ -134,6 +136,8 @@ class ScreenCapture final : public IScreenCapture {
     std::atomic<bool> m_hasPresetStart{false};
 
     std::shared_ptr<gfx::Texture> m_blackTexture;  // pacer thread and Stop only
+    // The newest frame, held by reference rather than copied: its pool buffer or crop texture is
+    // not reused while it is held here or by a repeat in progress.
     std::mutex m_lastFrameMutex;
     std::shared_ptr<gfx::Texture> m_lastFrame;
     std::mutex m_emitMutex;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -215,6 +216,41 @@ TEST(ScreenCaptureTest, CropCutsTheRegionAndOutOfBoundsFramesGoOutWhole) {
     EXPECT_EQ(windowRecorder.Deliveries().front().width, 640u);
     EXPECT_TRUE(log.Contains(
         "[ScreenCapture] Crop BOUNDS INVALID #1: box=(600,400,1000,700), src=640x480"));
+}
+
+TEST(ScreenCaptureTest, RepeatsAfterTheScreenStopsShowTheNewestFrameWithAndWithoutCrop) {
+    for (const bool crop : {false, true}) {
+        SCOPED_TRACE(crop ? "cropped" : "whole");
+        SyntheticDisplay::Options options = StillScreen();
+        options.changeRate = 60.0;
+        options.painter = [](gfx::Texture& texture, platform::FrameSize, int64_t, uint64_t index) {
+            platform::SyntheticScene::FillRect(texture, 0, 0, 1, 1,
+                                               0xFF000000u | static_cast<uint32_t>(index));
+        };
+        auto display = SyntheticDisplay::Create(options);
+        ScreenCapture capture(display);
+        Recorder recorder;
+        ASSERT_TRUE(capture.InitializeForMonitor(0));
+        if (crop)
+            capture.SetCropRegion(0, 0, 320, 200);
+        ASSERT_TRUE(capture.Start(recorder.Callback()));
+        std::this_thread::sleep_for(300ms);
+        display->SetChangeRate(0.0);
+        std::this_thread::sleep_for(100ms);
+        const size_t still = recorder.Deliveries().size();
+        std::this_thread::sleep_for(300ms);
+        capture.Stop();
+
+        const auto deliveries = recorder.Deliveries();
+        ASSERT_GT(deliveries.size(), still + 5);
+        uint32_t newest = 0;
+        for (size_t i = 0; i < still; ++i)
+            newest = std::max(newest, deliveries[i].firstPixel);
+        for (size_t i = still; i < deliveries.size(); ++i) {
+            EXPECT_EQ(deliveries[i].firstPixel, deliveries[still].firstPixel);
+            EXPECT_GE(deliveries[i].firstPixel, newest);
+        }
+    }
 }
 
 TEST(ScreenCaptureTest, WindowResizeRecreatesThePoolAndMinimisedGivesSourceSizedBlack) {

@@ -38,6 +38,7 @@ class XvfbServer {
 
     bool Running() const { return m_pid > 0; }
     const std::string& Name() const { return m_name; }
+    pid_t Pid() const { return m_pid; }
 
   private:
     bool WaitReady() {
