@@ -1,0 +1,179 @@
+#include "shaders/BgraToNv12.h"
+
+#include <immintrin.h>
+
+#include <algorithm>
+
+#include "platform/gfx/Texture.h"
+#include "tamro/ResultCode.h"
+
+namespace tamro::shaders {
+namespace {
+
+// Fixed point with 15 fraction bits. Luma: (0.2126 R + 0.7152 G + 0.0722 B) x 0.8588 + 16/255
+// (rounded); chroma works on the sum of four pixels, so its coefficients carry a quarter.
+constexpr int kShift = 15;
+constexpr int kLumaR = 5983;
+constexpr int kLumaG = 20127;
+constexpr int kLumaB = 2032;
+constexpr int kLumaOffset = 540295;
+constexpr int kUR = -939;
+constexpr int kUG = -3157;
+constexpr int kUB = 4096;
+constexpr int kVR = 4096;
+constexpr int kVG = -3721;
+constexpr int kVB = -375;
+constexpr int kChromaOffset = 128 << kShift;
+
+uint8_t Clamp8(int value) {
+    return static_cast<uint8_t>(std::clamp(value, 0, 255));
+}
+
+uint8_t Luma(const uint8_t* pixel, int r, int b) {
+    return Clamp8((kLumaR * pixel[r] + kLumaG * pixel[1] + kLumaB * pixel[b] + kLumaOffset) >>
+                  kShift);
+}
+
+__attribute__((target("avx2"))) __m256i LumaSums(__m256i pixels, __m256i coefficients,
+                                                 __m256i offset) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i low = _mm256_madd_epi16(_mm256_unpacklo_epi8(pixels, zero), coefficients);
+    const __m256i high = _mm256_madd_epi16(_mm256_unpackhi_epi8(pixels, zero), coefficients);
+    return _mm256_srai_epi32(_mm256_add_epi32(_mm256_hadd_epi32(low, high), offset), kShift);
+}
+
+// 16 pixels of one row into 16 luma bytes.
+__attribute__((target("avx2"))) void Luma16(const uint8_t* row, uint8_t* luma, __m256i coefficients,
+                                            __m256i offset) {
+    const __m256i first =
+        LumaSums(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row)), coefficients, offset);
+    const __m256i second = LumaSums(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 32)),
+                                    coefficients, offset);
+    const __m256i words = _mm256_permute4x64_epi64(_mm256_packs_epi32(first, second), 0xD8);
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(luma), _mm256_castsi256_si128(bytes));
+}
+
+// Channel sums of four 2x2 blocks (8 pixels of two rows), one block per 64-bit group.
+__attribute__((target("avx2"))) __m256i BlockSums(const uint8_t* row0, const uint8_t* row1) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row0));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row1));
+    const __m256i low =
+        _mm256_add_epi16(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero));
+    const __m256i high =
+        _mm256_add_epi16(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero));
+    const __m256i lowPairs = _mm256_add_epi16(low, _mm256_srli_si256(low, 8));
+    const __m256i highPairs = _mm256_add_epi16(high, _mm256_srli_si256(high, 8));
+    return _mm256_unpacklo_epi64(lowPairs, highPairs);
+}
+
+// 16 pixels of two rows into 8 interleaved U, V pairs.
+__attribute__((target("avx2"))) void Chroma8(const uint8_t* row0, const uint8_t* row1,
+                                             uint8_t* chroma, __m256i uCoefficients,
+                                             __m256i vCoefficients, __m256i offset) {
+    const __m256i blocks0 = BlockSums(row0, row1);
+    const __m256i blocks1 = BlockSums(row0 + 32, row1 + 32);
+    const __m256i u = _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_hadd_epi32(_mm256_madd_epi16(blocks0, uCoefficients),
+                                           _mm256_madd_epi16(blocks1, uCoefficients)),
+                         offset),
+        kShift);
+    const __m256i v = _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_hadd_epi32(_mm256_madd_epi16(blocks0, vCoefficients),
+                                           _mm256_madd_epi16(blocks1, vCoefficients)),
+                         offset),
+        kShift);
+    const __m256i words =
+        _mm256_packs_epi32(_mm256_unpacklo_epi32(u, v), _mm256_unpackhi_epi32(u, v));
+    const __m256i bytes = _mm256_packus_epi16(words, words);
+    const __m256i ordered =
+        _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 0, 4, 1, 5));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(chroma), _mm256_castsi256_si128(ordered));
+}
+
+__attribute__((target("avx2"))) __m256i Coefficients(int r, int g, int b, bool redFirst) {
+    return redFirst ? _mm256_setr_epi16(r, g, b, 0, r, g, b, 0, r, g, b, 0, r, g, b, 0)
+                    : _mm256_setr_epi16(b, g, r, 0, b, g, r, 0, b, g, r, 0, b, g, r, 0);
+}
+
+__attribute__((target("avx2"))) void RowPairAvx2(const uint8_t* row0, const uint8_t* row1,
+                                                 uint8_t* luma0, uint8_t* luma1, uint8_t* chroma,
+                                                 uint32_t width, bool redFirst) {
+    const __m256i luma = Coefficients(kLumaR, kLumaG, kLumaB, redFirst);
+    const __m256i u = Coefficients(kUR, kUG, kUB, redFirst);
+    const __m256i v = Coefficients(kVR, kVG, kVB, redFirst);
+    const __m256i lumaOffset = _mm256_set1_epi32(kLumaOffset);
+    const __m256i chromaOffset = _mm256_set1_epi32(kChromaOffset);
+    const uint32_t vectorWidth = width & ~15u;
+    for (uint32_t x = 0; x < vectorWidth; x += 16) {
+        Luma16(row0 + x * 4, luma0 + x, luma, lumaOffset);
+        Luma16(row1 + x * 4, luma1 + x, luma, lumaOffset);
+        Chroma8(row0 + x * 4, row1 + x * 4, chroma + x, u, v, chromaOffset);
+    }
+    if (vectorWidth < width) {
+        BgraToNv12RowPairPlain(row0 + vectorWidth * 4, row1 + vectorWidth * 4, luma0 + vectorWidth,
+                               luma1 + vectorWidth, chroma + vectorWidth, width - vectorWidth,
+                               redFirst);
+    }
+}
+
+bool ValidArgs(const gfx::KernelArgs& args) {
+    if (args.inputs.size() != 1 || args.outputs.size() != 2 || !args.inputs[0] ||
+        !args.outputs[0] || !args.outputs[1]) {
+        return false;
+    }
+    const gfx::Texture& in = *args.inputs[0];
+    const gfx::Texture& luma = *args.outputs[0];
+    const gfx::Texture& chroma = *args.outputs[1];
+    const gfx::Format format = in.Desc().format;
+    return (format == gfx::Format::kBGRA8 || format == gfx::Format::kRGBA8) &&
+           luma.Desc().format == gfx::Format::kR8 && chroma.Desc().format == gfx::Format::kR8G8 &&
+           in.Width() % 2 == 0 && in.Height() % 2 == 0 && luma.Width() == in.Width() &&
+           luma.Height() == in.Height() && chroma.Width() == in.Width() / 2 &&
+           chroma.Height() == in.Height() / 2;
+}
+
+}  // namespace
+
+void BgraToNv12RowPairPlain(const uint8_t* row0, const uint8_t* row1, uint8_t* luma0,
+                            uint8_t* luma1, uint8_t* chroma, uint32_t width, bool redFirst) {
+    const int r = redFirst ? 0 : 2;
+    const int b = redFirst ? 2 : 0;
+    for (uint32_t x = 0; x < width; x += 2) {
+        const uint8_t* p = row0 + x * 4;
+        const uint8_t* q = row1 + x * 4;
+        luma0[x] = Luma(p, r, b);
+        luma0[x + 1] = Luma(p + 4, r, b);
+        luma1[x] = Luma(q, r, b);
+        luma1[x + 1] = Luma(q + 4, r, b);
+        const int sr = p[r] + p[4 + r] + q[r] + q[4 + r];
+        const int sg = p[1] + p[5] + q[1] + q[5];
+        const int sb = p[b] + p[4 + b] + q[b] + q[4 + b];
+        chroma[x] = Clamp8((kUR * sr + kUG * sg + kUB * sb + kChromaOffset) >> kShift);
+        chroma[x + 1] = Clamp8((kVR * sr + kVG * sg + kVB * sb + kChromaOffset) >> kShift);
+    }
+}
+
+Nv12RowPairFunction BestNv12RowPair() {
+    static const Nv12RowPairFunction best =
+        __builtin_cpu_supports("avx2") ? RowPairAvx2 : BgraToNv12RowPairPlain;
+    return best;
+}
+
+int32_t BgraToNv12(const gfx::KernelArgs& args) {
+    if (!ValidArgs(args))
+        return kInvalidArg;
+    const gfx::Texture& in = *args.inputs[0];
+    const gfx::Texture& luma = *args.outputs[0];
+    const gfx::Texture& chroma = *args.outputs[1];
+    const bool redFirst = in.Desc().format == gfx::Format::kRGBA8;
+    const Nv12RowPairFunction rowPair = BestNv12RowPair();
+    for (uint32_t y = 0; y < in.Height(); y += 2) {
+        rowPair(in.Row(y), in.Row(y + 1), luma.Row(y), luma.Row(y + 1), chroma.Row(y / 2),
+                in.Width(), redFirst);
+    }
+    return kOk;
+}
+
+}  // namespace tamro::shaders
