@@ -1,5 +1,7 @@
 #include "session/ComponentFactory.h"
 
+#include "encode/Encoder.h"
+
 namespace tamro {
 namespace {
 
@@ -10,7 +12,7 @@ class PlatformComponentFactory final : public ComponentFactory {
     std::unique_ptr<IScreenCapture> CreateScreenCapture() override { return nullptr; }
     std::unique_ptr<IFocusZoomManager> CreateFocusZoomManager() override { return nullptr; }
     std::unique_ptr<IMagnifierManager> CreateMagnifierManager() override { return nullptr; }
-    std::unique_ptr<IEncoder> CreateEncoder() override { return nullptr; }
+    std::unique_ptr<IEncoder> CreateEncoder() override { return std::make_unique<Encoder>(); }
     std::unique_ptr<IAudioCapture> CreateAudioCapture() override { return nullptr; }
     std::optional<MonitorOrigin> FindMonitorOrigin(uint64_t) override { return std::nullopt; }
     uint32_t WindowProcessId(uint64_t) override { return 0; }

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "encode/ColorConverter.h"
 #include "encode/CpuFrameConverter.h"
 #include "encode/GpuScaler.h"
 #include "support/FrameTextures.h"
@@ -129,6 +130,29 @@ TEST_F(GpuScalerTest, SixteenByNineIntoTheRoundedSizeIsLetterboxedWithFourRowBar
     // A smaller input reuses the scaler made for the larger one.
     EXPECT_TRUE(m_scaler.Initialize(m_device.get(), 1280, 720, 1920, 1088));
     EXPECT_EQ(m_scaler.InputWidth(), 1920u);
+}
+
+TEST_F(GpuScalerTest, LetterboxBarsConvertToBlackNv12) {
+    ASSERT_TRUE(m_scaler.Initialize(m_device.get(), 1920, 1080, 1920, 1088));
+    auto frame = test::SolidFrame(*m_device, 1920, 1080, {255, 255, 255, 255});
+    ASSERT_TRUE(m_scaler.Scale(frame.get()));
+    ColorConverter converter;
+    ASSERT_TRUE(converter.Initialize(m_device.get(), 1920, 1088));
+    gfx::Texture* image = nullptr;
+    ASSERT_TRUE(converter.Convert(m_scaler.ScaledTexture(), &image));
+    gfx::MappedSubresource mapped;
+    ASSERT_EQ(m_device->ImmediateContext().Map(image, gfx::MapType::kRead, &mapped), kOk);
+    auto luma = [&](uint32_t y) { return mapped.data[y * mapped.rowPitch + 700]; };
+    auto chroma = [&](uint32_t y) { return mapped.data[(1088 + y / 2) * mapped.rowPitch + 700]; };
+    EXPECT_EQ(luma(0), 16);
+    EXPECT_EQ(luma(3), 16);
+    EXPECT_EQ(luma(4), 235);
+    EXPECT_EQ(luma(1083), 235);
+    EXPECT_EQ(luma(1084), 16);
+    EXPECT_EQ(luma(1087), 16);
+    EXPECT_EQ(chroma(0), 128);
+    EXPECT_EQ(chroma(1086), 128);
+    m_device->ImmediateContext().Unmap(image);
 }
 
 TEST_F(GpuScalerTest, RefusedInputIsReportedOncePerProcessAndEachTimePlainly) {

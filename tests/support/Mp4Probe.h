@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -57,6 +58,21 @@ class Mp4Probe {
                 keys.push_back(static_cast<long long>(i));
         }
         return keys;
+    }
+
+    // The luma plane of the first decoded video frame (width x height bytes), empty on failure.
+    static std::vector<uint8_t> FirstFrameLuma(const std::filesystem::path& file) {
+        const std::string command = "ffmpeg -v error -i '" + file.string() +
+                                    "' -frames:v 1 -f rawvideo -pix_fmt gray - 2>/dev/null";
+        std::vector<uint8_t> luma;
+        FILE* pipe = ::popen(command.c_str(), "r");
+        if (!pipe)
+            return luma;
+        uint8_t buffer[65536];
+        for (size_t read; (read = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
+            luma.insert(luma.end(), buffer, buffer + read);
+        ::pclose(pipe);
+        return luma;
     }
 
   private:

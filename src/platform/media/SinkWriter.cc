@@ -10,10 +10,18 @@
 namespace tamro::platform::media {
 namespace {
 
-// About one second of 30 fps video, a few seconds of audio blocks: enough to ride out a slow
-// encoder moment without holding unbounded memory.
-constexpr size_t kVideoQueueFrames = 32;
+// Enough to ride out a slow encoder moment without holding unbounded memory: video by bytes
+// (about a second of 1080p NV12), audio a few seconds of blocks.
+constexpr size_t kVideoQueueBytes = 96u << 20;
+constexpr size_t kMinVideoQueueFrames = 8;
+constexpr size_t kMaxVideoQueueFrames = 4096;
 constexpr size_t kAudioQueueBlocks = 256;
+
+size_t VideoQueueFrames(const MediaType& output) {
+    const size_t frameBytes = static_cast<size_t>(output.width) * output.height * 3 / 2;
+    return std::clamp(kVideoQueueBytes / std::max<size_t>(frameBytes, 1), kMinVideoQueueFrames,
+                      kMaxVideoQueueFrames);
+}
 constexpr AVRational kVideoStreamTimeBase = {1, 90'000};
 
 bool HasMp4Extension(const std::string& path) {
@@ -149,7 +157,7 @@ ResultCode SinkWriter::CreateEncoder(Stream& stream) {
                                              .input = *stream.input,
                                              .settings = stream.settings,
                                              .globalHeader = globalHeader,
-                                             .queueCapacity = kVideoQueueFrames,
+                                             .queueCapacity = VideoQueueFrames(stream.output),
                                              .waitWhenFull = wait},
                                             &video);
         stream.encoder = std::move(video);
