@@ -34,56 +34,50 @@ uint8_t Luma(const uint8_t* pixel, int r, int b) {
                   kShift);
 }
 
-__attribute__((target("avx2"))) __m256i LumaSums(__m256i pixels, __m256i coefficients,
-                                                 __m256i offset) {
+// 8 pixels unpacked to 16-bit channels: pixels 0, 1 | 4, 5 in `low`, 2, 3 | 6, 7 in `high`.
+struct Unpacked {
+    __m256i low;
+    __m256i high;
+};
+
+__attribute__((target("avx2"))) Unpacked Unpack(const uint8_t* pixels) {
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i low = _mm256_madd_epi16(_mm256_unpacklo_epi8(pixels, zero), coefficients);
-    const __m256i high = _mm256_madd_epi16(_mm256_unpackhi_epi8(pixels, zero), coefficients);
-    return _mm256_srai_epi32(_mm256_add_epi32(_mm256_hadd_epi32(low, high), offset), kShift);
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels));
+    return {_mm256_unpacklo_epi8(bytes, zero), _mm256_unpackhi_epi8(bytes, zero)};
 }
 
-// 16 pixels of one row into 16 luma bytes.
-__attribute__((target("avx2"))) void Luma16(const uint8_t* row, uint8_t* luma, __m256i coefficients,
-                                            __m256i offset) {
-    const __m256i first =
-        LumaSums(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row)), coefficients, offset);
-    const __m256i second = LumaSums(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 32)),
-                                    coefficients, offset);
+// Luma of 8 pixels as 32-bit values in pixel order.
+__attribute__((target("avx2"))) __m256i LumaOf(const Unpacked& p, __m256i coefficients,
+                                               __m256i offset) {
+    const __m256i sums = _mm256_hadd_epi32(_mm256_madd_epi16(p.low, coefficients),
+                                           _mm256_madd_epi16(p.high, coefficients));
+    return _mm256_srai_epi32(_mm256_add_epi32(sums, offset), kShift);
+}
+
+// 16 luma values into 16 bytes.
+__attribute__((target("avx2"))) void StoreLuma(__m256i first, __m256i second, uint8_t* luma) {
     const __m256i words = _mm256_permute4x64_epi64(_mm256_packs_epi32(first, second), 0xD8);
     const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0x08);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(luma), _mm256_castsi256_si128(bytes));
 }
 
-// Channel sums of four 2x2 blocks (8 pixels of two rows), one block per 64-bit group.
-__attribute__((target("avx2"))) __m256i BlockSums(const uint8_t* row0, const uint8_t* row1) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row0));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row1));
-    const __m256i low =
-        _mm256_add_epi16(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero));
-    const __m256i high =
-        _mm256_add_epi16(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero));
-    const __m256i lowPairs = _mm256_add_epi16(low, _mm256_srli_si256(low, 8));
-    const __m256i highPairs = _mm256_add_epi16(high, _mm256_srli_si256(high, 8));
-    return _mm256_unpacklo_epi64(lowPairs, highPairs);
+// Channel sums of the four 2x2 blocks of 8 pixels in two rows, one block per 64-bit group.
+__attribute__((target("avx2"))) __m256i BlockSums(const Unpacked& top, const Unpacked& bottom) {
+    const __m256i low = _mm256_add_epi16(top.low, bottom.low);
+    const __m256i high = _mm256_add_epi16(top.high, bottom.high);
+    return _mm256_unpacklo_epi64(_mm256_add_epi16(low, _mm256_srli_si256(low, 8)),
+                                 _mm256_add_epi16(high, _mm256_srli_si256(high, 8)));
 }
 
-// 16 pixels of two rows into 8 interleaved U, V pairs.
-__attribute__((target("avx2"))) void Chroma8(const uint8_t* row0, const uint8_t* row1,
-                                             uint8_t* chroma, __m256i uCoefficients,
-                                             __m256i vCoefficients, __m256i offset) {
-    const __m256i blocks0 = BlockSums(row0, row1);
-    const __m256i blocks1 = BlockSums(row0 + 32, row1 + 32);
-    const __m256i u = _mm256_srai_epi32(
-        _mm256_add_epi32(_mm256_hadd_epi32(_mm256_madd_epi16(blocks0, uCoefficients),
-                                           _mm256_madd_epi16(blocks1, uCoefficients)),
-                         offset),
-        kShift);
-    const __m256i v = _mm256_srai_epi32(
-        _mm256_add_epi32(_mm256_hadd_epi32(_mm256_madd_epi16(blocks0, vCoefficients),
-                                           _mm256_madd_epi16(blocks1, vCoefficients)),
-                         offset),
-        kShift);
+__attribute__((target("avx2"))) __m256i ChromaOf(__m256i blocks0, __m256i blocks1,
+                                                 __m256i coefficients, __m256i offset) {
+    const __m256i sums = _mm256_hadd_epi32(_mm256_madd_epi16(blocks0, coefficients),
+                                           _mm256_madd_epi16(blocks1, coefficients));
+    return _mm256_srai_epi32(_mm256_add_epi32(sums, offset), kShift);
+}
+
+// 8 U and 8 V values into 8 interleaved pairs.
+__attribute__((target("avx2"))) void StoreChroma(__m256i u, __m256i v, uint8_t* chroma) {
     const __m256i words =
         _mm256_packs_epi32(_mm256_unpacklo_epi32(u, v), _mm256_unpackhi_epi32(u, v));
     const __m256i bytes = _mm256_packus_epi16(words, words);
@@ -97,6 +91,7 @@ __attribute__((target("avx2"))) __m256i Coefficients(int r, int g, int b, bool r
                     : _mm256_setr_epi16(b, g, r, 0, b, g, r, 0, b, g, r, 0, b, g, r, 0);
 }
 
+// Each 16-pixel step unpacks the two rows once and takes luma and chroma from the same values.
 __attribute__((target("avx2"))) void RowPairAvx2(const uint8_t* row0, const uint8_t* row1,
                                                  uint8_t* luma0, uint8_t* luma1, uint8_t* chroma,
                                                  uint32_t width, bool redFirst) {
@@ -107,9 +102,16 @@ __attribute__((target("avx2"))) void RowPairAvx2(const uint8_t* row0, const uint
     const __m256i chromaOffset = _mm256_set1_epi32(kChromaOffset);
     const uint32_t vectorWidth = width & ~15u;
     for (uint32_t x = 0; x < vectorWidth; x += 16) {
-        Luma16(row0 + x * 4, luma0 + x, luma, lumaOffset);
-        Luma16(row1 + x * 4, luma1 + x, luma, lumaOffset);
-        Chroma8(row0 + x * 4, row1 + x * 4, chroma + x, u, v, chromaOffset);
+        const Unpacked a0 = Unpack(row0 + x * 4);
+        const Unpacked a1 = Unpack(row0 + x * 4 + 32);
+        const Unpacked b0 = Unpack(row1 + x * 4);
+        const Unpacked b1 = Unpack(row1 + x * 4 + 32);
+        StoreLuma(LumaOf(a0, luma, lumaOffset), LumaOf(a1, luma, lumaOffset), luma0 + x);
+        StoreLuma(LumaOf(b0, luma, lumaOffset), LumaOf(b1, luma, lumaOffset), luma1 + x);
+        const __m256i blocks0 = BlockSums(a0, b0);
+        const __m256i blocks1 = BlockSums(a1, b1);
+        StoreChroma(ChromaOf(blocks0, blocks1, u, chromaOffset),
+                    ChromaOf(blocks0, blocks1, v, chromaOffset), chroma + x);
     }
     if (vectorWidth < width) {
         BgraToNv12RowPairPlain(row0 + vectorWidth * 4, row1 + vectorWidth * 4, luma0 + vectorWidth,
