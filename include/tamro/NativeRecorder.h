@@ -54,6 +54,14 @@ class NativeRecorder final : public Object, public std::enable_shared_from_this<
     // With substitute components; for tests and embedders with their own platform layer.
     static std::shared_ptr<NativeRecorder> Create(std::unique_ptr<ComponentFactory> factory);
 
+    // Static operations. Discovery of the encoder's input format (and its cache) ahead of the
+    // first recording.
+    static void PreWarmEncoder();
+    // Starts the media platform (logging a failure) and then pre-warms the encoder.
+    static void InitializeMediaFoundation();
+    // True when a hardware H.264 encoder that takes a GPU device is present.
+    static bool HasHardwareEncoder();
+
     ~NativeRecorder() override;
     NativeRecorder(const NativeRecorder&) = delete;
     NativeRecorder& operator=(const NativeRecorder&) = delete;

@@ -1,6 +1,7 @@
 #include "session/ComponentFactory.h"
 
 #include "capture/ScreenCapture.h"
+#include "encode/Encoder.h"
 #include "platform/display/X11Display.h"
 
 namespace tamro {
@@ -14,7 +15,7 @@ class PlatformComponentFactory final : public ComponentFactory {
     }
     std::unique_ptr<IFocusZoomManager> CreateFocusZoomManager() override { return nullptr; }
     std::unique_ptr<IMagnifierManager> CreateMagnifierManager() override { return nullptr; }
-    std::unique_ptr<IEncoder> CreateEncoder() override { return nullptr; }
+    std::unique_ptr<IEncoder> CreateEncoder() override { return std::make_unique<Encoder>(); }
     std::unique_ptr<IAudioCapture> CreateAudioCapture() override { return nullptr; }
     std::optional<MonitorOrigin> FindMonitorOrigin(uint64_t monitor) override {
         const auto desktop = Desktop();

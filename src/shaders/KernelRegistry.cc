@@ -2,12 +2,18 @@
 
 #include <array>
 
+#include "shaders/BgraToNv12.h"
+#include "shaders/ScaleLetterbox.h"
+
 namespace tamro::shaders {
 
 namespace {
 
 // Every kernel of the engine, added here as its class lands.
-constexpr std::array<gfx::Kernel, 0> kKernels = {};
+constexpr std::array kKernels = {
+    gfx::Kernel("BgraToNv12", BgraToNv12),
+    gfx::Kernel("ScaleLetterbox", ScaleLetterbox),
+};
 
 }  // namespace
 

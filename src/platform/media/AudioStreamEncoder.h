@@ -1,0 +1,40 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/media/MediaTypes.h"
+#include "platform/media/StreamEncoder.h"
+
+namespace tamro::platform::media {
+
+// AAC through libavcodec's encoder, fed with interleaved 16-bit PCM blocks of any length.
+// The stream's timeline starts at the first block's time and runs on by sample count.
+class AudioStreamEncoder final : public StreamEncoder {
+  public:
+    struct Config {
+        MediaType output;
+        MediaType input;
+        bool globalHeader = false;
+        size_t queueCapacity = 0;
+        bool waitWhenFull = false;
+    };
+
+    static ResultCode Create(const Config& config, std::unique_ptr<AudioStreamEncoder>* encoder);
+
+    AudioStreamEncoder(CodecContextPtr context, ResamplerPtr resampler, AudioFifoPtr fifo);
+
+  protected:
+    ResultCode Encode(MediaSample& sample) override;
+    ResultCode FinishInput() override;
+
+  private:
+    ResultCode SendBufferedFrames(int minimumSamples);
+
+    ResamplerPtr m_resampler;
+    AudioFifoPtr m_fifo;
+    FramePtr m_planar;
+    bool m_started = false;
+    int64_t m_nextPts = 0;
+};
+
+}  // namespace tamro::platform::media

@@ -1,0 +1,187 @@
+#include "platform/media/VideoStreamEncoder.h"
+
+#include <libyuv.h>
+
+extern "C" {
+#include <libavutil/opt.h>
+}
+
+namespace tamro::platform::media {
+namespace {
+
+constexpr AVRational kSampleTimeBase = {1, 10'000'000};
+
+// Frames whose planes lie in place in the sample: NV12, IYUV and YV12 (planes swapped).
+bool IsInPlace(const Guid& subtype) {
+    return subtype == kSubtypeNV12 || subtype == kSubtypeIYUV || subtype == kSubtypeYV12;
+}
+
+size_t FrameBytes(const Guid& subtype, int width, int height) {
+    const size_t pixels = static_cast<size_t>(width) * height;
+    if (subtype == kSubtypeRGB32 || subtype == kSubtypeARGB32)
+        return pixels * 4;
+    if (subtype == kSubtypeYUY2)
+        return pixels * 2;
+    return pixels * 3 / 2;
+}
+
+const char* ProfileName(uint32_t profile) {
+    switch (profile) {
+        case kProfileBaseline:
+            return "baseline";
+        case kProfileHigh:
+            return "high";
+        default:
+            return "main";
+    }
+}
+
+void ApplyColourTags(const MediaType& type, AVCodecContext* context) {
+    if (type.yuvMatrix == kYuvMatrixBT709)
+        context->colorspace = AVCOL_SPC_BT709;
+    if (type.videoPrimaries == kPrimariesBT709)
+        context->color_primaries = AVCOL_PRI_BT709;
+    if (type.transferFunction == kTransferBT709)
+        context->color_trc = AVCOL_TRC_BT709;
+    context->color_range = AVCOL_RANGE_MPEG;
+}
+
+void ApplySettings(const CodecSettings& settings, AVCodecContext* context) {
+    av_opt_set(context->priv_data, "preset",
+               VideoStreamEncoder::PresetFor(settings.qualityVsSpeed.value_or(50)), 0);
+    if (settings.cabacEnable)
+        av_opt_set(context->priv_data, "coder", *settings.cabacEnable ? "cabac" : "cavlc", 0);
+    // Without a setting the stream has no B-frames, as the platform's encoder defaults.
+    context->max_b_frames = static_cast<int>(settings.bPictureCount.value_or(0));
+    if (settings.gopSize && *settings.gopSize > 0)
+        context->gop_size = static_cast<int>(*settings.gopSize);
+}
+
+}  // namespace
+
+const char* VideoStreamEncoder::PresetFor(uint32_t qualityVsSpeed) {
+    // The middle of the range must encode 1080p at twice real time on two cores.
+    if (qualityVsSpeed < 20)
+        return "ultrafast";
+    if (qualityVsSpeed < 40)
+        return "superfast";
+    if (qualityVsSpeed < 60)
+        return "veryfast";
+    if (qualityVsSpeed < 70)
+        return "faster";
+    if (qualityVsSpeed < 80)
+        return "fast";
+    if (qualityVsSpeed < 90)
+        return "medium";
+    return "slow";
+}
+
+bool VideoStreamEncoder::IsSupportedInput(const Guid& subtype) {
+    return subtype == kSubtypeNV12 || subtype == kSubtypeIYUV || subtype == kSubtypeYV12 ||
+           subtype == kSubtypeYUY2 || subtype == kSubtypeRGB32 || subtype == kSubtypeARGB32;
+}
+
+ResultCode VideoStreamEncoder::Create(const Config& config,
+                                      std::unique_ptr<VideoStreamEncoder>* encoder) {
+    CodecContextPtr context;
+    if (const ResultCode result = AllocateEncoder("libx264", &context); Failed(result))
+        return result;
+    const MediaType& output = config.output;
+    context->width = static_cast<int>(output.width);
+    context->height = static_cast<int>(output.height);
+    context->time_base = kSampleTimeBase;
+    context->framerate = {static_cast<int>(output.frameRateNumerator),
+                          static_cast<int>(output.frameRateDenominator)};
+    context->bit_rate = output.averageBitrate;
+    if (output.pixelAspectNumerator && output.pixelAspectDenominator) {
+        context->sample_aspect_ratio = {static_cast<int>(output.pixelAspectNumerator),
+                                        static_cast<int>(output.pixelAspectDenominator)};
+    }
+    context->pix_fmt = config.input.subtype == kSubtypeNV12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
+    ApplyColourTags(output, context.get());
+    av_opt_set(context->priv_data, "profile", ProfileName(output.profile), 0);
+    ApplySettings(config.settings, context.get());
+    if (const ResultCode result = OpenEncoder(context.get(), config.globalHeader); Failed(result))
+        return result;
+    *encoder = std::make_unique<VideoStreamEncoder>(std::move(context), config);
+    return kOk;
+}
+
+VideoStreamEncoder::VideoStreamEncoder(CodecContextPtr context, const Config& config)
+    : StreamEncoder(std::move(context), config.queueCapacity, config.waitWhenFull),
+      m_inputSubtype(config.input.subtype),
+      m_width(static_cast<int>(config.output.width)),
+      m_height(static_cast<int>(config.output.height)) {}
+
+ResultCode VideoStreamEncoder::Encode(MediaSample& sample) {
+    if (sample.length < FrameBytes(m_inputSubtype, m_width, m_height))
+        return kInvalidArg;
+    return IsInPlace(m_inputSubtype) ? EncodeInPlace(sample) : EncodeConverted(sample);
+}
+
+// The codec reads the planes straight from the sample's memory, which the frame then owns.
+ResultCode VideoStreamEncoder::EncodeInPlace(MediaSample& sample) {
+    FramePtr frame(av_frame_alloc());
+    if (!frame)
+        return kOutOfMemory;
+    uint8_t* base = sample.data.get();
+    AVBufferRef* owner = av_buffer_create(
+        base, sample.capacity, [](void*, uint8_t* data) { std::default_delete<uint8_t[]>()(data); },
+        nullptr, 0);
+    if (!owner)
+        return kOutOfMemory;
+    sample.data.release();
+    frame->buf[0] = owner;
+    const size_t lumaBytes = static_cast<size_t>(m_width) * m_height;
+    frame->format = Context()->pix_fmt;
+    frame->width = m_width;
+    frame->height = m_height;
+    frame->data[0] = base;
+    frame->linesize[0] = m_width;
+    if (m_inputSubtype == kSubtypeNV12) {
+        frame->data[1] = base + lumaBytes;
+        frame->linesize[1] = m_width;
+    } else {
+        uint8_t* first = base + lumaBytes;
+        uint8_t* second = first + lumaBytes / 4;
+        const bool swapped = m_inputSubtype == kSubtypeYV12;
+        frame->data[1] = swapped ? second : first;
+        frame->data[2] = swapped ? first : second;
+        frame->linesize[1] = frame->linesize[2] = m_width / 2;
+    }
+    frame->pts = sample.time;
+    frame->pkt_duration = sample.duration;
+    return SendFrame(frame.get());
+}
+
+ResultCode VideoStreamEncoder::EncodeConverted(const MediaSample& sample) {
+    if (!m_converted) {
+        m_converted.reset(av_frame_alloc());
+        if (!m_converted)
+            return kOutOfMemory;
+        m_converted->format = AV_PIX_FMT_YUV420P;
+        m_converted->width = m_width;
+        m_converted->height = m_height;
+        if (av_frame_get_buffer(m_converted.get(), 0) < 0)
+            return kOutOfMemory;
+    }
+    // The codec may still hold the previous frame's planes.
+    if (av_frame_make_writable(m_converted.get()) < 0)
+        return kOutOfMemory;
+    AVFrame* frame = m_converted.get();
+    const uint8_t* src = sample.data.get();
+    if (m_inputSubtype == kSubtypeYUY2) {
+        libyuv::YUY2ToI420(src, m_width * 2, frame->data[0], frame->linesize[0], frame->data[1],
+                           frame->linesize[1], frame->data[2], frame->linesize[2], m_width,
+                           m_height);
+    } else {
+        libyuv::ARGBToI420(src, m_width * 4, frame->data[0], frame->linesize[0], frame->data[1],
+                           frame->linesize[1], frame->data[2], frame->linesize[2], m_width,
+                           m_height);
+    }
+    frame->pts = sample.time;
+    frame->pkt_duration = sample.duration;
+    return SendFrame(frame);
+}
+
+}  // namespace tamro::platform::media

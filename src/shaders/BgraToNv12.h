@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/gfx/Kernel.h"
+
+namespace tamro::shaders {
+
+// "BgraToNv12": input 0 is a BGRA8 or RGBA8 frame, output 0 its R8 luma plane (same size),
+// output 1 its R8G8 chroma plane (half size each way). BT.709 luma mapped to 16..235; chroma of
+// each 2x2 block from the block's mean, full range around 128, clamped. Sizes must be even.
+int32_t BgraToNv12(const gfx::KernelArgs& args);
+
+// One pair of rows (`width` even). `redFirst` for RGBA memory order. The plain version is the
+// reference the vectorised one must match byte for byte.
+using Nv12RowPairFunction = void (*)(const uint8_t* row0, const uint8_t* row1, uint8_t* luma0,
+                                     uint8_t* luma1, uint8_t* chroma, uint32_t width,
+                                     bool redFirst);
+void BgraToNv12RowPairPlain(const uint8_t* row0, const uint8_t* row1, uint8_t* luma0,
+                            uint8_t* luma1, uint8_t* chroma, uint32_t width, bool redFirst);
+// The fastest version this processor runs.
+Nv12RowPairFunction BestNv12RowPair();
+
+}  // namespace tamro::shaders

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/gfx/Kernel.h"
+
+namespace tamro::shaders {
+
+// Constants of "ScaleLetterbox": where the scaled picture goes in the output.
+struct LetterboxConstants {
+    uint32_t left = 0;
+    uint32_t top = 0;
+    uint32_t right = 0;
+    uint32_t bottom = 0;
+};
+
+// "ScaleLetterbox": input 0 (BGRA8) scaled bilinearly into the rectangle of output 0 (BGRA8)
+// given by the constants; the rest of the output is opaque black. The video processor's blit.
+int32_t ScaleLetterbox(const gfx::KernelArgs& args);
+
+}  // namespace tamro::shaders

@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "encode/ColorConverter.h"
+#include "shaders/BgraToNv12.h"
+#include "support/FrameTextures.h"
+#include "support/LogCapture.h"
+#include "tamro/ResultCode.h"
+
+namespace tamro {
+namespace {
+
+using test::Bgra;
+
+struct Nv12Sample {
+    uint8_t y = 0;
+    uint8_t u = 0;
+    uint8_t v = 0;
+};
+
+// Luma and chroma at pixel (x, y) of the converter's image.
+Nv12Sample ReadImage(gfx::Device& device, gfx::Texture* image, uint32_t height, uint32_t x,
+                     uint32_t y) {
+    gfx::MappedSubresource mapped;
+    EXPECT_EQ(device.ImmediateContext().Map(image, gfx::MapType::kRead, &mapped), kOk);
+    const uint8_t* chroma = mapped.data + (height + y / 2) * mapped.rowPitch + (x & ~1u);
+    const Nv12Sample sample{mapped.data[y * mapped.rowPitch + x], chroma[0], chroma[1]};
+    device.ImmediateContext().Unmap(image);
+    return sample;
+}
+
+class ColorConverterTest : public ::testing::Test {
+  protected:
+    Nv12Sample ConvertSolid(Bgra colour) {
+        EXPECT_TRUE(m_converter.Initialize(m_device.get(), 64, 32));
+        auto frame = test::SolidFrame(*m_device, 64, 32, colour);
+        gfx::Texture* image = nullptr;
+        EXPECT_TRUE(m_converter.Convert(frame.get(), &image));
+        return ReadImage(*m_device, image, 32, 10, 6);
+    }
+
+    std::shared_ptr<gfx::Device> m_device = gfx::Device::Create(gfx::DriverType::kHardware);
+    ColorConverter m_converter;
+};
+
+TEST_F(ColorConverterTest, WhiteIsLimitedRangeLumaAndNeutralChroma) {
+    const Nv12Sample white = ConvertSolid({255, 255, 255, 255});
+    EXPECT_EQ(white.y, 235);
+    EXPECT_EQ(white.u, 128);
+    EXPECT_EQ(white.v, 128);
+}
+
+TEST_F(ColorConverterTest, RedClampsV) {
+    const Nv12Sample red = ConvertSolid({0, 0, 255, 255});
+    EXPECT_EQ(red.y, 63);   // 0.2126 x 0.8588 x 255 + 16
+    EXPECT_EQ(red.u, 98);   // 0.3854 x 255
+    EXPECT_EQ(red.v, 255);  // at the clamp
+}
+
+TEST_F(ColorConverterTest, DeliversThePreviousFrameAfterTheFirst) {
+    ASSERT_TRUE(m_converter.Initialize(m_device.get(), 32, 16));
+    const uint8_t levels[] = {0, 128, 255};
+    std::vector<uint8_t> delivered;
+    for (uint8_t level : levels) {
+        auto frame = test::SolidFrame(*m_device, 32, 16, {level, level, level, 255});
+        gfx::Texture* image = nullptr;
+        ASSERT_TRUE(m_converter.Convert(frame.get(), &image));
+        delivered.push_back(ReadImage(*m_device, image, 16, 0, 0).y);
+    }
+    // A, A, B: luma of black, black, mid grey.
+    EXPECT_EQ(delivered, (std::vector<uint8_t>{16, 16, 126}));
+}
+
+TEST_F(ColorConverterTest, RefusesWhatItCannotConvert) {
+    test::LogCapture log;
+    EXPECT_FALSE(m_converter.Initialize(m_device.get(), 1921, 1080));
+    EXPECT_TRUE(
+        log.Contains("[ColorConverter] Initialize failed: dimensions must be even for NV12"));
+    EXPECT_FALSE(m_converter.Initialize(nullptr, 1920, 1080));
+    EXPECT_TRUE(log.Contains("[ColorConverter] Initialize failed: invalid parameters"));
+
+    ASSERT_TRUE(m_converter.Initialize(m_device.get(), 1920, 1088));
+    gfx::Texture* image = nullptr;
+    auto small = test::SolidFrame(*m_device, 1280, 720, {});
+    EXPECT_FALSE(m_converter.Convert(small.get(), &image));
+    EXPECT_TRUE(log.Contains(
+        "[ColorConverter] Input dimensions mismatch: expected 1920x1088, got 1280x720"));
+    // A staging copy cannot be viewed as a shader resource.
+    auto staging = test::SolidFrame(*m_device, 1920, 1088, {}, gfx::Usage::kStaging);
+    EXPECT_FALSE(m_converter.Convert(staging.get(), &image));
+    EXPECT_TRUE(log.Contains("[ColorConverter] Failed to create input SRV: 0x80070057"));
+}
+
+TEST_F(ColorConverterTest, FailsCleanlyWhenTheDeviceCannotCreateTextures) {
+    m_device->SetFaults({.failTextureCreation = true});
+    test::LogCapture log;
+    EXPECT_FALSE(m_converter.Initialize(m_device.get(), 64, 32));
+    EXPECT_TRUE(log.Contains("[ColorConverter] Failed to create Y plane texture: 0x8007000E"));
+    EXPECT_TRUE(log.Contains("[ColorConverter] Failed to create textures"));
+    EXPECT_FALSE(m_converter.IsInitialized());
+}
+
+// The vectorised row matches the plain one at every width, including tails shorter than a vector,
+// and in both memory orders; the plain one is within one step of the exact formula.
+TEST(BgraToNv12RowTest, VectorisedRowMatchesReference) {
+    std::mt19937 random(7);
+    for (uint32_t width = 2; width <= 70; width += 2) {
+        std::vector<uint8_t> rows(width * 8);
+        for (uint8_t& byte : rows)
+            byte = static_cast<uint8_t>(random());
+        for (const bool redFirst : {false, true}) {
+            std::vector<uint8_t> expected(width * 3), actual(width * 3);
+            shaders::BgraToNv12RowPairPlain(rows.data(), rows.data() + width * 4, expected.data(),
+                                            expected.data() + width, expected.data() + 2 * width,
+                                            width, redFirst);
+            shaders::BestNv12RowPair()(rows.data(), rows.data() + width * 4, actual.data(),
+                                       actual.data() + width, actual.data() + 2 * width, width,
+                                       redFirst);
+            ASSERT_EQ(actual, expected) << "width " << width << " redFirst " << redFirst;
+        }
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint8_t* p = rows.data() + x * 4;
+            const float exact =
+                ((0.2126f * p[2] + 0.7152f * p[1] + 0.0722f * p[0]) / 255.0f * 0.8588f + 0.0627f) *
+                255.0f;
+            std::vector<uint8_t> luma(width * 3);
+            shaders::BgraToNv12RowPairPlain(rows.data(), rows.data() + width * 4, luma.data(),
+                                            luma.data() + width, luma.data() + 2 * width, width,
+                                            false);
+            EXPECT_NEAR(luma[x], exact, 1.0f);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tamro

@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "encode/EncoderFormatCache.h"
+#include "platform/media/ScriptedEncoderList.h"
+#include "support/AppDataFolder.h"
+#include "support/LogCapture.h"
+
+namespace tamro {
+namespace {
+
+namespace media = platform::media;
+
+constexpr ResultCode kRefused = static_cast<ResultCode>(0xC00D36B4);
+
+media::ScriptedEncoder Offering(std::vector<media::Guid> inputs, const char* name = "Encoder") {
+    return media::ScriptedEncoder{.friendlyName = name, .inputTypes = std::move(inputs)};
+}
+
+std::vector<uint8_t> ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+const std::vector<uint8_t> kNv12File = {0x02, 0x00, 0x00, 0x00, 0x4E, 0x56, 0x31, 0x32, 0x00, 0x00,
+                                        0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+struct PreferenceCase {
+    const char* name;
+    std::vector<media::Guid> offered;
+    media::Guid chosen;
+};
+
+class EncoderPreferenceTest : public ::testing::TestWithParam<PreferenceCase> {};
+
+TEST_P(EncoderPreferenceTest, ChoosesByFormatPreference) {
+    const media::ScriptedEncoderList list({Offering(GetParam().offered)});
+    media::Guid chosen;
+    ASSERT_TRUE(EncoderFormatCache::FindCompatibleEncoder(list, 1920, 1088, 30, &chosen));
+    EXPECT_EQ(chosen, GetParam().chosen);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, EncoderPreferenceTest,
+    ::testing::Values(
+        PreferenceCase{
+            "Nv12OverYuy2", {media::kSubtypeYUY2, media::kSubtypeNV12}, media::kSubtypeNV12},
+        PreferenceCase{
+            "FirstYuvSeen", {media::kSubtypeYUY2, media::kSubtypeIYUV}, media::kSubtypeYUY2},
+        PreferenceCase{
+            "FirstRgbSeen", {media::kSubtypeARGB32, media::kSubtypeRGB32}, media::kSubtypeARGB32},
+        PreferenceCase{
+            "YuvOverRgb", {media::kSubtypeRGB32, media::kSubtypeYV12}, media::kSubtypeYV12}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(EncoderDiscoveryTest, SkipsRefusingEncodersAndPrefersHardware) {
+    media::ScriptedEncoder refusesActivation = Offering({media::kSubtypeNV12}, "Broken");
+    refusesActivation.hardware = true;
+    refusesActivation.activateResult = kFail;
+    media::ScriptedEncoder refusesSize = Offering({media::kSubtypeNV12}, "Small");
+    refusesSize.setOutputTypeResult = kRefused;
+    media::ScriptedEncoder unnamed = Offering({media::kSubtypeIYUV});
+    unnamed.friendlyName.reset();
+    // Script order puts the hardware one last; enumeration puts it first (index 0).
+    const media::ScriptedEncoderList list({refusesSize, unnamed, refusesActivation});
+    test::LogCapture log;
+    media::Guid chosen;
+    ASSERT_TRUE(EncoderFormatCache::FindCompatibleEncoder(list, 1280, 720, 60, &chosen));
+    EXPECT_TRUE(log.Contains("[Encoder] Failed to activate encoder 0: 0x80004005"));
+    EXPECT_TRUE(log.Contains("[Encoder] Failed to set output type: 0xC00D36B4"));
+    EXPECT_EQ(chosen, media::kSubtypeIYUV);
+    EXPECT_EQ(EncoderFormatCache::EncoderName(), "Unknown");
+    const media::MediaType offered = list.LastOutputType();
+    EXPECT_EQ(offered.width, 1280u);
+    EXPECT_EQ(offered.frameRateNumerator, 60u);
+    EXPECT_EQ(offered.averageBitrate, 16'000'000u);
+    EXPECT_EQ(offered.interlaceMode, media::kInterlaceProgressive);
+}
+
+TEST(EncoderDiscoveryTest, ReportsNoEncoderAndNoUsableFormat) {
+    test::LogCapture log;
+    media::Guid chosen;
+    EXPECT_FALSE(EncoderFormatCache::FindCompatibleEncoder(media::ScriptedEncoderList({}), 64, 64,
+                                                           30, &chosen));
+    EXPECT_TRUE(log.Contains("[Encoder] No H.264 encoders found!"));
+    EXPECT_FALSE(EncoderFormatCache::FindCompatibleEncoder(
+        media::ScriptedEncoderList({Offering({media::kSubtypeH264})}), 64, 64, 30, &chosen));
+    EXPECT_TRUE(log.Contains("[Encoder] No encoder with compatible input format found"));
+}
+
+TEST(EncoderCacheFileTest, DiscoverySavesTheFileInThePlatformLayout) {
+    test::AppDataFolder appData;
+    const media::ScriptedEncoderList list({Offering({media::kSubtypeNV12}, "libx264")});
+    media::Guid chosen;
+    ASSERT_TRUE(EncoderFormatCache::SelectInputSubtype(list, 1920, 1088, 30, &chosen));
+    EXPECT_EQ(ReadBytes(appData.CacheFile()), kNv12File);
+    EXPECT_EQ(EncoderFormatCache::EncoderName(), "libx264");
+    // The process keeps the answer: no second discovery.
+    ASSERT_TRUE(EncoderFormatCache::SelectInputSubtype(list, 640, 480, 30, &chosen));
+    EXPECT_EQ(list.Activations(), 1);
+}
+
+TEST(EncoderCacheFileTest, OldVersionIsRediscoveredAndRewritten) {
+    test::AppDataFolder appData;
+    std::vector<uint8_t> old = kNv12File;
+    old[0] = 0x01;
+    old[4] = 0x59;  // YUY2 in the old file
+    WriteBytes(appData.CacheFile(), old);
+    const media::ScriptedEncoderList list({Offering({media::kSubtypeNV12})});
+    test::LogCapture log;
+    media::Guid chosen;
+    ASSERT_TRUE(EncoderFormatCache::SelectInputSubtype(list, 1920, 1088, 30, &chosen));
+    EXPECT_EQ(log.Count("[Encoder] Disk cache version mismatch, will rediscover"), 1);
+    EXPECT_EQ(list.Activations(), 1);
+    EXPECT_EQ(ReadBytes(appData.CacheFile()), kNv12File);
+}
+
+TEST(EncoderCacheFileTest, ShortFileIsRediscoveredSilently) {
+    test::AppDataFolder appData;
+    WriteBytes(appData.CacheFile(),
+               std::vector<uint8_t>(kNv12File.begin(), kNv12File.begin() + 10));
+    const media::ScriptedEncoderList list({Offering({media::kSubtypeNV12})});
+    test::LogCapture log;
+    media::Guid chosen;
+    ASSERT_TRUE(EncoderFormatCache::SelectInputSubtype(list, 1920, 1088, 30, &chosen));
+    EXPECT_EQ(log.Count("[Encoder]"), 0);
+    EXPECT_EQ(list.Activations(), 1);
+    EXPECT_EQ(ReadBytes(appData.CacheFile()), kNv12File);
+}
+
+TEST(EncoderCacheFileTest, CacheHitSkipsDiscoveryAndHasNoEncoderName) {
+    test::AppDataFolder appData;
+    std::vector<uint8_t> yuy2 = kNv12File;
+    yuy2[4] = 0x59, yuy2[5] = 0x55, yuy2[6] = 0x59, yuy2[7] = 0x32;
+    WriteBytes(appData.CacheFile(), yuy2);
+    const media::ScriptedEncoderList list({Offering({media::kSubtypeNV12})});
+    EncoderFormatCache::PreWarm(list);
+    media::Guid chosen;
+    ASSERT_TRUE(EncoderFormatCache::SelectInputSubtype(list, 1920, 1088, 30, &chosen));
+    EXPECT_EQ(chosen, media::kSubtypeYUY2);
+    EXPECT_EQ(list.Activations(), 0);
+    EXPECT_EQ(EncoderFormatCache::EncoderName(), "");
+}
+
+TEST(EncoderCacheFileTest, FailedPreWarmLeavesTheCacheEmptyForTheFirstRecording) {
+    test::AppDataFolder appData;
+    test::LogCapture log;
+    EncoderFormatCache::PreWarm(media::ScriptedEncoderList({}));
+    EXPECT_TRUE(log.Contains("[Encoder] Pre-warm failed - will retry on first recording"));
+    EXPECT_FALSE(std::filesystem::exists(appData.CacheFile()));
+    const media::ScriptedEncoderList list({Offering({media::kSubtypeNV12})});
+    media::Guid chosen;
+    EXPECT_TRUE(EncoderFormatCache::SelectInputSubtype(list, 1920, 1088, 30, &chosen));
+    EXPECT_EQ(list.Activations(), 1);
+}
+
+}  // namespace
+}  // namespace tamro

@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <fstream>
+#include <vector>
+
+#include "encode/Encoder.h"
+#include "support/AppDataFolder.h"
+#include "support/FrameTextures.h"
+#include "support/LogCapture.h"
+#include "support/Mp4Probe.h"
+#include "support/TempDir.h"
+
+namespace tamro {
+namespace {
+
+namespace media = platform::media;
+using test::Bgra;
+
+constexpr int64_t kTicks30 = 333'333;
+
+EncoderSettings Settings(const std::filesystem::path& path, uint32_t width, uint32_t height) {
+    return EncoderSettings{.path = path.string(),
+                           .width = width,
+                           .height = height,
+                           .fps = 30,
+                           .videoBitrate = 1'000'000,
+                           .hasAudio = false};
+}
+
+bool StrictlyIncreasing(const std::vector<long long>& values) {
+    return std::adjacent_find(values.begin(), values.end(),
+                              [](long long a, long long b) { return b <= a; }) == values.end();
+}
+
+class EncoderTest : public ::testing::Test {
+  protected:
+    // Grey frames, changing each time unless `still` (a still picture has no scene cuts that
+    // would move key frames).
+    void WriteFrames(Encoder& encoder, uint32_t width, uint32_t height, int count,
+                     int64_t frameTicks = kTicks30, bool still = false) {
+        for (int i = 0; i < count; ++i) {
+            const auto level = static_cast<uint8_t>(still ? 100 : i * 7);
+            auto frame = test::SolidFrame(*m_device, width, height, {level, level, level, 255});
+            ASSERT_TRUE(encoder.WriteVideoFrame(frame.get(), i * frameTicks)) << i;
+        }
+    }
+
+    test::AppDataFolder m_appData;
+    test::TempDir m_dir;
+    std::shared_ptr<gfx::Device> m_device = gfx::Device::Create(gfx::DriverType::kHardware);
+};
+
+TEST_F(EncoderTest, WritesAPlayableMp4WithVideoAndAudio) {
+    const auto file = m_dir.path() / "rec.mp4";
+    EncoderSettings settings = Settings(file, 320, 240);
+    settings.hasAudio = true;
+    settings.profile = 1;
+    Encoder encoder;
+    encoder.SetD3DDevice(m_device.get());
+    ASSERT_TRUE(encoder.Initialize(settings));
+    EXPECT_TRUE(encoder.HasGpuColorConverter());
+    WriteFrames(encoder, 320, 240, 30);
+    const std::vector<uint8_t> block(4096, 0x10);
+    for (int i = 0; i < 45; ++i)
+        encoder.WriteAudioSample(block.data(), 4096, i * 213'333, 213'333);
+    encoder.Finalize();
+    EXPECT_EQ(encoder.VideoFramesWritten(), 30u);
+    EXPECT_EQ(encoder.AudioSamplesWritten(), 45u);
+
+    const test::Mp4Probe probe(file);
+    ASSERT_TRUE(probe.Opened());
+    EXPECT_EQ(probe.Stream("video", "codec_name"), "h264");
+    EXPECT_EQ(probe.Stream("video", "profile"), "Main");
+    EXPECT_EQ(probe.Stream("video", "width"), "320");
+    EXPECT_EQ(probe.Stream("video", "height"), "240");
+    EXPECT_EQ(probe.Stream("video", "r_frame_rate"), "30/1");
+    EXPECT_EQ(probe.Stream("video", "color_space"), "bt709");
+    EXPECT_EQ(probe.Stream("video", "color_primaries"), "bt709");
+    EXPECT_EQ(probe.Stream("video", "color_transfer"), "bt709");
+    EXPECT_EQ(probe.Stream("audio", "codec_name"), "aac");
+    EXPECT_EQ(probe.Stream("audio", "channels"), "2");
+    EXPECT_EQ(probe.Stream("audio", "sample_rate"), "48000");
+    const std::vector<long long> pts = probe.VideoFramePts();
+    EXPECT_EQ(pts.size(), 30u);
+    EXPECT_TRUE(StrictlyIncreasing(pts));
+    // Discovery ran in this process, so the tag names the encoder it found.
+    EXPECT_EQ(probe.FormatTag("encoder"), "Tamro (0.0.3) - libx264");
+}
+
+TEST_F(EncoderTest, WithoutAudioOrDeviceTheFileHasOnlyVideoThroughTheCpuPath) {
+    const auto file = m_dir.path() / "rec.mp4";
+    EncoderSettings settings = Settings(file, 1366, 768);
+    settings.profile = 0;
+    setenv("TAMRO_PERF", "1", 1);
+    test::LogCapture log;
+    Encoder encoder;
+    ASSERT_TRUE(encoder.Initialize(settings));
+    EXPECT_TRUE(log.Contains("[Encoder] No D3D device at sink-writer creation"));
+    EXPECT_TRUE(
+        log.Contains("[PERF][Encode] 1366x768 @30fps bitrate=1.0Mbps "
+                     "hwD3DManager=NO(software-path likely)"));
+    EXPECT_EQ(encoder.Width(), 1376u);
+    EXPECT_EQ(encoder.Height(), 768u);
+    EXPECT_FALSE(encoder.UsesDeviceManager());
+    WriteFrames(encoder, 1366, 768, 3);
+    const std::vector<uint8_t> block(4096, 0);
+    encoder.WriteAudioSample(block.data(), 4096, 0, 213'333);
+    encoder.Finalize();
+    EXPECT_EQ(encoder.AudioSamplesWritten(), 0u);
+    EXPECT_TRUE(
+        log.Contains("[PERF][Encode] video path caps: zeroCopy=0 gpuColorConv=1 "
+                     "inputNV12=1 input=1366x768 out=1376x768"));
+
+    const test::Mp4Probe probe(file);
+    ASSERT_TRUE(probe.Opened());
+    EXPECT_EQ(probe.Stream("video", "profile"), "High");
+    EXPECT_EQ(probe.Stream("video", "width"), "1376");
+    EXPECT_EQ(probe.StreamCount("audio"), 0);
+    EXPECT_EQ(probe.VideoFramePts().size(), 3u);
+}
+
+struct GopCase {
+    const char* name;
+    uint32_t profile;
+    bool secondKeyBy120;
+};
+
+class EncoderGopTest : public EncoderTest, public ::testing::WithParamInterface<GopCase> {};
+
+// 60 fps with a 2 s key-frame interval is a GOP of 120 frames; a Baseline stream takes no codec
+// settings at all and keeps the encoder's own (longer) interval.
+TEST_P(EncoderGopTest, KeyFrameIntervalFollowsTheSettingsUnlessBaseline) {
+    const auto file = m_dir.path() / "gop.mp4";
+    EncoderSettings settings = Settings(file, 64, 64);
+    settings.fps = 60;
+    settings.keyframeIntervalSeconds = 2;
+    settings.profile = GetParam().profile;
+    settings.bFrames = 2;
+    Encoder encoder;
+    encoder.SetD3DDevice(m_device.get());
+    ASSERT_TRUE(encoder.Initialize(settings));
+    WriteFrames(encoder, 64, 64, 130, 166'666, true);
+    encoder.Finalize();
+    const test::Mp4Probe probe(file);
+    const std::vector<long long> keys = probe.VideoKeyFrames();
+    ASSERT_FALSE(keys.empty());
+    EXPECT_EQ(keys.front(), 0);
+    // The encoder may set the key frame a little early to close a group of B-frames.
+    const bool secondKeyBy120 = keys.size() > 1 && keys[1] > 100 && keys[1] <= 120;
+    EXPECT_EQ(secondKeyBy120, GetParam().secondKeyBy120);
+    if (!GetParam().secondKeyBy120) {
+        EXPECT_EQ(keys.size(), 1u);
+    }
+    EXPECT_EQ(probe.VideoFramePts().size(), 130u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, EncoderGopTest,
+                         ::testing::Values(GopCase{"Main", 1, true}, GopCase{"Baseline", 2, false}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST_F(EncoderTest, LifecycleCallsOutOfOrderDoNothing) {
+    const auto file = m_dir.path() / "rec.mp4";
+    Encoder encoder;
+    encoder.Finalize();  // before Initialize
+    auto frame = test::SolidFrame(*m_device, 64, 64, {});
+    EXPECT_FALSE(encoder.WriteVideoFrame(frame.get(), 0));
+    ASSERT_TRUE(encoder.Initialize(Settings(file, 64, 64)));
+    EXPECT_FALSE(encoder.Initialize(Settings(m_dir.path() / "second.mp4", 64, 64)));
+    EXPECT_FALSE(std::filesystem::exists(m_dir.path() / "second.mp4"));
+    EXPECT_TRUE(encoder.WriteVideoFrame(frame.get(), 0));
+    EXPECT_FALSE(encoder.WriteVideoFrame(nullptr, 1));
+    encoder.Finalize();
+    encoder.Finalize();
+    EXPECT_FALSE(encoder.WriteVideoFrame(frame.get(), kTicks30));
+    const std::vector<uint8_t> nv12(64 * 96, 16);
+    EXPECT_FALSE(encoder.WriteNV12Frame(nv12.data(), 64, kTicks30));
+    EXPECT_EQ(encoder.VideoFramesWritten(), 1u);
+    EXPECT_EQ(test::Mp4Probe(file).VideoFramePts().size(), 1u);
+}
+
+TEST_F(EncoderTest, RepacksNv12RowsWiderThanTheFrame) {
+    const auto file = m_dir.path() / "pitch.mp4";
+    Encoder encoder;
+    ASSERT_TRUE(encoder.Initialize(Settings(file, 64, 32)));
+    // Rows of 64 luma bytes at a 96-byte pitch; the padding is bright.
+    const uint32_t pitch = 96;
+    std::vector<uint8_t> image(pitch * 48, 250);
+    for (uint32_t row = 0; row < 48; ++row)
+        std::fill_n(image.begin() + row * pitch, 64, row < 32 ? 100 : 128);
+    ASSERT_TRUE(encoder.WriteNV12Frame(image.data(), pitch, 0));
+    encoder.Finalize();
+    const std::vector<uint8_t> luma = test::Mp4Probe::FirstFrameLuma(file);
+    ASSERT_EQ(luma.size(), 64u * 32u);
+    EXPECT_LE(*std::max_element(luma.begin(), luma.end()), 104);
+    EXPECT_GE(*std::min_element(luma.begin(), luma.end()), 96);
+}
+
+TEST_F(EncoderTest, FramesTheConverterCannotReadTakeTheCpuPath) {
+    const auto file = m_dir.path() / "cpu.mp4";
+    Encoder encoder;
+    encoder.SetD3DDevice(m_device.get());
+    ASSERT_TRUE(encoder.Initialize(Settings(file, 64, 64)));
+    test::LogCapture log;
+    for (int i = 0; i < 2; ++i) {
+        auto staging = test::SolidFrame(*m_device, 64, 64, {}, gfx::Usage::kStaging);
+        EXPECT_TRUE(encoder.WriteVideoFrame(staging.get(), i * kTicks30));
+    }
+    // The copy of a faulting device skips the frame, and the next one tries again.
+    m_device->SetFaults({.faultCopy = true});
+    auto frame = test::SolidFrame(*m_device, 64, 64, {});
+    EXPECT_FALSE(encoder.WriteVideoFrame(frame.get(), 2 * kTicks30));
+    m_device->SetFaults({});
+    EXPECT_TRUE(encoder.WriteVideoFrame(frame.get(), 3 * kTicks30));
+    encoder.Finalize();
+    EXPECT_EQ(log.Count("[Encoder] Active video path: CPU fallback/readback"), 1);
+    EXPECT_EQ(log.Count("[ColorConverter] Failed to create input SRV"), 2);
+    EXPECT_EQ(log.Count("SEH EXCEPTION"), 1);
+    EXPECT_EQ(encoder.VideoFramesWritten(), 3u);
+}
+
+struct BadInput {
+    const char* name;
+    std::string relativePath;
+    uint32_t width;
+    uint32_t height;
+    uint32_t fps;
+    const char* line;
+};
+
+class EncoderBadInputTest : public EncoderTest, public ::testing::WithParamInterface<BadInput> {};
+
+TEST_P(EncoderBadInputTest, FailsWithOneLineAndNoFile) {
+    const BadInput& c = GetParam();
+    std::ofstream(m_dir.path() / "plain-file");
+    EncoderSettings settings = Settings(m_dir.path() / c.relativePath, c.width, c.height);
+    settings.fps = c.fps;
+    test::LogCapture log;
+    Encoder encoder;
+    encoder.SetD3DDevice(m_device.get());
+    EXPECT_FALSE(encoder.Initialize(settings));
+    EXPECT_EQ(log.Count("Initialize failed") + log.Count("Failed to create sink writer"), 1);
+    EXPECT_TRUE(log.Contains(c.line));
+    std::vector<std::filesystem::path> left;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(m_dir.path()))
+        left.push_back(entry.path().filename());
+    EXPECT_EQ(left, std::vector<std::filesystem::path>{"plain-file"});
+    auto frame = test::SolidFrame(*m_device, 64, 64, {});
+    EXPECT_FALSE(encoder.WriteVideoFrame(frame.get(), 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EncoderBadInputTest,
+    ::testing::Values(
+        BadInput{"ZeroFps", "a.mp4", 64, 64, 0, "invalid output 64x64 @0fps"},
+        BadInput{"ZeroWidth", "a.mp4", 0, 64, 30, "invalid output 0x64 @30fps"},
+        BadInput{"NegativeHeight", "a.mp4", 64, static_cast<uint32_t>(-2), 30,
+                 "invalid output 64x-2 @30fps"},
+        BadInput{"MissingFolder", "none/a.mp4", 64, 64, 30, "output folder does not exist"},
+        BadInput{"FolderIsAFile", "plain-file/a.mp4", 64, 64, 30, "output folder does not exist"},
+        BadInput{"NotMp4", "a.mkv", 64, 64, 30, "output path is not an .mp4 file"},
+        BadInput{"FolderIsTheFile", "", 64, 64, 30, "output path is not an .mp4 file"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(EncoderTest, UnwritableFolderFailsAtTheSinkWriter) {
+    test::LogCapture log;
+    Encoder encoder;
+    EXPECT_FALSE(encoder.Initialize(Settings("/proc/tamro-test.mp4", 64, 64)));
+    EXPECT_EQ(log.Count("[Encoder] Failed to create sink writer: 0x"), 1);
+    EXPECT_FALSE(std::filesystem::exists("/proc/tamro-test.mp4"));
+}
+
+}  // namespace
+}  // namespace tamro

@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <future>
+#include <thread>
+
+#include "platform/media/BoundedQueue.h"
+#include "platform/media/SinkWriter.h"
+#include "support/Mp4Probe.h"
+#include "support/TempDir.h"
+
+namespace tamro::platform::media {
+namespace {
+
+constexpr uint32_t kWidth = 320;
+constexpr uint32_t kHeight = 240;
+constexpr uint32_t kFps = 30;
+constexpr int64_t kFrameTicks = 10'000'000 / kFps;
+
+MediaType VideoOutput() {
+    return MediaType{.major = MajorType::kVideo,
+                     .subtype = kSubtypeH264,
+                     .width = kWidth,
+                     .height = kHeight,
+                     .frameRateNumerator = kFps,
+                     .frameRateDenominator = 1,
+                     .averageBitrate = 1'000'000,
+                     .interlaceMode = kInterlaceProgressive,
+                     .pixelAspectNumerator = 1,
+                     .pixelAspectDenominator = 1,
+                     .yuvMatrix = kYuvMatrixBT709,
+                     .videoPrimaries = kPrimariesBT709,
+                     .transferFunction = kTransferBT709,
+                     .profile = kProfileHigh};
+}
+
+MediaType VideoInput(const Guid& subtype) {
+    MediaType input = VideoOutput();
+    input.subtype = subtype;
+    input.profile = 0;
+    return input;
+}
+
+MediaType AudioOutput() {
+    return MediaType{.major = MajorType::kAudio,
+                     .subtype = kSubtypeAAC,
+                     .channels = 2,
+                     .samplesPerSecond = 48'000,
+                     .bitsPerSample = 16,
+                     .averageBytesPerSecond = 192'000 / 8};
+}
+
+MediaType AudioInput() {
+    return MediaType{.major = MajorType::kAudio,
+                     .subtype = kSubtypePCM,
+                     .channels = 2,
+                     .samplesPerSecond = 48'000,
+                     .bitsPerSample = 16,
+                     .blockAlignment = 4,
+                     .averageBytesPerSecond = 48'000 * 4};
+}
+
+size_t FrameBytes(const Guid& subtype) {
+    if (subtype == kSubtypeRGB32 || subtype == kSubtypeARGB32)
+        return kWidth * kHeight * 4;
+    if (subtype == kSubtypeYUY2)
+        return kWidth * kHeight * 2;
+    return kWidth * kHeight * 3 / 2;
+}
+
+MediaSample Filled(size_t bytes, uint8_t value, int64_t time, int64_t duration) {
+    MediaSample sample = MediaSample::WithCapacity(bytes);
+    std::memset(sample.data.get(), value, bytes);
+    sample.length = bytes;
+    sample.time = time;
+    sample.duration = duration;
+    return sample;
+}
+
+struct Writer {
+    std::unique_ptr<SinkWriter> writer;
+    uint32_t video = 0;
+    uint32_t audio = 0;
+};
+
+Writer Open(const std::filesystem::path& file, const Guid& subtype, bool withAudio) {
+    Writer w;
+    EXPECT_EQ(SinkWriter::CreateFromPath(
+                  file.string(), {.disableThrottling = true, .deviceManager = nullptr}, &w.writer),
+              kOk);
+    EXPECT_EQ(w.writer->AddStream(VideoOutput(), &w.video), kOk);
+    EXPECT_EQ(w.writer->SetInputMediaType(w.video, VideoInput(subtype)), kOk);
+    if (withAudio) {
+        EXPECT_EQ(w.writer->AddStream(AudioOutput(), &w.audio), kOk);
+        EXPECT_EQ(w.writer->SetInputMediaType(w.audio, AudioInput()), kOk);
+    }
+    return w;
+}
+
+TEST(SinkWriterTest, WritesH264AndAacIntoAnMp4) {
+    test::TempDir dir;
+    const auto file = dir.path() / "out.mp4";
+    Writer w = Open(file, kSubtypeNV12, true);
+    w.writer->SetFileTag("encoder", "Tamro (0.0.3)");
+    ASSERT_EQ(w.writer->BeginWriting(), kOk);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(w.writer->WriteSample(w.video, Filled(FrameBytes(kSubtypeNV12), 16 + i * 8,
+                                                        i * kFrameTicks, kFrameTicks)),
+                  kOk);
+    }
+    // 1024-frame blocks of 16-bit stereo, as the audio chain delivers them.
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_EQ(w.writer->WriteSample(w.audio, Filled(4096, i, i * 213'333, 213'333)), kOk);
+    }
+    ASSERT_EQ(w.writer->Finalize(), kOk);
+    EXPECT_EQ(w.writer->WriteSample(w.video, Filled(FrameBytes(kSubtypeNV12), 0, 0, 1)),
+              kNotInitialized);
+
+    const test::Mp4Probe probe(file);
+    ASSERT_TRUE(probe.Opened());
+    // Stream details are checked end to end in the encoder's tests.
+    EXPECT_EQ(probe.Stream("video", "codec_name"), "h264");
+    EXPECT_EQ(probe.Stream("audio", "codec_name"), "aac");
+    EXPECT_EQ(probe.FormatTag("encoder"), "Tamro (0.0.3)");
+    EXPECT_EQ(probe.VideoFramePts().size(), 20u);
+}
+
+// Every input format the encoder discovery can name reaches the codec.
+class SinkWriterInputTest : public ::testing::TestWithParam<Guid> {};
+
+TEST_P(SinkWriterInputTest, EncodesEveryFrame) {
+    test::TempDir dir;
+    const auto file = dir.path() / "in.mp4";
+    Writer w = Open(file, GetParam(), false);
+    ASSERT_EQ(w.writer->BeginWriting(), kOk);
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_EQ(w.writer->WriteSample(
+                      w.video, Filled(FrameBytes(GetParam()), 100, i * kFrameTicks, kFrameTicks)),
+                  kOk);
+    }
+    ASSERT_EQ(w.writer->Finalize(), kOk);
+    const test::Mp4Probe probe(file);
+    ASSERT_TRUE(probe.Opened());
+    EXPECT_EQ(probe.VideoFramePts().size(), 6u);
+    EXPECT_EQ(probe.StreamCount("audio"), 0);
+}
+
+std::string SubtypeName(const ::testing::TestParamInfo<Guid>& info) {
+    const uint32_t first = info.param.data1;
+    if (first < 0x100)
+        return first == 0x16 ? "RGB32" : "ARGB32";
+    return std::string(reinterpret_cast<const char*>(&first), 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, SinkWriterInputTest,
+                         ::testing::Values(kSubtypeNV12, kSubtypeIYUV, kSubtypeYV12, kSubtypeYUY2,
+                                           kSubtypeRGB32, kSubtypeARGB32),
+                         SubtypeName);
+
+TEST(SinkWriterTest, RefusesPathsItCannotWriteAndLeavesNoFile) {
+    test::TempDir dir;
+    std::unique_ptr<SinkWriter> writer;
+    EXPECT_EQ(SinkWriter::CreateFromPath((dir.path() / "out.mov").string(), {}, &writer),
+              kUnsupportedByteStreamType);
+    EXPECT_EQ(SinkWriter::CreateFromPath((dir.path() / "none" / "out.mp4").string(), {}, &writer),
+              kPathNotFound);
+    EXPECT_EQ(writer, nullptr);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+
+    // A writer that never began writing takes its file with it.
+    ASSERT_EQ(SinkWriter::CreateFromPath((dir.path() / "a.mp4").string(), {}, &writer), kOk);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "a.mp4"));
+    writer.reset();
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST(SinkWriterTest, RefusesMismatchedTypesAndEarlyWrites) {
+    test::TempDir dir;
+    std::unique_ptr<SinkWriter> writer;
+    ASSERT_EQ(SinkWriter::CreateFromPath((dir.path() / "a.mp4").string(), {}, &writer), kOk);
+    MediaType odd = VideoOutput();
+    odd.width = 321;
+    uint32_t index = 0;
+    EXPECT_EQ(writer->AddStream(odd, &index), kInvalidMediaType);
+    ASSERT_EQ(writer->AddStream(VideoOutput(), &index), kOk);
+    MediaType wrongSize = VideoInput(kSubtypeNV12);
+    wrongSize.height = 480;
+    EXPECT_EQ(writer->SetInputMediaType(index, wrongSize), kInvalidMediaType);
+    EXPECT_EQ(writer->SetInputMediaType(index, VideoInput(kSubtypeH264)), kInvalidMediaType);
+    // No input type yet.
+    EXPECT_EQ(writer->BeginWriting(), kInvalidRequest);
+    EXPECT_EQ(writer->WriteSample(index, Filled(16, 0, 0, 1)), kNotInitialized);
+    EXPECT_EQ(writer->Finalize(), kInvalidRequest);
+}
+
+TEST(BoundedQueueTest, EitherSideFinishesTheQueue) {
+    BoundedQueue<int> queue(2);
+    EXPECT_EQ(queue.Push(1, false), BoundedQueue<int>::PushResult::kPushed);
+    EXPECT_EQ(queue.Push(2, false), BoundedQueue<int>::PushResult::kPushed);
+    EXPECT_EQ(queue.Push(3, false), BoundedQueue<int>::PushResult::kFull);
+
+    // A producer waiting on a full queue is released by the consumer's abort.
+    auto blocked = std::async(std::launch::async, [&] { return queue.Push(4, true); });
+    EXPECT_EQ(blocked.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    queue.Abort();
+    EXPECT_EQ(blocked.get(), BoundedQueue<int>::PushResult::kFinished);
+    int item = 0;
+    EXPECT_FALSE(queue.Pop(&item));
+
+    // Closing delivers what was queued, then ends the consumer.
+    BoundedQueue<int> closing(4);
+    closing.Push(7, false);
+    auto consumer = std::async(std::launch::async, [&] {
+        std::vector<int> seen;
+        for (int value = 0; closing.Pop(&value);)
+            seen.push_back(value);
+        return seen;
+    });
+    closing.Push(8, false);
+    closing.Close();
+    EXPECT_EQ(consumer.get(), (std::vector<int>{7, 8}));
+    EXPECT_EQ(closing.Push(9, false), BoundedQueue<int>::PushResult::kFinished);
+}
+
+}  // namespace
+}  // namespace tamro::platform::media

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tamro::test {
+
+// What ffprobe reads from a media file: every stream's fields, the file's tags and the decoded
+// video frames, from its flat output ("streams.stream.0.width=320").
+class Mp4Probe {
+  public:
+    explicit Mp4Probe(const std::filesystem::path& file) {
+        const std::string command =
+            "ffprobe -v error -show_format -show_streams -show_frames "
+            "-of flat '" +
+            file.string() + "' 2>/dev/null";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        if (!pipe)
+            return;
+        char line[4096];
+        while (std::fgets(line, sizeof(line), pipe))
+            Add(line);
+        m_opened = ::pclose(pipe) == 0 && !m_fields.empty();
+    }
+
+    bool Opened() const { return m_opened; }
+
+    // A field of the first stream of that type ("video", "audio"); empty when absent.
+    std::string Stream(const std::string& type, const std::string& key) const {
+        for (int i = 0; Has("streams.stream." + std::to_string(i) + ".codec_type"); ++i) {
+            const std::string prefix = "streams.stream." + std::to_string(i) + ".";
+            if (Field(prefix + "codec_type") == type)
+                return Field(prefix + key);
+        }
+        return {};
+    }
+    int StreamCount(const std::string& type) const {
+        int count = 0;
+        for (int i = 0; Has("streams.stream." + std::to_string(i) + ".codec_type"); ++i)
+            count += Field("streams.stream." + std::to_string(i) + ".codec_type") == type;
+        return count;
+    }
+    std::string FormatTag(const std::string& key) const { return Field("format.tags." + key); }
+
+    // Presentation times (in the stream's time base) and key-frame flags of decoded video frames,
+    // in output order.
+    std::vector<long long> VideoFramePts() const { return VideoFrameValues("pts"); }
+    std::vector<long long> VideoKeyFrames() const {
+        std::vector<long long> keys;
+        const std::vector<long long> flags = VideoFrameValues("key_frame");
+        for (size_t i = 0; i < flags.size(); ++i) {
+            if (flags[i])
+                keys.push_back(static_cast<long long>(i));
+        }
+        return keys;
+    }
+
+    // The luma plane of the first decoded video frame (width x height bytes), empty on failure.
+    static std::vector<uint8_t> FirstFrameLuma(const std::filesystem::path& file) {
+        const std::string command = "ffmpeg -v error -i '" + file.string() +
+                                    "' -frames:v 1 -f rawvideo -pix_fmt gray - 2>/dev/null";
+        std::vector<uint8_t> luma;
+        FILE* pipe = ::popen(command.c_str(), "r");
+        if (!pipe)
+            return luma;
+        uint8_t buffer[65536];
+        for (size_t read; (read = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
+            luma.insert(luma.end(), buffer, buffer + read);
+        ::pclose(pipe);
+        return luma;
+    }
+
+  private:
+    void Add(std::string line) {
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            return;
+        std::string value = line.substr(equals + 1);
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        m_fields[line.substr(0, equals)] = value;
+    }
+    bool Has(const std::string& key) const { return m_fields.count(key) != 0; }
+    std::string Field(const std::string& key) const {
+        const auto it = m_fields.find(key);
+        return it == m_fields.end() ? std::string() : it->second;
+    }
+    std::vector<long long> VideoFrameValues(const std::string& key) const {
+        std::vector<long long> values;
+        for (int i = 0; Has("frames.frame." + std::to_string(i) + ".media_type"); ++i) {
+            const std::string prefix = "frames.frame." + std::to_string(i) + ".";
+            if (Field(prefix + "media_type") == "video")
+                values.push_back(std::atoll(Field(prefix + key).c_str()));
+        }
+        return values;
+    }
+
+    std::map<std::string, std::string> m_fields;
+    bool m_opened = false;
+};
+
+}  // namespace tamro::test
