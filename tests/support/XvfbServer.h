@@ -1,12 +1,15 @@
 #pragma once
 
 #include <X11/Xlib.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -18,13 +21,30 @@ namespace tamro::test {
 class XvfbServer {
   public:
     explicit XvfbServer(const std::string& geometry = "1920x1080x24") {
+        // Tests run in parallel processes: one at a time picks a number and starts its server.
+        const int lock = open("/tmp/tamro-test-xvfb.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+        if (lock >= 0)
+            flock(lock, LOCK_EX);
+        Launch(geometry);
+        if (lock >= 0)
+            close(lock);
+    }
+    ~XvfbServer() { Stop(); }
+
+    bool Running() const { return m_pid > 0; }
+    const std::string& Name() const { return m_name; }
+    pid_t Pid() const { return m_pid; }
+
+  private:
+    void Launch(const std::string& geometry) {
         for (int number = 140 + (getpid() % 200); number < 400 && m_pid <= 0; number += 7) {
-            if (access(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), F_OK) == 0)
+            if (access(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), F_OK) == 0 ||
+                access(("/tmp/.X" + std::to_string(number) + "-lock").c_str(), F_OK) == 0)
                 continue;
             m_name = ":" + std::to_string(number);
             std::string screen = geometry;
-            const char* argv[] = {"Xvfb",         m_name.c_str(), "-screen", "0",
-                                  screen.c_str(), "-nolisten",    "tcp",     nullptr};
+            const char* argv[] = {"Xvfb",      m_name.c_str(), "-screen",  "0",    screen.c_str(),
+                                  "-nolisten", "tcp",          "-noreset", nullptr};
             if (posix_spawnp(&m_pid, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ) !=
                 0) {
                 m_pid = -1;
@@ -34,22 +54,29 @@ class XvfbServer {
                 Stop();
         }
     }
-    ~XvfbServer() { Stop(); }
 
-    bool Running() const { return m_pid > 0; }
-    const std::string& Name() const { return m_name; }
-    pid_t Pid() const { return m_pid; }
-
-  private:
+    // Ready when the display answers and is ours: a server started at the same moment by
+    // another test may hold the number, and then ours exits and the next number is tried.
     bool WaitReady() {
         for (int i = 0; i < 100; ++i) {
-            if (::Display* display = XOpenDisplay(m_name.c_str())) {
-                XCloseDisplay(display);
-                return true;
+            if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return false;
+            }
+            if (OwnsLock()) {
+                if (::Display* display = XOpenDisplay(m_name.c_str())) {
+                    XCloseDisplay(display);
+                    return true;
+                }
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return false;
+    }
+    bool OwnsLock() const {
+        std::ifstream lock("/tmp/.X" + m_name.substr(1) + "-lock");
+        pid_t owner = 0;
+        return static_cast<bool>(lock >> owner) && owner == m_pid;
     }
     void Stop() {
         if (m_pid > 0) {
