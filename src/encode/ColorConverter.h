@@ -9,10 +9,11 @@
 namespace tamro {
 
 // Turns BGRA frames of one fixed, even size into NV12 images the CPU can read: the conversion runs
-// as the device's "BgraToNv12" kernel, the planes are copied into one of two staging pairs and the
-// image is assembled from the pair filled one call earlier, so reading never waits for the frame
-// just submitted. The image delivered therefore lags the input by one frame (the first frame is
-// delivered twice).
+// as the device's "BgraToNv12" kernel, which writes its luma and chroma planes straight into one
+// of two staging images (the plane textures are views of the image's rows), and the image filled
+// one call earlier is delivered, so reading never waits for the frame just submitted. The image
+// delivered therefore lags the input by one frame (the first frame is delivered twice). On the
+// CPU device there is thus no copy beyond the conversion itself.
 // Threading: used from the encoder's frame-writing thread only.
 class ColorConverter {
   public:
@@ -31,20 +32,19 @@ class ColorConverter {
     bool CreateShaders();
     bool CreateTextures();
     bool CreateStagingTextures();
-    bool CreateTexture(const gfx::TextureDesc& desc, std::shared_ptr<gfx::Texture>* texture,
-                       const char* failureLine, int index = -1);
-    void AssembleImage(uint32_t readIndex, const gfx::MappedSubresource& image);
+    bool CreatePlaneView(const std::shared_ptr<gfx::Texture>& image, uint32_t firstRow,
+                         uint32_t width, uint32_t height, gfx::Format format,
+                         std::shared_ptr<gfx::Texture>* view, const char* failureLine);
 
     gfx::Device* m_device = nullptr;
     gfx::DeviceContext* m_context = nullptr;
     const gfx::Kernel* m_computeShader = nullptr;
-    std::shared_ptr<gfx::Texture> m_nv12Staging;
-    std::array<std::shared_ptr<gfx::Texture>, 2> m_yStaging;
-    std::array<std::shared_ptr<gfx::Texture>, 2> m_uvStaging;
+    // Two NV12 images (luma rows, then chroma rows) and views of their planes for the kernel.
+    std::array<std::shared_ptr<gfx::Texture>, 2> m_nv12Staging;
+    std::array<std::shared_ptr<gfx::Texture>, 2> m_yTexture;
+    std::array<std::shared_ptr<gfx::Texture>, 2> m_uvTexture;
     uint32_t m_writeIndex = 0;
     bool m_primed = false;
-    std::shared_ptr<gfx::Texture> m_yTexture;
-    std::shared_ptr<gfx::Texture> m_uvTexture;
     uint32_t m_width = 0;
     uint32_t m_height = 0;
     bool m_initialized = false;

@@ -10,13 +10,16 @@
 namespace tamro::shaders {
 namespace {
 
-// Fixed point with 15 fraction bits. Luma: (0.2126 R + 0.7152 G + 0.0722 B) x 0.8588 + 16/255
-// (rounded); chroma works on the sum of four pixels, so its coefficients carry a quarter.
+// Luma: (0.2126 R + 0.7152 G + 0.0722 B) x 0.8588 + 16/255 (rounded), in fixed point with 8
+// fraction bits: coefficients that fit a byte, so that byte-by-byte multiply-adds take the
+// pixels as loaded, and still within one step of the exact value. Chroma works on the sum of
+// four pixels with 15 fraction bits, so its coefficients carry a quarter.
+constexpr int kLumaShift = 8;
+constexpr int kLumaR = 47;
+constexpr int kLumaG = 157;
+constexpr int kLumaB = 16;
+constexpr int kLumaOffset = 4221;
 constexpr int kShift = 15;
-constexpr int kLumaR = 5983;
-constexpr int kLumaG = 20127;
-constexpr int kLumaB = 2032;
-constexpr int kLumaOffset = 540295;
 constexpr int kUR = -939;
 constexpr int kUG = -3157;
 constexpr int kUB = 4096;
@@ -31,55 +34,70 @@ uint8_t Clamp8(int value) {
 
 uint8_t Luma(const uint8_t* pixel, int r, int b) {
     return Clamp8((kLumaR * pixel[r] + kLumaG * pixel[1] + kLumaB * pixel[b] + kLumaOffset) >>
-                  kShift);
+                  kLumaShift);
 }
 
-// 8 pixels unpacked to 16-bit channels: pixels 0, 1 | 4, 5 in `low`, 2, 3 | 6, 7 in `high`.
-struct Unpacked {
-    __m256i low;
-    __m256i high;
-};
-
-__attribute__((target("avx2"))) Unpacked Unpack(const uint8_t* pixels) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels));
-    return {_mm256_unpacklo_epi8(bytes, zero), _mm256_unpackhi_epi8(bytes, zero)};
+__attribute__((target("avx2"))) __m256i Load(const uint8_t* pixels) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels));
 }
 
-// Luma of 8 pixels as 32-bit values in pixel order.
-__attribute__((target("avx2"))) __m256i LumaOf(const Unpacked& p, __m256i coefficients,
+// The multiply-add takes unsigned coefficients and signed values, so pixels go in as p - 128;
+// the offset adds 128 x the coefficients' sum back, and the sum then fits 16 bits unsigned.
+__attribute__((target("avx2"))) __m256i LumaProducts(__m256i pixels, __m256i coefficients) {
+    const __m256i centred = _mm256_xor_si256(pixels, _mm256_set1_epi8(static_cast<char>(0x80)));
+    return _mm256_maddubs_epi16(coefficients, centred);
+}
+
+// Luma of 8 pixels as 32-bit values; summing the two products of each pixel by a multiply-add
+// with one keeps the work off the shuffle unit.
+__attribute__((target("avx2"))) __m256i LumaOf8(__m256i pixels, __m256i coefficients,
+                                                __m256i offset) {
+    const __m256i sums =
+        _mm256_madd_epi16(LumaProducts(pixels, coefficients), _mm256_set1_epi16(1));
+    return _mm256_srli_epi32(_mm256_add_epi32(sums, offset), kLumaShift);
+}
+
+// Luma of 16 pixels as 16-bit values, in the order 0-3, 8-11, 4-7, 12-15 (per-lane packing).
+__attribute__((target("avx2"))) __m256i LumaOf(__m256i first, __m256i second, __m256i coefficients,
                                                __m256i offset) {
-    const __m256i sums = _mm256_hadd_epi32(_mm256_madd_epi16(p.low, coefficients),
-                                           _mm256_madd_epi16(p.high, coefficients));
-    return _mm256_srai_epi32(_mm256_add_epi32(sums, offset), kShift);
+    return _mm256_packus_epi32(LumaOf8(first, coefficients, offset),
+                               LumaOf8(second, coefficients, offset));
 }
 
-// 16 luma values into 16 bytes.
+// 32 luma values (two LumaOf results) into 32 bytes in pixel order.
 __attribute__((target("avx2"))) void StoreLuma(__m256i first, __m256i second, uint8_t* luma) {
-    const __m256i words = _mm256_permute4x64_epi64(_mm256_packs_epi32(first, second), 0xD8);
-    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0x08);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(luma), _mm256_castsi256_si128(bytes));
+    const __m256i bytes = _mm256_packus_epi16(first, second);
+    const __m256i ordered =
+        _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma), ordered);
 }
 
-// Channel sums of the four 2x2 blocks of 8 pixels in two rows, one block per 64-bit group.
-__attribute__((target("avx2"))) __m256i BlockSums(const Unpacked& top, const Unpacked& bottom) {
-    const __m256i low = _mm256_add_epi16(top.low, bottom.low);
-    const __m256i high = _mm256_add_epi16(top.high, bottom.high);
-    return _mm256_unpacklo_epi64(_mm256_add_epi16(low, _mm256_srli_si256(low, 8)),
-                                 _mm256_add_epi16(high, _mm256_srli_si256(high, 8)));
+// Channel sums of the four 2x2 blocks of 8 pixels in two rows, as 16-bit values, one block per
+// 64-bit group: the same channel of neighbouring pixels is brought side by side, and a
+// multiply-add by one sums each pair.
+__attribute__((target("avx2"))) __m256i BlockSums(__m256i top, __m256i bottom) {
+    const __m256i pairs = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15, 0,
+                                           4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+    const __m256i ones = _mm256_set1_epi8(1);
+    return _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_shuffle_epi8(top, pairs), ones),
+                            _mm256_maddubs_epi16(_mm256_shuffle_epi8(bottom, pairs), ones));
 }
 
-__attribute__((target("avx2"))) __m256i ChromaOf(__m256i blocks0, __m256i blocks1,
-                                                 __m256i coefficients, __m256i offset) {
-    const __m256i sums = _mm256_hadd_epi32(_mm256_madd_epi16(blocks0, coefficients),
-                                           _mm256_madd_epi16(blocks1, coefficients));
-    return _mm256_srai_epi32(_mm256_add_epi32(sums, offset), kShift);
+// U and V of four blocks, side by side per block as 32-bit values: the two partial sums of each
+// block are added by shifting one onto the other within its 64-bit group.
+__attribute__((target("avx2"))) __m256i ChromaOf(__m256i blocks, __m256i u, __m256i v,
+                                                 __m256i offset) {
+    const __m256i partsU = _mm256_madd_epi16(blocks, u);
+    const __m256i partsV = _mm256_madd_epi16(blocks, v);
+    const __m256i uLow = _mm256_add_epi32(partsU, _mm256_srli_epi64(partsU, 32));
+    const __m256i vHigh = _mm256_add_epi32(partsV, _mm256_slli_epi64(partsV, 32));
+    const __m256i uv = _mm256_blend_epi32(uLow, vHigh, 0xAA);
+    return _mm256_srai_epi32(_mm256_add_epi32(uv, offset), kShift);
 }
 
-// 8 U and 8 V values into 8 interleaved pairs.
-__attribute__((target("avx2"))) void StoreChroma(__m256i u, __m256i v, uint8_t* chroma) {
-    const __m256i words =
-        _mm256_packs_epi32(_mm256_unpacklo_epi32(u, v), _mm256_unpackhi_epi32(u, v));
+// Two ChromaOf results (8 blocks) into 8 interleaved U, V pairs.
+__attribute__((target("avx2"))) void StoreChroma(__m256i first, __m256i second, uint8_t* chroma) {
+    const __m256i words = _mm256_packs_epi32(first, second);
     const __m256i bytes = _mm256_packus_epi16(words, words);
     const __m256i ordered =
         _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 0, 4, 1, 5));
@@ -91,27 +109,42 @@ __attribute__((target("avx2"))) __m256i Coefficients(int r, int g, int b, bool r
                     : _mm256_setr_epi16(b, g, r, 0, b, g, r, 0, b, g, r, 0, b, g, r, 0);
 }
 
-// Each 16-pixel step unpacks the two rows once and takes luma and chroma from the same values.
+__attribute__((target("avx2"))) __m256i ByteCoefficients(int r, int g, int b, bool redFirst) {
+    const int first = redFirst ? r : b;
+    const int third = redFirst ? b : r;
+    return _mm256_set1_epi32(first | g << 8 | third << 16);
+}
+
+// Chroma of the 2x2 blocks of 16 pixels in two rows.
+__attribute__((target("avx2"))) void ChromaOf16(const __m256i* top, const __m256i* bottom,
+                                                uint8_t* chroma, __m256i u, __m256i v,
+                                                __m256i offset) {
+    StoreChroma(ChromaOf(BlockSums(top[0], bottom[0]), u, v, offset),
+                ChromaOf(BlockSums(top[1], bottom[1]), u, v, offset), chroma);
+}
+
+// Each 32-pixel step loads the two rows once and takes luma and chroma from the bytes as loaded.
 __attribute__((target("avx2"))) void RowPairAvx2(const uint8_t* row0, const uint8_t* row1,
                                                  uint8_t* luma0, uint8_t* luma1, uint8_t* chroma,
                                                  uint32_t width, bool redFirst) {
-    const __m256i luma = Coefficients(kLumaR, kLumaG, kLumaB, redFirst);
+    const __m256i luma = ByteCoefficients(kLumaR, kLumaG, kLumaB, redFirst);
     const __m256i u = Coefficients(kUR, kUG, kUB, redFirst);
     const __m256i v = Coefficients(kVR, kVG, kVB, redFirst);
-    const __m256i lumaOffset = _mm256_set1_epi32(kLumaOffset);
+    const __m256i lumaOffset = _mm256_set1_epi32(kLumaOffset + 128 * (kLumaR + kLumaG + kLumaB));
     const __m256i chromaOffset = _mm256_set1_epi32(kChromaOffset);
-    const uint32_t vectorWidth = width & ~15u;
-    for (uint32_t x = 0; x < vectorWidth; x += 16) {
-        const Unpacked a0 = Unpack(row0 + x * 4);
-        const Unpacked a1 = Unpack(row0 + x * 4 + 32);
-        const Unpacked b0 = Unpack(row1 + x * 4);
-        const Unpacked b1 = Unpack(row1 + x * 4 + 32);
-        StoreLuma(LumaOf(a0, luma, lumaOffset), LumaOf(a1, luma, lumaOffset), luma0 + x);
-        StoreLuma(LumaOf(b0, luma, lumaOffset), LumaOf(b1, luma, lumaOffset), luma1 + x);
-        const __m256i blocks0 = BlockSums(a0, b0);
-        const __m256i blocks1 = BlockSums(a1, b1);
-        StoreChroma(ChromaOf(blocks0, blocks1, u, chromaOffset),
-                    ChromaOf(blocks0, blocks1, v, chromaOffset), chroma + x);
+    const uint32_t vectorWidth = width & ~31u;
+    for (uint32_t x = 0; x < vectorWidth; x += 32) {
+        __m256i a[4], b[4];
+        for (int i = 0; i < 4; ++i) {
+            a[i] = Load(row0 + (x + i * 8) * 4);
+            b[i] = Load(row1 + (x + i * 8) * 4);
+        }
+        StoreLuma(LumaOf(a[0], a[1], luma, lumaOffset), LumaOf(a[2], a[3], luma, lumaOffset),
+                  luma0 + x);
+        StoreLuma(LumaOf(b[0], b[1], luma, lumaOffset), LumaOf(b[2], b[3], luma, lumaOffset),
+                  luma1 + x);
+        ChromaOf16(a, b, chroma + x, u, v, chromaOffset);
+        ChromaOf16(a + 2, b + 2, chroma + x + 16, u, v, chromaOffset);
     }
     if (vectorWidth < width) {
         BgraToNv12RowPairPlain(row0 + vectorWidth * 4, row1 + vectorWidth * 4, luma0 + vectorWidth,

@@ -97,8 +97,8 @@ TEST_F(ColorConverterTest, FailsCleanlyWhenTheDeviceCannotCreateTextures) {
     m_device->SetFaults({.failTextureCreation = true});
     test::LogCapture log;
     EXPECT_FALSE(m_converter.Initialize(m_device.get(), 64, 32));
-    EXPECT_TRUE(log.Contains("[ColorConverter] Failed to create Y plane texture: 0x8007000E"));
-    EXPECT_TRUE(log.Contains("[ColorConverter] Failed to create textures"));
+    EXPECT_TRUE(log.Contains("[ColorConverter] Failed to create staging texture: 0x8007000E"));
+    EXPECT_EQ(log.Count("[ColorConverter] Failed to create staging texture"), 2);
     EXPECT_FALSE(m_converter.IsInitialized());
 }
 

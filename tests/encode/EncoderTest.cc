@@ -208,7 +208,7 @@ TEST_F(EncoderTest, FramesTheConverterCannotReadTakeTheCpuPath) {
         EXPECT_TRUE(encoder.WriteVideoFrame(staging.get(), i * kTicks30));
     }
     // The copy of a faulting device skips the frame, and the next one tries again.
-    m_device->SetFaults({.faultCopy = true});
+    m_device->SetFaults({.faultWork = true});
     auto frame = test::SolidFrame(*m_device, 64, 64, {});
     EXPECT_FALSE(encoder.WriteVideoFrame(frame.get(), 2 * kTicks30));
     m_device->SetFaults({});

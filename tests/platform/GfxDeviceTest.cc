@@ -66,7 +66,7 @@ TEST(GfxDeviceTest, OnlyStagingTexturesMapAndThePitchCoversTheRow) {
 
     device->SetFaults({.failMap = true});
     EXPECT_EQ(context.Map(staging.get(), MapType::kRead, &mapped), kFail);
-    device->SetFaults({.faultCopy = true});
+    device->SetFaults({.faultWork = true});
     EXPECT_THROW(context.CopyResource(staging.get(), staging.get()), DeviceFault);
     device->SetFaults({.failTextureCreation = true});
     std::shared_ptr<Texture> none;

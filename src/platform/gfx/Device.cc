@@ -123,7 +123,7 @@ AdapterMemoryInfo Device::QueryAdapterMemory() const {
 
 void Device::SetFaults(const DeviceFaults& faults) {
     m_failTextureCreation.store(faults.failTextureCreation);
-    m_context.SetFaults(faults.failMap, faults.faultCopy);
+    m_context.SetFaults(faults.failMap, faults.faultWork);
 }
 
 }  // namespace tamro::gfx

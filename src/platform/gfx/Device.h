@@ -28,8 +28,9 @@ struct AdapterMemoryInfo {
 struct DeviceFaults {
     bool failTextureCreation = false;
     bool failMap = false;
-    // Copies throw DeviceFault, as a faulting copy would raise a structured exception.
-    bool faultCopy = false;
+    // Copies and kernel dispatches throw DeviceFault, as faulting GPU work would raise a
+    // structured exception.
+    bool faultWork = false;
 };
 
 // The CPU graphics device: creates textures and kernels; all drawing goes through its context.

@@ -56,14 +56,14 @@ void FillPixel(uint8_t* pixel, Format format, const float rgba[4]) {
 
 }  // namespace
 
-void DeviceContext::SetFaults(bool failMap, bool faultCopy) {
+void DeviceContext::SetFaults(bool failMap, bool faultWork) {
     m_failMap.store(failMap);
-    m_faultCopy.store(faultCopy);
+    m_faultWork.store(faultWork);
 }
 
-void DeviceContext::CheckCopyFault() const {
-    if (m_faultCopy.load())
-        throw DeviceFault("copy faulted in the device");
+void DeviceContext::CheckWorkFault() const {
+    if (m_faultWork.load())
+        throw DeviceFault("GPU work faulted in the device");
 }
 
 int32_t DeviceContext::CopyResource(Texture* destination, Texture* source) {
@@ -74,7 +74,7 @@ int32_t DeviceContext::CopyResource(Texture* destination, Texture* source) {
         return kInvalidArg;
     }
     std::lock_guard lock(m_mutex);
-    CheckCopyFault();
+    CheckWorkFault();
     if (destination == source)
         return kOk;
     if (destination->RowPitch() == source->RowPitch()) {
@@ -97,7 +97,7 @@ int32_t DeviceContext::CopySubresourceRegion(Texture* destination, uint32_t dstX
         return kInvalidArg;
     }
     std::lock_guard lock(m_mutex);
-    CheckCopyFault();
+    CheckWorkFault();
     CopyRows(destination, dstX, dstY, source, region);
     return kOk;
 }
@@ -165,6 +165,7 @@ int32_t DeviceContext::ClearRenderTarget(Texture* texture, const float rgba[4]) 
 }
 
 int32_t DeviceContext::Dispatch(const Kernel& kernel, const KernelArgs& args) {
+    CheckWorkFault();
     std::lock_guard lock(m_mutex);
     return kernel.Run(args);
 }

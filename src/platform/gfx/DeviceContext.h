@@ -36,15 +36,15 @@ class DeviceContext {
     int32_t Dispatch(const Kernel& kernel, const KernelArgs& args);
 
     // Set by the owning device.
-    void SetFaults(bool failMap, bool faultCopy);
+    void SetFaults(bool failMap, bool faultWork);
     bool MapFails() const { return m_failMap.load(); }
 
   private:
-    void CheckCopyFault() const;
+    void CheckWorkFault() const;
 
     std::mutex m_mutex;
     std::atomic<bool> m_failMap{false};
-    std::atomic<bool> m_faultCopy{false};
+    std::atomic<bool> m_faultWork{false};
 };
 
 }  // namespace tamro::gfx
