@@ -163,7 +163,6 @@ void ScreenCapture::SetCropRegion(int32_t x, int32_t y, int32_t width, int32_t h
     std::lock_guard lock(m_cropMutex);
     if (width <= 0 || height <= 0) {
         m_cropActive = false;
-        m_cropTargets.reset();
         return;
     }
     const std::optional<CropBox> box =
@@ -172,25 +171,6 @@ void ScreenCapture::SetCropRegion(int32_t x, int32_t y, int32_t width, int32_t h
         return;
     m_crop = *box;
     m_cropActive = true;
-    const auto cropWidth = static_cast<uint32_t>(box->width);
-    const auto cropHeight = static_cast<uint32_t>(box->height);
-    if (m_cropTargets && m_cropTargets->Desc().width == cropWidth &&
-        m_cropTargets->Desc().height == cropHeight) {
-        return;
-    }
-    if (!m_device)
-        return;
-    m_cropTargets.reset();
-    auto targets =
-        std::make_shared<TextureRecycler>(m_device, RenderableDesc(cropWidth, cropHeight));
-    std::shared_ptr<gfx::Texture> first;  // made now, so that a failure is reported here
-    const int32_t result = targets->Acquire(&first);
-    if (Failed(result)) {
-        LogLine("[ScreenCapture] Failed to create cropped texture: 0x%08X\n",
-                static_cast<uint32_t>(result));
-        return;
-    }
-    m_cropTargets = std::move(targets);
 }
 
 void ScreenCapture::ReleaseCrop() {
@@ -374,7 +354,7 @@ void ScreenCapture::OnFrameArrived(platform::FramePool& pool) {
 
 std::shared_ptr<gfx::Texture> ScreenCapture::ApplyCrop(std::shared_ptr<gfx::Texture> frame) {
     std::lock_guard lock(m_cropMutex);
-    if (!m_cropActive || !m_cropTargets || !m_context)
+    if (!m_cropActive || !m_device)
         return frame;
     const uint32_t srcW = frame->Width();
     const uint32_t srcH = frame->Height();
@@ -393,17 +373,17 @@ std::shared_ptr<gfx::Texture> ScreenCapture::ApplyCrop(std::shared_ptr<gfx::Text
         }
         return frame;
     }
-    std::shared_ptr<gfx::Texture> target;
-    if (Failed(m_cropTargets->Acquire(&target)))
+    // The crop is a view of the frame's own pixels rather than a copy; the view holds the frame,
+    // so its buffer is not reused while the crop is in use.
+    gfx::TextureDesc desc = frame->Desc();
+    desc.width = box.right - box.left;
+    desc.height = box.bottom - box.top;
+    uint8_t* const origin = frame->Row(box.top) + static_cast<size_t>(box.left) * 4;
+    std::shared_ptr<gfx::Texture> view;
+    if (Failed(m_device->WrapTexture(
+            desc, origin, frame->RowPitch(), [frame] {}, &view)))
         return frame;
-    try {
-        if (Failed(m_context->CopySubresourceRegion(target.get(), 0, 0, frame.get(), &box)))
-            return frame;
-    } catch (...) {
-        LogLine("[ScreenCapture] CopySubresourceRegion SEH EXCEPTION! Skipping frame.\n");
-        return frame;
-    }
-    return target;
+    return view;
 }
 
 void ScreenCapture::RefreshLastFrame(std::shared_ptr<gfx::Texture> delivered) {

@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "capture/IScreenCapture.h"
-#include "capture/TextureRecycler.h"
 #include "platform/display/Display.h"
 #include "platform/gfx/Device.h"
 #include "platform/system/CallGate.h"
@@ -85,7 +84,7 @@ class ScreenCapture final : public IScreenCapture {
     void CreateDevice();
     bool StartPhases();
     void OnFrameArrived(platform::FramePool& pool);
-    // The crop of `frame` in a texture of its own, or `frame` itself when there is no crop.
+    // The crop of `frame` as a view of its pixels, or `frame` itself when there is no crop.
     std::shared_ptr<gfx::Texture> ApplyCrop(std::shared_ptr<gfx::Texture> frame);
     void RefreshLastFrame(std::shared_ptr<gfx::Texture> delivered);
     // Calls the callback under emitMutex; false when nothing was emitted.
@@ -123,7 +122,6 @@ class ScreenCapture final : public IScreenCapture {
     mutable std::mutex m_cropMutex;
     CropBox m_crop;
     bool m_cropActive = false;
-    std::shared_ptr<TextureRecycler> m_cropTargets;
 
     // The callback is replaced under its own lock so that Stop never waits for an emission in
     // progress; emitters call a snapshot, which stays valid until they return.
