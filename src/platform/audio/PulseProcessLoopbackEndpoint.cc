@@ -77,7 +77,8 @@ bool PulseProcessLoopbackEndpoint::AddInput(uint32_t sinkInput) {
         PulseRecordStream::Options{.source = {},
                                    .sampleRate = m_format.sampleRate,
                                    .channels = kChannels,
-                                   .sinkInput = sinkInput},
+                                   .sinkInput = sinkInput,
+                                   .startCorked = !m_running},
         [this, sinkInput](const void* data, size_t bytes) {
             std::lock_guard lock(m_mutex);
             MixIn(sinkInput, data, bytes);
@@ -85,9 +86,6 @@ bool PulseProcessLoopbackEndpoint::AddInput(uint32_t sinkInput) {
         &result);
     if (!stream) {
         return false;
-    }
-    if (m_running) {
-        stream->Cork(false);
     }
     {
         std::lock_guard lock(m_mutex);

@@ -39,9 +39,9 @@ std::unique_ptr<PulseRecordStream> PulseRecordStream::Create(
                                     .prebuf = static_cast<uint32_t>(-1),
                                     .minreq = static_cast<uint32_t>(-1),
                                     .fragsize = fragmentBytes};
-    const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
-                                       PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
+    const auto flags = static_cast<pa_stream_flags_t>(
+        (options.startCorked ? PA_STREAM_START_CORKED : 0) | PA_STREAM_ADJUST_LATENCY |
+        PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
     const char* device = options.source.empty() ? nullptr : options.source.c_str();
     if (pa_stream_connect_record(stream, device, &attributes, flags) < 0) {
         *result = kAudioDeviceInvalidated;

@@ -13,10 +13,10 @@
 namespace tamro::platform {
 
 // A float32 record stream on one source, optionally narrowed to one sink input (a monitor stream
-// of that input alone). It is created corked; the data handler gets every fragment the server
-// delivers, with null data for a hole.
-// Threading: every call, destruction included, with the connection's lock held or on its loop
-// thread; the handler runs on the loop thread.
+// of that input alone). It is created corked unless told otherwise; the data handler gets every
+// fragment the server delivers, with null data for a hole. Threading: every call, destruction
+// included, with the connection's lock held or on its loop thread; the handler runs on the loop
+// thread.
 class PulseRecordStream {
   public:
     using DataHandler = std::function<void(const void* data, size_t bytes)>;
@@ -27,6 +27,9 @@ class PulseRecordStream {
         uint8_t channels = 2;
         uint32_t sinkInput = PA_INVALID_INDEX;  // monitor only this sink input
         bool suppressFilters = false;           // ask for the unprocessed capture
+        // Record from the moment the server accepts the stream: a stream still being created
+        // cannot be uncorked, so one added while capture runs must not start corked.
+        bool startCorked = true;
         std::chrono::milliseconds fragment{10};
     };
 
