@@ -660,7 +660,10 @@ void AudioCapture::DrainMicrophone() {
 
 void AudioCapture::WriteRing(SampleRing& ring, const std::vector<float>& samples,
                              SourceStatistics& stats) {
-    const size_t written = ring.Write(samples.data(), samples.size());
+    // Whole frames only: the ring's odd free count would otherwise split a frame on overflow,
+    // and every later frame would come out with its channels swapped.
+    const size_t fits = std::min(samples.size(), ring.Free() & ~size_t{1});
+    const size_t written = ring.Write(samples.data(), fits);
     stats.droppedSamples += samples.size() - written;
 }
 

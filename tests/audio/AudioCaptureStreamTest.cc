@@ -155,6 +155,33 @@ TEST_F(AudioCaptureStreamTest, GapsSilenceAndPauseAreCountedAndKeepTheTimeline) 
     EXPECT_EQ(stats.rawFrames.load(), 96000u - 14400u + 9600u);
 }
 
+TEST_F(AudioCaptureStreamTest, OverflowDropsWholeFramesSoChannelsStayInPlace) {
+    for (const char* drift : {"1", "0"}) {
+        SCOPED_TRACE(drift);
+        setenv("TAMRO_AUDIO_DRIFT", drift, 1);
+        auto setup = std::make_shared<SyntheticAudioSetup>();
+        setup->render = SyntheticStream{};
+        setup->captureDevices["mic"] = SyntheticStream{};
+        setup->defaultCommunications = "mic";
+        auto capture = MakeSimulatedCapture(setup, clock);
+        ASSERT_TRUE(capture->Initialize(true, true, "", 48000, 2, false, 0, 0));
+        ASSERT_TRUE(capture->Start(nullptr));
+        // Nobody reads: a second of audio into 500 ms rings.
+        for (int i = 0; i < 100; ++i) {
+            clock.Set(clock.Now() + 10'000'000);
+            capture->CaptureWake();
+        }
+        for (const auto& [ring, stats] :
+             {std::pair{&capture->SystemRing(), &capture->SystemStatistics()},
+              std::pair{&capture->MicRing(), &capture->MicStatistics()}}) {
+            EXPECT_EQ(ring->Used(), SampleRing::kCapacity - 2);
+            EXPECT_GT(stats->droppedSamples.load(), 0u);
+            EXPECT_EQ(stats->droppedSamples.load() % 2, 0u);
+        }
+        capture->Stop();
+    }
+}
+
 TEST_F(AudioCaptureStreamTest, CaptureThreadFillsTheRingsInRealTime) {
     auto setup = std::make_shared<SyntheticAudioSetup>();
     setup->render = SyntheticStream{};
