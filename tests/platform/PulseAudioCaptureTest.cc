@@ -1,8 +1,10 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
 #include <thread>
