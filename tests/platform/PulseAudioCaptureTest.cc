@@ -227,8 +227,8 @@ TEST_F(PulseAudioCaptureTest, MicrophoneByDevicePathOrThroughTheDefaultFallback)
 TEST_F(PulseAudioCaptureTest, ProcessLoopbackHearsOnlyTheTargetTreeAndItsLaterStreams) {
     // The target is a shell whose children play 440 Hz and then, as a new stream, 660 Hz, while an
     // unrelated process plays 1 kHz.
-    ChildProcess& target = Shell(Play(Tone(440.0, 1.5)) + "; " + Play(Tone(660.0, 6.0)));
-    Shell(Play(Tone(1000.0, 8.0)));
+    ChildProcess& target = Shell(Play(Tone(440.0, 2.0)) + "; " + Play(Tone(660.0, 6.0)));
+    Shell(Play(Tone(1000.0, 9.0)));
     ASSERT_TRUE(WaitForSinkInputs(2));
     AudioCapture capture;
     ASSERT_TRUE(capture.Initialize(false, false, "", 48000, 2, false, 0, 0));
@@ -236,7 +236,7 @@ TEST_F(PulseAudioCaptureTest, ProcessLoopbackHearsOnlyTheTargetTreeAndItsLaterSt
     EXPECT_TRUE(capture.IsProcessLoopbackActive());
     ASSERT_TRUE(capture.Start(nullptr));
     RingReader reader(capture);
-    std::this_thread::sleep_for(3500ms);
+    std::this_thread::sleep_for(4000ms);
     reader.Stop();
     capture.Stop();
     const std::vector<float> sys = reader.Sys();
