@@ -1,5 +1,6 @@
 #include "session/ComponentFactory.h"
 
+#include "audio/AudioCapture.h"
 #include "capture/ScreenCapture.h"
 #include "encode/Encoder.h"
 #include "platform/display/X11Display.h"
@@ -16,7 +17,10 @@ class PlatformComponentFactory final : public ComponentFactory {
     std::unique_ptr<IFocusZoomManager> CreateFocusZoomManager() override { return nullptr; }
     std::unique_ptr<IMagnifierManager> CreateMagnifierManager() override { return nullptr; }
     std::unique_ptr<IEncoder> CreateEncoder() override { return std::make_unique<Encoder>(); }
-    std::unique_ptr<IAudioCapture> CreateAudioCapture() override { return nullptr; }
+    // On the PulseAudio server; without one, Initialize fails and the session records no audio.
+    std::unique_ptr<IAudioCapture> CreateAudioCapture() override {
+        return std::make_unique<AudioCapture>();
+    }
     std::optional<MonitorOrigin> FindMonitorOrigin(uint64_t monitor) override {
         const auto desktop = Desktop();
         const auto info = desktop ? desktop->FindMonitor(monitor) : std::nullopt;

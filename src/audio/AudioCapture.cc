@@ -1,0 +1,727 @@
+#include "audio/AudioCapture.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <exception>
+
+#include "audio/StereoConversion.h"
+#include "diag/Log.h"
+#include "diag/PerfLog.h"
+#include "platform/audio/AudioThreadPriority.h"
+#include "platform/system/Environment.h"
+#include "platform/system/SteadyClock.h"
+
+namespace tamro {
+namespace {
+
+using platform::AudioFailed;
+
+constexpr const char* kEndpointMarker = "MMDEVAPI#";
+constexpr size_t kSwitchBufferChars = 8;
+constexpr size_t kPtsTrimBufferChars = 16;
+constexpr int64_t kMaxPtsTrimMs = 500;
+constexpr int64_t kLateWakeUs = 30'000;
+constexpr uint64_t kWakeGapReportUs = 30'000;
+// The servo's fill is measured in 48-frame milliseconds whatever the output rate.
+constexpr double kSamplesPerFillMs = 2.0 * 48.0;
+
+constexpr AudioCapture::StreamMessages kLoopbackMessages{
+    .mixFormat = "[AudioCapture] Failed to get mix format\n",
+    .initialize = "[AudioCapture] Failed to initialize loopback: 0x%08X\n",
+    .setEvent = "[AudioCapture] Failed to set loopback event: 0x%08X\n",
+};
+constexpr AudioCapture::StreamMessages kProcessLoopbackMessages{
+    .mixFormat = "[AudioCapture] Failed to get mix format for process loopback\n",
+    .initialize = "[AudioCapture] Failed to initialize process loopback client: 0x%08X\n",
+    .setEvent = "[AudioCapture] Failed to set process loopback event: 0x%08X\n",
+};
+constexpr AudioCapture::StreamMessages kMicMessages{
+    .mixFormat = "[AudioCapture] Failed to get mic mix format\n",
+    .initialize = "[AudioCapture] Failed to initialize mic: 0x%08X\n",
+    .setEvent = "[AudioCapture] Failed to set mic event: 0x%08X\n",
+};
+
+std::function<int64_t()> ClockOrSteady(const std::function<int64_t()>& clock) {
+    if (clock) {
+        return clock;
+    }
+    return [] { return platform::SteadyClockNs(); };
+}
+
+}  // namespace
+
+AudioCapture::AudioCapture() : AudioCapture(Options{}) {}
+
+AudioCapture::AudioCapture(Options options)
+    : m_options(std::move(options)),
+      m_clock(ClockOrSteady(m_options.clock)),
+      m_sysEvent(std::make_shared<platform::WakeEvent>(platform::WakeEvent::Mode::kAutoReset)),
+      m_micEvent(std::make_shared<platform::WakeEvent>(platform::WakeEvent::Mode::kAutoReset)) {}
+
+AudioCapture::~AudioCapture() {
+    Stop();
+    // A thread whose join Stop gave up on still uses this object; it goes first.
+    if (m_captureTask) {
+        m_captureTask->Wait();
+    }
+    if (m_outputTask) {
+        m_outputTask->Wait();
+    }
+    m_sysEndpoint.reset();
+    m_micEndpoint.reset();
+}
+
+// ---- Source set-up ----
+
+bool AudioCapture::Initialize(bool captureSystem, bool captureMic, const std::string& micDeviceId,
+                              uint32_t sampleRate, uint32_t channels, bool noiseSuppression,
+                              int32_t noiseMode, int32_t noiseStrength) {
+    if (sampleRate == 0 || channels == 0) {
+        LogLine("[AudioCapture] Invalid output format: %u Hz, %u channels\n", sampleRate, channels);
+        return false;
+    }
+    m_captureSystem = captureSystem;
+    m_captureMic = captureMic;
+    m_sampleRate = sampleRate;
+    m_channels = channels;
+    m_noiseMode = (noiseSuppression && noiseMode == 0) ? 1 : noiseMode;
+    m_noiseStrength = static_cast<uint32_t>(noiseStrength);
+    bool ok = true;
+    if (captureSystem) {
+        ok = InitializeLoopback() && ok;
+    }
+    if (captureMic) {
+        ok = InitializeMicrophone(micDeviceId) && ok;
+    }
+    std::lock_guard lock(m_micMutex);
+    m_micAccumulator.reserve(m_sampleRate / 10 * 2);
+    return ok;
+}
+
+bool AudioCapture::ConnectDevices() {
+    if (m_devices) {
+        return true;
+    }
+    const uint32_t result =
+        m_options.connect ? m_options.connect(&m_devices) : platform::kAudioFail;
+    if (AudioFailed(result) || !m_devices) {
+        m_devices.reset();
+        LogLine("[AudioCapture] Audio server connection failed: 0x%08X\n", result);
+        return false;
+    }
+    return true;
+}
+
+bool AudioCapture::OpenStream(platform::AudioEndpoint& endpoint, const StreamMessages& messages,
+                              const std::shared_ptr<platform::WakeEvent>& event,
+                              platform::AudioFormat* format) {
+    platform::AudioFormat mix;
+    if (AudioFailed(endpoint.GetMixFormat(&mix)) || !IsReadableFormat(mix)) {
+        LogLine("%s", messages.mixFormat);
+        return false;
+    }
+    *format = mix;
+    uint32_t result = endpoint.Initialize(kBufferDuration);
+    if (AudioFailed(result)) {
+        LogLine(messages.initialize, result);
+        return false;
+    }
+    result = endpoint.SetWakeEvent(event);
+    if (AudioFailed(result)) {
+        LogLine(messages.setEvent, result);
+        return false;
+    }
+    return true;
+}
+
+bool AudioCapture::InitializeLoopback() {
+    if (!ConnectDevices()) {
+        return false;
+    }
+    platform::AudioDeviceRef device;
+    if (AudioFailed(m_devices->GetDefaultRenderDevice(&device))) {
+        LogLine("[AudioCapture] Failed to get default render device\n");
+        return false;
+    }
+    std::unique_ptr<platform::AudioEndpoint> endpoint;
+    if (AudioFailed(m_devices->Activate(device, &endpoint)) || !endpoint) {
+        LogLine("[AudioCapture] Failed to activate loopback client\n");
+        return false;
+    }
+    return AdoptSystemEndpoint(std::move(endpoint), kLoopbackMessages);
+}
+
+bool AudioCapture::AdoptSystemEndpoint(std::unique_ptr<platform::AudioEndpoint> endpoint,
+                                       const StreamMessages& messages) {
+    platform::AudioFormat format;
+    if (!OpenStream(*endpoint, messages, m_sysEvent, &format)) {
+        return false;
+    }
+    m_sysEndpoint = std::move(endpoint);
+    m_systemFormat = format;
+    return true;
+}
+
+bool AudioCapture::InitializeProcessLoopback(uint32_t pid) {
+    if (pid == 0) {
+        LogLine("[AudioCapture] Invalid process ID for process loopback\n");
+        return false;
+    }
+    if (!ConnectDevices()) {
+        return false;
+    }
+    std::unique_ptr<platform::AudioEndpoint> endpoint;
+    const uint32_t result =
+        m_devices->ActivateProcessLoopback(pid, kProcessActivationLimit, &endpoint);
+    if (result == platform::kAudioTimeout) {
+        LogLine(
+            "[AudioCapture] Process loopback activation timed out after %ums; falling back to "
+            "system audio\n",
+            static_cast<unsigned>(kProcessActivationLimit.count()));
+        return false;
+    }
+    if (AudioFailed(result)) {
+        LogLine(
+            "[AudioCapture] Process loopback activation failed: 0x%08X; falling back to system "
+            "audio\n",
+            result);
+        return false;
+    }
+    if (!endpoint) {
+        LogLine("[AudioCapture] Failed to get audio client from process loopback\n");
+        return false;
+    }
+    if (!AdoptSystemEndpoint(std::move(endpoint), kProcessLoopbackMessages)) {
+        return false;
+    }
+    m_processLoopbackActive = true;
+    m_processLoopbackPid = pid;
+    return true;
+}
+
+uint32_t AudioCapture::ChooseMicrophone(const std::string& deviceId,
+                                        platform::AudioDeviceRef* device) {
+    using platform::CaptureRole;
+    uint32_t result;
+    if (!deviceId.empty()) {
+        result = m_devices->GetCaptureDevice(deviceId, device);
+        if (AudioFailed(result)) {
+            result = m_devices->GetCaptureDevice(ExtractEndpointId(deviceId), device);
+        }
+        if (AudioFailed(result)) {
+            LogLine("[AudioCapture] Extracted ID also failed, using default mic\n");
+            result = m_devices->GetDefaultCaptureDevice(CaptureRole::kCommunications, device);
+            if (AudioFailed(result)) {
+                LogLine(
+                    "[AudioCapture] Default communications mic failed (0x%08X), trying "
+                    "multimedia\n",
+                    result);
+                result = m_devices->GetDefaultCaptureDevice(CaptureRole::kMultimedia, device);
+            }
+        }
+        return result;
+    }
+    result = m_devices->GetDefaultCaptureDevice(CaptureRole::kCommunications, device);
+    if (AudioFailed(result)) {
+        LogLine(
+            "[AudioCapture] Default communications mic failed (0x%08X), trying multimedia role\n",
+            result);
+        result = m_devices->GetDefaultCaptureDevice(CaptureRole::kMultimedia, device);
+    }
+    return result;
+}
+
+void AudioCapture::ApplyMicStreamMode(platform::AudioEndpoint& endpoint) {
+    m_micRawStream =
+        ParseOnUnlessZero(platform::ReadEnvironment("TAMRO_MIC_RAW", kSwitchBufferChars));
+    const uint32_t result = endpoint.SetStreamMode(m_micRawStream);
+    if (result == platform::kAudioNotImplemented) {
+        return;
+    }
+    if (AudioFailed(result)) {
+        LogLine(
+            "[AudioCapture] WARNING: mic client properties not applied: 0x%08X (endpoint default "
+            "mode)\n",
+            result);
+        return;
+    }
+    PerfLog::Write(m_micRawStream ? "[PERF][AudioCfg] micStream=raw\n"
+                                  : "[PERF][AudioCfg] micStream=default (TAMRO_MIC_RAW=0)\n");
+}
+
+bool AudioCapture::InitializeMicrophone(const std::string& deviceId) {
+    if (!ConnectDevices()) {
+        return false;
+    }
+    platform::AudioDeviceRef device;
+    uint32_t result = ChooseMicrophone(deviceId, &device);
+    if (AudioFailed(result)) {
+        LogLine("[AudioCapture] Failed to get microphone device: 0x%08X\n", result);
+        return false;
+    }
+    std::unique_ptr<platform::AudioEndpoint> endpoint;
+    result = m_devices->Activate(device, &endpoint);
+    if (AudioFailed(result) || !endpoint) {
+        LogLine("[AudioCapture] Failed to activate mic IAudioClient: 0x%08X\n",
+                AudioFailed(result) ? result : platform::kAudioFail);
+        return false;
+    }
+    ApplyMicStreamMode(*endpoint);
+    platform::AudioFormat format;
+    if (!OpenStream(*endpoint, kMicMessages, m_micEvent, &format)) {
+        return false;
+    }
+    m_micEndpoint = std::move(endpoint);
+    std::lock_guard lock(m_micMutex);
+    m_micFormat = format;
+    m_micResampleRatio = static_cast<double>(format.sampleRate) / m_sampleRate;
+    m_micResampler.Reset();
+    if (format.sampleRate != m_sampleRate) {
+        LogLine(
+            "[AudioCapture] Mic sample rate (%uHz) differs from output (%uHz) - resampling "
+            "enabled (ratio: %.4f)\n",
+            format.sampleRate, m_sampleRate, m_micResampleRatio);
+    }
+    return true;
+}
+
+std::string AudioCapture::ExtractEndpointId(const std::string& id) {
+    const std::string_view marker(kEndpointMarker);
+    const size_t at = id.size() >= marker.size() ? id.find(marker) : std::string::npos;
+    if (at == std::string::npos) {
+        return id;
+    }
+    const size_t begin = at + marker.size();
+    const size_t end = id.find('#', begin);
+    return id.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+}
+
+// ---- Settings ----
+
+int64_t AudioCapture::ParsePtsTrimMs(const std::optional<std::string>& value) {
+    if (!value || value->empty()) {
+        return 0;
+    }
+    // As a base-10 long: leading blanks and a sign, digits up to the first other character.
+    const long ms = std::strtol(value->c_str(), nullptr, 10);
+    return std::clamp<int64_t>(ms, -kMaxPtsTrimMs, kMaxPtsTrimMs);
+}
+
+bool AudioCapture::ParseOnUnlessZero(const std::optional<std::string>& value) {
+    return !(value && !value->empty() && value->size() < kSwitchBufferChars && (*value)[0] == '0');
+}
+
+void AudioCapture::SetMicrophoneVolume(double volume) {
+    m_micVolume = std::clamp(volume, 0.0, 2.0);
+}
+
+void AudioCapture::SetSystemVolume(double volume) {
+    m_systemVolume = std::clamp(volume, 0.0, 2.0);
+}
+
+void AudioCapture::SetDuckingEnabled(bool enabled) {
+    m_duckingEnabled = enabled;
+    if (!enabled) {
+        m_duckGain = 1.0;
+    }
+}
+
+void AudioCapture::SetDuckingGain(double gain) {
+    m_duckGain = gain;
+}
+
+void AudioCapture::SetDuckLevelDb(double levelDb) {
+    m_duckLevelDb = levelDb;
+}
+
+void AudioCapture::ConfigureLevels(const AudioLevels& levels) {
+    AudioLevels& l = m_levels;
+    l.agcMinGain = std::max(levels.agcMinGain, 0.0);
+    l.agcMaxGain = std::max(levels.agcMaxGain, l.agcMinGain);
+    l.agcTargetLevel = std::clamp(levels.agcTargetLevel, 0.0, 1.0);
+    l.limiterThreshold = std::clamp(levels.limiterThreshold, 0.05, 1.0);
+    l.limiterKneeEnd = std::clamp(levels.limiterKneeEnd, l.limiterThreshold, 1.0);
+    l.limiterRatio = std::max(levels.limiterRatio, 1.0);
+    if (levels.gainSmoothing > 0.0 && levels.gainSmoothing <= 1.0) {
+        l.gainSmoothing = levels.gainSmoothing;
+    }
+    if (levels.agcTuningA > 0.0) {
+        l.agcTuningA = levels.agcTuningA;
+    }
+    if (levels.agcTuningB > 0.0) {
+        l.agcTuningB = levels.agcTuningB;
+    }
+    m_agcEnabled = l.agcMaxGain > l.agcMinGain + 1e-6 && l.agcTargetLevel > 0.0;
+}
+
+void AudioCapture::SetSessionStartTime(int64_t originNs) {
+    m_sessionEpoch = originNs;
+    m_hasSessionEpoch = true;
+}
+
+// ---- Start and Stop ----
+
+bool AudioCapture::PreviousThreadsFinished() {
+    const bool finished =
+        (!m_captureTask || m_captureTask->WaitFor(std::chrono::milliseconds(0))) &&
+        (!m_outputTask || m_outputTask->WaitFor(std::chrono::milliseconds(0)));
+    if (finished) {
+        m_captureTask.reset();
+        m_outputTask.reset();
+    }
+    return finished;
+}
+
+bool AudioCapture::Start(AudioCallback callback) {
+    if (m_running) {
+        return false;
+    }
+    if (!PreviousThreadsFinished()) {
+        LogLine("[AudioCapture] Cannot start: a thread of the previous run has not ended\n");
+        return false;
+    }
+    m_callback = std::move(callback);
+    const int64_t t0 = m_clock();
+    m_startOffset = m_hasSessionEpoch ? std::max<int64_t>(0, (t0 - m_sessionEpoch) / 100) : 0;
+    MeasureStreamLatency();
+    ReadStartEnvironment();
+    m_stopEvent.Reset();
+    m_sysRing.Reset();
+    m_micRing.Reset();
+    ResetServos();
+    Prefill();
+    LogStartConfiguration();
+    StartEndpoints();
+    m_running = true;
+    if (m_options.runThreads) {
+        m_captureTask = std::make_unique<platform::BackgroundTask>([this] { CaptureThread(); });
+    }
+    StartOutputThread();
+    return true;
+}
+
+void AudioCapture::MeasureStreamLatency() {
+    int64_t latency = 0;
+    if (m_micEndpoint && !AudioFailed(m_micEndpoint->GetStreamLatency(&latency)) && latency > 0) {
+        m_streamLatency = latency;
+        return;
+    }
+    if (m_sysEndpoint && !AudioFailed(m_sysEndpoint->GetStreamLatency(&latency)) && latency >= 1) {
+        m_streamLatency = latency;
+        return;
+    }
+    m_streamLatency = 0;
+}
+
+void AudioCapture::ReadStartEnvironment() {
+    const int64_t trimMs =
+        ParsePtsTrimMs(platform::ReadEnvironment("TAMRO_AUDIO_PTS_OFFSET_MS", kPtsTrimBufferChars));
+    m_ptsTrim = trimMs * 10'000;
+    if (trimMs != 0) {
+        LogLine("[AudioCapture] Manual audio PTS trim: %ldms\n", static_cast<long>(trimMs));
+    }
+    m_servoEnabled =
+        ParseOnUnlessZero(platform::ReadEnvironment("TAMRO_AUDIO_DRIFT", kSwitchBufferChars));
+}
+
+void AudioCapture::ResetServos() {
+    m_micServo.Reset();
+    m_sysServo.Reset();
+    m_micCorrection = 0.0;
+    m_sysCorrection = 0.0;
+    m_sysGapRefilled = false;
+    m_sysResampleRatio =
+        m_sampleRate == 0 ? 1.0 : static_cast<double>(m_systemFormat.sampleRate) / m_sampleRate;
+    m_sysResampler.Reset();
+    m_lastSysDelivery = 0;
+    m_lastMicWake = 0;
+}
+
+void AudioCapture::Prefill() {
+    m_prefill = 0;
+    if (!m_servoEnabled) {
+        return;
+    }
+    const std::vector<float> silence(kPrefillSamples, 0.0f);
+    bool prefilled = false;
+    if (m_micEndpoint) {
+        m_micRing.Write(silence.data(), silence.size());
+        prefilled = true;
+    }
+    if (m_sysEndpoint) {
+        m_sysRing.Write(silence.data(), silence.size());
+        prefilled = true;
+    }
+    if (prefilled) {
+        m_streamLatency += kPrefill100ns;
+        m_prefill = kPrefill100ns;
+        LogLine("[AudioCapture] Drift servo ENABLED: rings prefilled to 128ms setpoint\n");
+    }
+}
+
+void AudioCapture::LogStartConfiguration() const {
+    PerfLog::Write(
+        "[PERF][AudioCfg] mic=%d sys=%d procLoopback=%d noiseMode=%d strength=%d servo=%d "
+        "agc=%d trimMs=%lld prefillMs=%.0f nsWarm=%d\n",
+        m_micEndpoint ? 1 : 0, m_captureSystem ? 1 : 0, m_processLoopbackActive ? 1 : 0,
+        m_noiseMode, static_cast<int>(m_noiseStrength), m_servoEnabled ? 1 : 0,
+        m_agcEnabled ? 1 : 0, static_cast<long long>(m_ptsTrim / 10'000),
+        static_cast<double>(m_prefill) / 10'000.0, 0);
+}
+
+void AudioCapture::StartEndpoints() {
+    // A stream that does not start leaves its ring silent; the recording goes on.
+    if (m_sysEndpoint) {
+        const uint32_t result = m_sysEndpoint->Start();
+        if (AudioFailed(result)) {
+            LogLine("[AudioCapture] WARNING: system stream did not start: 0x%08X\n", result);
+        }
+    }
+    if (m_micEndpoint) {
+        const uint32_t result = m_micEndpoint->Start();
+        if (AudioFailed(result)) {
+            LogLine("[AudioCapture] WARNING: mic stream did not start: 0x%08X\n", result);
+        }
+    }
+}
+
+void AudioCapture::StartOutputThread() {
+    // Mixing, levels and timestamps run on the output thread; until it is attached the rings are
+    // read by whoever calls ReadRingBlocks.
+}
+
+void AudioCapture::Stop() {
+    if (!m_running) {
+        return;
+    }
+    m_running = false;
+    m_isPaused = false;
+    m_stopEvent.Set();
+    bool joined = true;
+    if (m_captureTask && !m_captureTask->WaitFor(kJoinLimit)) {
+        LogLine(
+            "[AudioCapture] WARNING: Capture thread join timed out after 300ms \xE2\x80\x94 "
+            "abandoning waiter\n");
+        joined = false;
+    }
+    if (m_outputTask && !m_outputTask->WaitFor(kJoinLimit)) {
+        LogLine(
+            "[AudioCapture] WARNING: Output thread join timed out after 300ms \xE2\x80\x94 "
+            "abandoning waiter\n");
+        joined = false;
+    }
+    if (m_sysEndpoint) {
+        m_sysEndpoint->Stop();
+    }
+    if (m_micEndpoint) {
+        m_micEndpoint->Stop();
+    }
+    // A thread still running may yet write; emptying the rings under it would break the
+    // one-writer rule. Start empties them again anyway.
+    if (joined) {
+        m_sysRing.Reset();
+        m_micRing.Reset();
+    }
+}
+
+// ---- Capture thread ----
+
+void AudioCapture::CaptureThread() {
+    platform::WakeEvent* events[3] = {&m_stopEvent, nullptr, nullptr};
+    size_t count = 1;
+    if (m_sysEndpoint) {
+        events[count++] = m_sysEvent.get();
+    }
+    if (m_micEndpoint) {
+        events[count++] = m_micEvent.get();
+    }
+    platform::AudioThreadPriority priority(platform::AudioThreadPriority::Task::kProAudio);
+    if (!priority.Raised()) {
+        LogLine("[AudioCapture] MMCSS registration failed for capture thread\n");
+    }
+    while (m_running) {
+        const int woken = platform::WakeEvent::WaitAny(std::span(events, count), kWakeCap);
+        if (!m_running || woken == 0) {
+            break;
+        }
+        if (woken == platform::WakeEvent::kWaitFailed) {
+            LogLine("[AudioCapture] WaitForMultipleObjects failed: %u\n",
+                    static_cast<unsigned>(errno));
+            // Keep the 20 ms cadence rather than spin on a failing wait.
+            platform::SleepUntilNs(platform::SteadyClockNs() + kWakeCap.count() * 1'000'000);
+            continue;
+        }
+        try {
+            CaptureWake();
+        } catch (const std::exception& e) {
+            LogLine("[AudioCapture] CaptureThread exception: %s\n", e.what());
+        } catch (...) {
+            LogLine("[AudioCapture] CaptureThread unknown exception\n");
+        }
+    }
+}
+
+void AudioCapture::CaptureWake() {
+    if (m_sysEndpoint) {
+        DrainLoopback();
+    }
+    if (m_micEndpoint) {
+        DrainMicrophone();
+    }
+}
+
+size_t AudioCapture::DrainPackets(platform::AudioEndpoint& endpoint,
+                                  const platform::AudioFormat& format, SourceStatistics& stats,
+                                  std::vector<float>* collected) {
+    size_t frames = 0;
+    uint32_t next = 0;
+    while (!AudioFailed(endpoint.GetNextPacketSize(&next)) && next != 0) {
+        platform::AudioPacket packet;
+        // A packet that cannot be fetched now is retried on the next wake, not in a busy loop.
+        if (AudioFailed(endpoint.GetBuffer(&packet))) {
+            break;
+        }
+        stats.rawFrames += packet.frames;
+        if ((packet.flags & platform::kPacketSilent) != 0) {
+            stats.silentFrames += packet.frames;
+        }
+        if ((packet.flags & platform::kPacketDiscontinuity) != 0) {
+            stats.discontinuities += 1;
+        }
+        if (packet.clockPosition != 0) {
+            stats.devicePosition = packet.devicePosition;
+            stats.clockPosition = packet.clockPosition;
+        }
+        if (!m_isPaused) {
+            if ((packet.flags & platform::kPacketSilent) != 0 || packet.data == nullptr) {
+                collected->resize(collected->size() + static_cast<size_t>(packet.frames) * 2, 0.0f);
+            } else {
+                AppendStereo(packet.data, packet.frames, format, collected);
+            }
+            frames += packet.frames;
+        }
+        endpoint.ReleaseBuffer(packet.frames);
+    }
+    return frames;
+}
+
+void AudioCapture::DrainLoopback() {
+    m_sysCollected.clear();
+    const size_t frames = DrainPackets(*m_sysEndpoint, m_systemFormat, m_sysStats, &m_sysCollected);
+    if (frames == 0) {
+        return;
+    }
+    if (m_servoEnabled && !m_isPaused) {
+        const int64_t now = m_clock();
+        if (m_lastSysDelivery != 0 && now - m_lastSysDelivery > kGapNs) {
+            TopUpAfterGap();
+        }
+        m_lastSysDelivery = now;
+    }
+    // Without the servo a source at the output rate goes in as it is; one at another rate is
+    // still converted, or it would play at the wrong speed and pitch.
+    if (!m_servoEnabled && m_systemFormat.sampleRate == m_sampleRate) {
+        WriteRing(m_sysRing, m_sysCollected, m_sysStats);
+        return;
+    }
+    WriteSystemServoed(frames);
+}
+
+void AudioCapture::TopUpAfterGap() {
+    const size_t used = m_sysRing.Used();
+    if (used < kPrefillSamples) {
+        const std::vector<float> silence(kPrefillSamples - used, 0.0f);
+        m_sysRing.Write(silence.data(), silence.size());
+    }
+    m_sysGapRefilled = true;
+}
+
+void AudioCapture::DrainMicrophone() {
+    std::lock_guard lock(m_micMutex);
+    const int64_t now = m_clock();
+    if (m_lastMicWake != 0) {
+        const auto gapUs = static_cast<uint64_t>(std::max<int64_t>(0, now - m_lastMicWake) / 1000);
+        uint64_t seen = m_micStats.maxWakeGapUs.load();
+        while (gapUs > seen && !m_micStats.maxWakeGapUs.compare_exchange_weak(seen, gapUs)) {
+        }
+        if (gapUs > kWakeGapReportUs) {
+            m_micStats.wakeGapsOver30ms += 1;
+        }
+    }
+    m_lastMicWake = now;
+    m_micAccumulator.clear();
+    const size_t frames = DrainPackets(*m_micEndpoint, m_micFormat, m_micStats, &m_micAccumulator);
+    if (frames > 0) {
+        WriteMicResampled(frames);
+    }
+    m_micAccumulator.clear();
+}
+
+void AudioCapture::WriteRing(SampleRing& ring, const std::vector<float>& samples,
+                             SourceStatistics& stats) {
+    // Whole frames only: the ring's odd free count would otherwise split a frame on overflow,
+    // and every later frame would come out with its channels swapped.
+    const size_t fits = std::min(samples.size(), ring.Free() & ~size_t{1});
+    const size_t written = ring.Write(samples.data(), fits);
+    stats.droppedSamples += samples.size() - written;
+}
+
+void AudioCapture::WriteMicResampled(size_t frames) {
+    if (!m_servoEnabled && (m_micResampleRatio == 1.0 || m_micFormat.sampleRate == m_sampleRate)) {
+        WriteRing(m_micRing, m_micAccumulator, m_micStats);
+        m_micStats.resamplerOutputFrames += frames;
+        return;
+    }
+    const double step = m_micResampleRatio * (1.0 + m_micCorrection.load());
+    m_micResampled.clear();
+    m_micResampled.reserve(frames * 4);
+    const size_t produced =
+        m_micResampler.Process(m_micAccumulator.data(), frames, step, &m_micResampled);
+    WriteRing(m_micRing, m_micResampled, m_micStats);
+    m_micStats.resamplerOutputFrames += produced;
+}
+
+void AudioCapture::WriteSystemServoed(size_t frames) {
+    const double step = m_sysResampleRatio * (1.0 + m_sysCorrection.load());
+    m_sysResampled.clear();
+    m_sysResampled.reserve(frames * 2 + 16);
+    m_sysResampler.Process(m_sysCollected.data(), frames, step, &m_sysResampled);
+    WriteRing(m_sysRing, m_sysResampled, m_sysStats);
+}
+
+// ---- Output side ----
+
+AudioCapture::RingBlocks AudioCapture::ReadRingBlocks(float* micBlock, float* sysBlock) {
+    RingBlocks blocks{.micUsed = m_micRing.Used(), .sysUsed = m_sysRing.Used()};
+    blocks.micGot = m_micRing.ReadBlock(micBlock);
+    blocks.sysGot = m_sysRing.ReadBlock(sysBlock);
+    return blocks;
+}
+
+void AudioCapture::UpdateDriftServos(const RingBlocks& blocks, int64_t lagUs) {
+    if (!m_servoEnabled) {
+        return;
+    }
+    const bool late = lagUs > kLateWakeUs;
+    if (m_micEndpoint) {
+        UpdateDriftServo(m_micServo, static_cast<double>(blocks.micUsed) / kSamplesPerFillMs,
+                         blocks.micGot < SampleRing::kBlockSamples || late,
+                         m_micStats.rawFrames.load(), m_micCorrection, "mic");
+    }
+    if (m_sysEndpoint) {
+        if (m_sysGapRefilled.exchange(false)) {
+            m_sysServo.RestartAfterGap();
+        }
+        UpdateDriftServo(m_sysServo, static_cast<double>(blocks.sysUsed) / kSamplesPerFillMs,
+                         blocks.sysGot < SampleRing::kBlockSamples || late,
+                         m_sysStats.rawFrames.load(), m_sysCorrection, "sys");
+    }
+}
+
+void AudioCapture::UpdateDriftServo(DriftServo& servo, double fillMs, bool skip, uint64_t rawFrames,
+                                    std::atomic<double>& correction, const char* label) {
+    correction = servo.Update(fillMs, skip, rawFrames, label);
+}
+
+}  // namespace tamro

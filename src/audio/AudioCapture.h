@@ -1,0 +1,247 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "audio/CatmullRomResampler.h"
+#include "audio/DriftServo.h"
+#include "audio/IAudioCapture.h"
+#include "audio/SampleRing.h"
+#include "platform/audio/AudioDevicesFactory.h"
+#include "platform/audio/AudioEndpoint.h"
+#include "platform/audio/WakeEvent.h"
+#include "platform/system/BackgroundTask.h"
+
+namespace tamro {
+
+// System (or process-tree) and microphone capture into one ring per source: endpoint packets are
+// converted to stereo float at the output rate, the microphone is resampled when its rate
+// differs, and a drift servo per source trims the conversion so each ring holds about 128 ms.
+// Threading: Initialize*, Start, Stop and the setters come from the recorder's threads (Start and
+// Stop serialised by the recorder). The capture thread (from Start to Stop) writes both rings;
+// the output thread (or a test driving simulated time) reads them through ReadRingBlocks and
+// UpdateDriftServos. A capture thread whose join Stop abandoned is waited for by the destructor,
+// so it never outlives the members it uses.
+class AudioCapture final : public IAudioCapture {
+  public:
+    struct Options {
+        platform::AudioDevicesConnector connect = platform::PlatformAudioDevices();
+        std::function<int64_t()> clock;  // nanoseconds; the steady clock when empty
+        // False: Start starts the endpoints but no thread, and the owner calls CaptureWake and
+        // the ring reads itself, on a simulated clock.
+        bool runThreads = true;
+    };
+
+    struct SourceStatistics {
+        std::atomic<uint64_t> rawFrames{0};
+        std::atomic<uint64_t> silentFrames{0};
+        std::atomic<uint64_t> discontinuities{0};
+        std::atomic<uint64_t> droppedSamples{0};
+        std::atomic<uint64_t> devicePosition{0};
+        std::atomic<uint64_t> clockPosition{0};
+        // Microphone only.
+        std::atomic<uint64_t> resamplerOutputFrames{0};
+        std::atomic<uint64_t> maxWakeGapUs{0};
+        std::atomic<uint64_t> wakeGapsOver30ms{0};
+    };
+
+    // One output block read from both rings; the counts are in samples.
+    struct RingBlocks {
+        size_t micUsed = 0;  // before the read
+        size_t sysUsed = 0;
+        size_t micGot = 0;
+        size_t sysGot = 0;
+    };
+
+    // Log lines of one kind of stream's set-up steps.
+    struct StreamMessages {
+        const char* mixFormat;
+        const char* initialize;
+        const char* setEvent;
+    };
+
+    static constexpr int64_t kPrefill100ns = 1'280'000;
+    static constexpr size_t kPrefillSamples = 12'288;  // 128 ms of stereo at 48 kHz
+    static constexpr std::chrono::milliseconds kJoinLimit{300};
+    static constexpr std::chrono::milliseconds kWakeCap{20};
+    static constexpr int64_t kGapNs = 150'000'000;
+    static constexpr std::chrono::milliseconds kProcessActivationLimit{1000};
+    static constexpr std::chrono::milliseconds kBufferDuration{100};
+
+    AudioCapture();
+    explicit AudioCapture(Options options);
+    ~AudioCapture() override;
+    AudioCapture(const AudioCapture&) = delete;
+    AudioCapture& operator=(const AudioCapture&) = delete;
+
+    // IAudioCapture
+    bool Initialize(bool captureSystem, bool captureMic, const std::string& micDeviceId,
+                    uint32_t sampleRate, uint32_t channels, bool noiseSuppression,
+                    int32_t noiseMode, int32_t noiseStrength) override;
+    bool InitializeProcessLoopback(uint32_t pid) override;
+    void SetMicrophoneVolume(double volume) override;
+    void SetSystemVolume(double volume) override;
+    void SetDuckingEnabled(bool enabled) override;
+    void SetDuckingGain(double gain) override;
+    void SetDuckLevelDb(double levelDb) override;
+    void ConfigureLevels(const AudioLevels& levels) override;
+    void SetSessionStartTime(int64_t originNs) override;
+    void SetPaused(bool paused) override { m_isPaused = paused; }
+    bool Start(AudioCallback callback) override;
+    void Stop() override;
+    bool IsMicrophoneSilent() const override { return m_micSilentReported.load(); }
+    int64_t RingPrefill() const override { return m_prefill; }
+
+    bool InitializeLoopback();
+    bool InitializeMicrophone(const std::string& deviceId);
+    // The endpoint id inside a device-interface path ("...MMDEVAPI#<id>#..."), else `id` itself.
+    static std::string ExtractEndpointId(const std::string& id);
+
+    // Environment switches, from the values as read (nothing when unset or too long).
+    // The manual timestamp trim in ms, within ±500.
+    static int64_t ParsePtsTrimMs(const std::optional<std::string>& value);
+    // Off only for a 1- to 7-character value starting with '0'.
+    static bool ParseOnUnlessZero(const std::optional<std::string>& value);
+
+    // One capture wake: the system source's packets, then the microphone's.
+    void CaptureWake();
+    void DrainLoopback();
+    void DrainMicrophone();
+
+    // For the output thread, once per block: both rings read into kBlockSamples blocks, then the
+    // servo updates with the fills noted before the reads and the block's wake lag.
+    RingBlocks ReadRingBlocks(float* micBlock, float* sysBlock);
+    void UpdateDriftServos(const RingBlocks& blocks, int64_t lagUs);
+    void UpdateDriftServo(DriftServo& servo, double fillMs, bool skip, uint64_t rawFrames,
+                          std::atomic<double>& correction, const char* label);
+
+    bool HasMicrophone() const { return m_micEndpoint != nullptr; }
+    bool HasSystem() const { return m_sysEndpoint != nullptr; }
+    bool IsRunning() const { return m_running.load(); }
+    bool ServoEnabled() const { return m_servoEnabled; }
+    bool IsProcessLoopbackActive() const { return m_processLoopbackActive; }
+    uint32_t ProcessLoopbackPid() const { return m_processLoopbackPid; }
+    int64_t StreamLatency() const { return m_streamLatency; }
+    int64_t PtsTrim() const { return m_ptsTrim; }
+    int64_t StartOffset() const { return m_startOffset; }
+    double MicCorrection() const { return m_micCorrection.load(); }
+    double SysCorrection() const { return m_sysCorrection.load(); }
+    const platform::AudioFormat& MicFormat() const { return m_micFormat; }
+    const platform::AudioFormat& SystemFormat() const { return m_systemFormat; }
+    const SourceStatistics& MicStatistics() const { return m_micStats; }
+    const SourceStatistics& SystemStatistics() const { return m_sysStats; }
+    const SampleRing& MicRing() const { return m_micRing; }
+    const SampleRing& SystemRing() const { return m_sysRing; }
+    uint32_t SampleRate() const { return m_sampleRate; }
+
+  private:
+    bool ConnectDevices();
+    // Mix format, initialisation and wake event of a freshly activated endpoint.
+    bool OpenStream(platform::AudioEndpoint& endpoint, const StreamMessages& messages,
+                    const std::shared_ptr<platform::WakeEvent>& event,
+                    platform::AudioFormat* format);
+    // A stream that failed its set-up is not kept: the source counts as absent.
+    bool AdoptSystemEndpoint(std::unique_ptr<platform::AudioEndpoint> endpoint,
+                             const StreamMessages& messages);
+    uint32_t ChooseMicrophone(const std::string& deviceId, platform::AudioDeviceRef* device);
+    void ApplyMicStreamMode(platform::AudioEndpoint& endpoint);
+
+    void ReadStartEnvironment();
+    void ResetServos();
+    void Prefill();
+    void MeasureStreamLatency();
+    void LogStartConfiguration() const;
+    void StartEndpoints();
+    bool PreviousThreadsFinished();
+    // The thread that consumes the rings at the output cadence plugs in here.
+    void StartOutputThread();
+    void CaptureThread();
+
+    // One source's packets appended to `collected`; the frames taken.
+    size_t DrainPackets(platform::AudioEndpoint& endpoint, const platform::AudioFormat& format,
+                        SourceStatistics& stats, std::vector<float>* collected);
+    void WriteMicResampled(size_t frames);
+    void WriteSystemServoed(size_t frames);
+    void WriteRing(SampleRing& ring, const std::vector<float>& samples, SourceStatistics& stats);
+    void TopUpAfterGap();
+
+    const Options m_options;
+    const std::function<int64_t()> m_clock;
+    std::unique_ptr<platform::AudioDevices> m_devices;
+
+    uint32_t m_sampleRate = 48000;
+    uint32_t m_channels = 2;
+    bool m_captureSystem = false;
+    bool m_captureMic = false;
+    int32_t m_noiseMode = 0;
+    uint32_t m_noiseStrength = 1;
+    bool m_processLoopbackActive = false;
+    uint32_t m_processLoopbackPid = 0;
+
+    std::unique_ptr<platform::AudioEndpoint> m_sysEndpoint;
+    std::unique_ptr<platform::AudioEndpoint> m_micEndpoint;
+    std::shared_ptr<platform::WakeEvent> m_sysEvent;
+    std::shared_ptr<platform::WakeEvent> m_micEvent;
+    platform::WakeEvent m_stopEvent{platform::WakeEvent::Mode::kManualReset};
+    platform::AudioFormat m_systemFormat{};
+    platform::AudioFormat m_micFormat{
+        .sampleRate = 48000, .channels = 1, .bitsPerSample = 16, .isFloat = false};
+    double m_micResampleRatio = 1.0;
+    double m_sysResampleRatio = 1.0;
+    bool m_micRawStream = true;
+
+    SampleRing m_sysRing;
+    SampleRing m_micRing;
+    std::mutex m_micMutex;  // the mic accumulator and resampler
+    std::vector<float> m_micAccumulator;
+    CatmullRomResampler m_micResampler;
+    std::vector<float> m_micResampled;
+    // Capture thread only.
+    std::vector<float> m_sysCollected;
+    std::vector<float> m_sysResampled;
+    CatmullRomResampler m_sysResampler;
+    int64_t m_lastSysDelivery = 0;
+    int64_t m_lastMicWake = 0;
+
+    // Written by the output side, read by the capture side.
+    std::atomic<double> m_micCorrection{0.0};
+    std::atomic<double> m_sysCorrection{0.0};
+    DriftServo m_micServo;
+    DriftServo m_sysServo;
+    std::atomic<bool> m_sysGapRefilled{false};
+    bool m_servoEnabled = true;
+
+    int64_t m_ptsTrim = 0;
+    int64_t m_prefill = 0;
+    int64_t m_streamLatency = 0;
+    int64_t m_startOffset = 0;
+    int64_t m_sessionEpoch = 0;
+    bool m_hasSessionEpoch = false;
+
+    SourceStatistics m_micStats;
+    SourceStatistics m_sysStats;
+
+    // Level settings; the output thread applies them.
+    AudioLevels m_levels;
+    bool m_agcEnabled = false;
+    std::atomic<double> m_micVolume{1.0};
+    std::atomic<double> m_systemVolume{0.5};
+    bool m_duckingEnabled = false;
+    double m_duckLevelDb = -12.0;
+    double m_duckGain = 1.0;
+    std::atomic<bool> m_micSilentReported{false};
+
+    AudioCallback m_callback;
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_isPaused{false};
+    std::unique_ptr<platform::BackgroundTask> m_captureTask;
+    std::unique_ptr<platform::BackgroundTask> m_outputTask;
+};
+
+}  // namespace tamro

@@ -1,0 +1,153 @@
+#include "platform/audio/PulseConnection.h"
+
+#include <pulse/rtclock.h>
+
+#include <cstdlib>
+
+#include "platform/audio/AudioResult.h"
+
+namespace tamro::platform {
+namespace {
+
+bool IsFinalState(pa_context_state_t state) {
+    return state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED;
+}
+
+struct Deadline {
+    PulseConnection* connection;
+    bool passed = false;
+};
+
+}  // namespace
+
+uint32_t PulseConnection::Connect(std::shared_ptr<PulseConnection>* connection) {
+    auto opened = std::make_shared<PulseConnection>(PassKey());
+    if (!opened->Open()) {
+        return kAudioServiceNotRunning;
+    }
+    *connection = std::move(opened);
+    return kAudioOk;
+}
+
+bool PulseConnection::Open() {
+    m_loop = pa_threaded_mainloop_new();
+    if (m_loop == nullptr) {
+        return false;
+    }
+    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Tamro");
+    if (m_context == nullptr) {
+        return false;
+    }
+    pa_context_set_state_callback(
+        m_context, [](pa_context*, void* self) { static_cast<PulseConnection*>(self)->Signal(); },
+        this);
+    // No autospawn: a recorder must not start an audio server as a side effect.
+    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        return false;
+    }
+    if (pa_threaded_mainloop_start(m_loop) < 0) {
+        return false;
+    }
+    Lock lock(*this);
+    WaitFor([this] { return IsFinalState(pa_context_get_state(m_context)) || IsReady(); },
+            kServerTimeout);
+    return IsReady();
+}
+
+PulseConnection::~PulseConnection() {
+    if (m_loop != nullptr) {
+        pa_threaded_mainloop_stop(m_loop);
+    }
+    if (m_context != nullptr) {
+        pa_context_set_state_callback(m_context, nullptr, nullptr);
+        pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
+        pa_context_disconnect(m_context);
+        pa_context_unref(m_context);
+    }
+    if (m_loop != nullptr) {
+        pa_threaded_mainloop_free(m_loop);
+    }
+}
+
+bool PulseConnection::IsReady() const {
+    return pa_context_get_state(m_context) == PA_CONTEXT_READY;
+}
+
+void PulseConnection::Signal() {
+    pa_threaded_mainloop_signal(m_loop, 0);
+}
+
+bool PulseConnection::WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    Deadline deadline{.connection = this};
+    const pa_usec_t when =
+        pa_rtclock_now() + static_cast<pa_usec_t>(limit.count()) * PA_USEC_PER_MSEC;
+    pa_time_event* timer = pa_context_rttime_new(
+        m_context, when,
+        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* state) {
+            auto* d = static_cast<Deadline*>(state);
+            d->passed = true;
+            d->connection->Signal();
+        },
+        &deadline);
+    if (timer == nullptr) {
+        return done();
+    }
+    while (!done() && !deadline.passed && !IsFinalState(pa_context_get_state(m_context))) {
+        pa_threaded_mainloop_wait(m_loop);
+    }
+    pa_threaded_mainloop_get_api(m_loop)->time_free(timer);
+    return done();
+}
+
+bool PulseConnection::WaitOperation(pa_operation* operation, std::chrono::milliseconds limit) {
+    if (operation == nullptr) {
+        return false;
+    }
+    const bool finished = WaitFor(
+        [operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; }, limit);
+    if (!finished) {
+        // Its callback must not run later against a caller's stack.
+        pa_operation_cancel(operation);
+    }
+    pa_operation_unref(operation);
+    return finished;
+}
+
+int PulseConnection::AddSinkInputListener(SinkInputListener listener) {
+    if (!m_subscribed) {
+        pa_context_set_subscribe_callback(m_context, &PulseConnection::OnSubscription, this);
+        pa_operation* op =
+            pa_context_subscribe(m_context, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr);
+        if (op != nullptr) {
+            pa_operation_unref(op);
+        }
+        m_subscribed = true;
+    }
+    const int id = m_nextListenerId++;
+    m_listeners.emplace_back(id, std::move(listener));
+    return id;
+}
+
+void PulseConnection::RemoveSinkInputListener(int id) {
+    std::erase_if(m_listeners, [id](const auto& entry) { return entry.first == id; });
+}
+
+void PulseConnection::OnSubscription(pa_context*, pa_subscription_event_type_t type, uint32_t index,
+                                     void* self) {
+    auto* connection = static_cast<PulseConnection*>(self);
+    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
+        return;
+    }
+    // A listener may remove itself while handling the event.
+    const auto listeners = connection->m_listeners;
+    for (const auto& entry : listeners) {
+        entry.second(type, index);
+    }
+}
+
+uint32_t SinkInputProcessId(const pa_sink_input_info& info) {
+    const char* value = pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_ID);
+    return value == nullptr ? 0 : static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
+}
+
+}  // namespace tamro::platform

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <pulse/pulseaudio.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/audio/PulseConnection.h"
+
+namespace tamro::platform {
+
+// A float32 record stream on one source, optionally narrowed to one sink input (a monitor stream
+// of that input alone). It is created corked unless told otherwise; the data handler gets every
+// fragment the server delivers, with null data for a hole. Threading: every call, destruction
+// included, with the connection's lock held or on its loop thread; the handler runs on the loop
+// thread.
+class PulseRecordStream {
+  public:
+    using DataHandler = std::function<void(const void* data, size_t bytes)>;
+
+    struct Options {
+        std::string source;
+        uint32_t sampleRate = 48000;
+        uint8_t channels = 2;
+        uint32_t sinkInput = PA_INVALID_INDEX;  // monitor only this sink input
+        bool suppressFilters = false;           // ask for the unprocessed capture
+        // Record from the moment the server accepts the stream: a stream still being created
+        // cannot be uncorked, so one added while capture runs must not start corked.
+        bool startCorked = true;
+        std::chrono::milliseconds fragment{10};
+    };
+
+    // Null with a failing code when the server refuses the stream.
+    static std::unique_ptr<PulseRecordStream> Create(std::shared_ptr<PulseConnection> connection,
+                                                     const Options& options, DataHandler handler,
+                                                     uint32_t* result);
+    PulseRecordStream(std::shared_ptr<PulseConnection> connection, pa_stream* stream,
+                      DataHandler handler);
+    ~PulseRecordStream();
+    PulseRecordStream(const PulseRecordStream&) = delete;
+    PulseRecordStream& operator=(const PulseRecordStream&) = delete;
+
+    // Not on the loop thread: waits until the stream records or fails.
+    bool WaitReady(std::chrono::milliseconds limit);
+    bool HasFailed() const;
+    bool Cork(bool corked);
+    uint32_t Latency(int64_t* latency100ns) const;
+
+  private:
+    static void OnRead(pa_stream* stream, size_t bytes, void* self);
+
+    std::shared_ptr<PulseConnection> m_connection;
+    pa_stream* m_stream;
+    DataHandler m_handler;
+};
+
+}  // namespace tamro::platform

@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "audio/SimulatedAudio.h"
+#include "support/LogCapture.h"
+
+namespace tamro::test {
+namespace {
+
+using platform::SyntheticAudioSetup;
+using platform::SyntheticStream;
+
+std::shared_ptr<SyntheticAudioSetup> MicsOnly() {
+    auto setup = std::make_shared<SyntheticAudioSetup>();
+    setup->captureDevices["mic-1"] = SyntheticStream{};
+    setup->captureDevices["mic-2"] = SyntheticStream{};
+    setup->defaultCommunications = "mic-2";
+    setup->defaultMultimedia = "mic-1";
+    return setup;
+}
+
+TEST(AudioCaptureSetupTest, ExtractEndpointId) {
+    EXPECT_EQ(
+        AudioCapture::ExtractEndpointId(R"(\\?\SWD#MMDEVAPI#{0.0.1.00000000}.{abc}#{2eef81be})"),
+        "{0.0.1.00000000}.{abc}");
+    EXPECT_EQ(AudioCapture::ExtractEndpointId("SWD#MMDEVAPI#endpoint"), "endpoint");
+    EXPECT_EQ(AudioCapture::ExtractEndpointId("MMDEVAPI#"), "");
+    EXPECT_EQ(AudioCapture::ExtractEndpointId("a#MMDEVAPI#x#MMDEVAPI#y"), "x");
+    EXPECT_EQ(AudioCapture::ExtractEndpointId("swd#mmdevapi#lower#"), "swd#mmdevapi#lower#");
+    EXPECT_EQ(AudioCapture::ExtractEndpointId("MMDEVAPI"), "MMDEVAPI");
+    EXPECT_EQ(AudioCapture::ExtractEndpointId(""), "");
+}
+
+TEST(AudioCaptureSetupTest, EnvironmentValues) {
+    using Value = std::optional<std::string>;
+    EXPECT_EQ(AudioCapture::ParsePtsTrimMs(Value("900")), 500);
+    EXPECT_EQ(AudioCapture::ParsePtsTrimMs(Value("-900")), -500);
+    EXPECT_EQ(AudioCapture::ParsePtsTrimMs(Value("abc")), 0);
+    EXPECT_EQ(AudioCapture::ParsePtsTrimMs(Value(" 42ms")), 42);
+    EXPECT_EQ(AudioCapture::ParsePtsTrimMs(Value("")), 0);
+    EXPECT_EQ(AudioCapture::ParsePtsTrimMs(std::nullopt), 0);
+
+    EXPECT_TRUE(AudioCapture::ParseOnUnlessZero(std::nullopt));
+    EXPECT_TRUE(AudioCapture::ParseOnUnlessZero(Value("")));
+    EXPECT_TRUE(AudioCapture::ParseOnUnlessZero(Value("1")));
+    EXPECT_TRUE(AudioCapture::ParseOnUnlessZero(Value("off")));
+    EXPECT_FALSE(AudioCapture::ParseOnUnlessZero(Value("0")));
+    EXPECT_FALSE(AudioCapture::ParseOnUnlessZero(Value("0000000")));
+    EXPECT_FALSE(AudioCapture::ParseOnUnlessZero(Value("0ff")));
+}
+
+TEST(AudioCaptureSetupTest, StartReadsTheSwitchesFromTheEnvironment) {
+    auto setup = MicsOnly();
+    SimulatedClock clock;
+    struct Case {
+        const char* trim;
+        const char* drift;
+        int64_t trim100ns;
+        bool servo;
+        const char* line;
+    };
+    for (const Case& c : {Case{"900", "1", 5'000'000, true, "Manual audio PTS trim: 500ms"},
+                          Case{"-900", "0", -5'000'000, false, "Manual audio PTS trim: -500ms"},
+                          Case{"abc", "00000000", 0, true, nullptr},
+                          Case{"1234567890123456", "", 0, true, nullptr}}) {
+        SCOPED_TRACE(c.trim);
+        setenv("TAMRO_AUDIO_PTS_OFFSET_MS", c.trim, 1);
+        setenv("TAMRO_AUDIO_DRIFT", c.drift, 1);
+        LogCapture log;
+        auto capture = MakeSimulatedCapture(setup, clock);
+        ASSERT_TRUE(capture->Initialize(false, true, "", 48000, 2, false, 0, 0));
+        ASSERT_TRUE(capture->Start(nullptr));
+        EXPECT_EQ(capture->PtsTrim(), c.trim100ns);
+        EXPECT_EQ(capture->ServoEnabled(), c.servo);
+        EXPECT_EQ(log.Count("Manual audio PTS trim"), c.line ? 1 : 0);
+        if (c.line) {
+            EXPECT_TRUE(log.Contains(c.line));
+        }
+    }
+    unsetenv("TAMRO_AUDIO_PTS_OFFSET_MS");
+    unsetenv("TAMRO_AUDIO_DRIFT");
+}
+
+TEST(AudioCaptureSetupTest, MicrophoneChoiceFallsBackStepByStep) {
+    SimulatedClock clock;
+    {
+        LogCapture log;
+        auto capture = MakeSimulatedCapture(MicsOnly(), clock);
+        EXPECT_TRUE(capture->InitializeMicrophone(R"(\\?\SWD#MMDEVAPI#mic-1#{2eef81be})"));
+        EXPECT_TRUE(log.Lines().empty()) << "the endpoint id inside the path opens directly";
+    }
+    {
+        LogCapture log;
+        auto capture = MakeSimulatedCapture(MicsOnly(), clock);
+        EXPECT_TRUE(capture->InitializeMicrophone("no-such-mic"));
+        EXPECT_TRUE(log.Contains("[AudioCapture] Extracted ID also failed, using default mic"));
+        EXPECT_FALSE(log.Contains("communications mic failed"));
+    }
+    {
+        auto setup = MicsOnly();
+        setup->defaultCommunications.clear();
+        LogCapture log;
+        auto capture = MakeSimulatedCapture(setup, clock);
+        EXPECT_TRUE(capture->InitializeMicrophone(""));
+        EXPECT_TRUE(
+            log.Contains("[AudioCapture] Default communications mic failed (0x80070490), trying "
+                         "multimedia role"));
+    }
+    {
+        auto setup = MicsOnly();
+        setup->defaultCommunications.clear();
+        setup->defaultMultimedia.clear();
+        LogCapture log;
+        auto capture = MakeSimulatedCapture(setup, clock);
+        EXPECT_FALSE(capture->Initialize(false, true, "gone", 48000, 2, false, 0, 0));
+        EXPECT_TRUE(log.Contains(
+            "[AudioCapture] Default communications mic failed (0x80070490), trying multimedia"));
+        EXPECT_TRUE(log.Contains("[AudioCapture] Failed to get microphone device: 0x80070490"));
+        EXPECT_FALSE(capture->HasMicrophone());
+    }
+}
+
+TEST(AudioCaptureSetupTest, SetUpFailuresAreOneLineAndFalse) {
+    SimulatedClock clock;
+    auto setup = MicsOnly();  // no output device
+    setup->captureDevices["broken"].initializeResult = platform::kAudioFail;
+    setup->captureDevices["24bit"].format.bitsPerSample = 24;
+    auto capture = MakeSimulatedCapture(setup, clock);
+    LogCapture log;
+    EXPECT_FALSE(capture->Initialize(true, false, "", 48000, 2, false, 0, 0));
+    EXPECT_TRUE(log.Contains("[AudioCapture] Failed to get default render device"));
+    EXPECT_FALSE(capture->InitializeMicrophone("broken"));
+    EXPECT_TRUE(log.Contains("[AudioCapture] Failed to initialize mic: 0x80004005"));
+    EXPECT_FALSE(capture->InitializeMicrophone("24bit"));
+    EXPECT_TRUE(log.Contains("[AudioCapture] Failed to get mic mix format"));
+    EXPECT_FALSE(capture->Initialize(false, true, "", 0, 2, false, 0, 0));
+    EXPECT_TRUE(log.Contains("[AudioCapture] Invalid output format: 0 Hz, 2 channels"));
+    EXPECT_TRUE(capture->Initialize(false, false, "", 48000, 2, false, 0, 0));
+
+    AudioCapture noServer(AudioCapture::Options{.connect =
+                                                    [](std::unique_ptr<platform::AudioDevices>*) {
+                                                        return platform::kAudioServiceNotRunning;
+                                                    },
+                                                .clock = {}});
+    EXPECT_FALSE(noServer.Initialize(true, true, "", 48000, 2, false, 0, 0));
+    EXPECT_TRUE(log.Contains("[AudioCapture] Audio server connection failed: 0x88890010"));
+}
+
+TEST(AudioCaptureSetupTest, ProcessLoopbackOutcomes) {
+    SimulatedClock clock;
+    auto setup = std::make_shared<SyntheticAudioSetup>();
+    setup->processTrees[4242] = SyntheticStream{};
+    LogCapture log;
+    auto capture = MakeSimulatedCapture(setup, clock);
+    EXPECT_FALSE(capture->InitializeProcessLoopback(0));
+    EXPECT_TRUE(log.Contains("[AudioCapture] Invalid process ID for process loopback"));
+    EXPECT_FALSE(capture->InitializeProcessLoopback(77));
+    EXPECT_TRUE(log.Contains(
+        "[AudioCapture] Process loopback activation failed: 0x80070490; falling back to system "
+        "audio"));
+    EXPECT_TRUE(capture->InitializeProcessLoopback(4242));
+    EXPECT_TRUE(capture->IsProcessLoopbackActive());
+    EXPECT_EQ(capture->ProcessLoopbackPid(), 4242u);
+    EXPECT_TRUE(capture->HasSystem());
+
+    setup->processActivationTimesOut = true;
+    auto late = MakeSimulatedCapture(setup, clock);
+    EXPECT_FALSE(late->InitializeProcessLoopback(4242));
+    EXPECT_TRUE(log.Contains(
+        "[AudioCapture] Process loopback activation timed out after 1000ms; falling back to "
+        "system audio"));
+    EXPECT_FALSE(late->IsProcessLoopbackActive());
+}
+
+}  // namespace
+}  // namespace tamro::test

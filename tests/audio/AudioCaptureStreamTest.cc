@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <numbers>
+#include <thread>
+
+#include "audio/SimulatedAudio.h"
+#include "support/LogCapture.h"
+
+namespace tamro::test {
+namespace {
+
+using namespace std::chrono_literals;
+using platform::SyntheticAudioSetup;
+using platform::SyntheticStream;
+
+// Frequency of a stereo block's left channel from its zero crossings.
+double ZeroCrossingHz(const std::vector<float>& stereo, double rate) {
+    int crossings = 0;
+    size_t first = 0;
+    size_t last = 0;
+    for (size_t i = 1; i < stereo.size() / 2; ++i) {
+        if ((stereo[(i - 1) * 2] < 0.0f) != (stereo[i * 2] < 0.0f)) {
+            first = crossings == 0 ? i : first;
+            last = i;
+            ++crossings;
+        }
+    }
+    return crossings < 3 ? 0.0 : (crossings - 1) / 2.0 * rate / static_cast<double>(last - first);
+}
+
+class AudioCaptureStreamTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        unsetenv("TAMRO_AUDIO_DRIFT");
+        unsetenv("TAMRO_AUDIO_PTS_OFFSET_MS");
+    }
+    // Keeps every output block of a simulated run in `mic` / `sys` (stereo, 48 kHz).
+    void Collect(AudioCapture& capture, double seconds) {
+        RunSimulated(capture, clock, seconds,
+                     [&](const AudioCapture::RingBlocks& read, const float* micBlock,
+                         const float* sysBlock) {
+                         mic.insert(mic.end(), micBlock, micBlock + read.micGot);
+                         sys.insert(sys.end(), sysBlock, sysBlock + read.sysGot);
+                     });
+    }
+
+    SimulatedClock clock;
+    std::vector<float> mic;
+    std::vector<float> sys;
+};
+
+TEST_F(AudioCaptureStreamTest, MonoShortMicAt44kComesOutAsEqualStereoAt48k) {
+    setenv("TAMRO_AUDIO_DRIFT", "0", 1);
+    auto setup = std::make_shared<SyntheticAudioSetup>();
+    SyntheticStream mono;
+    mono.format = {.sampleRate = 44100, .channels = 1, .bitsPerSample = 16, .isFloat = false};
+    mono.frequencyHz = 1000.0;
+    setup->captureDevices["mic"] = mono;
+    setup->defaultCommunications = "mic";
+    LogCapture log;
+    auto capture = MakeSimulatedCapture(setup, clock);
+    ASSERT_TRUE(capture->Initialize(false, true, "", 48000, 2, false, 0, 0));
+    EXPECT_TRUE(log.Contains(
+        "[AudioCapture] Mic sample rate (44100Hz) differs from output (48000Hz) - resampling "
+        "enabled (ratio: 0.9187)"));
+    ASSERT_TRUE(capture->Start(nullptr));
+    Collect(*capture, 2.0);
+    EXPECT_EQ(capture->MicStatistics().rawFrames.load(), 88200u);
+    EXPECT_NEAR(static_cast<double>(capture->MicStatistics().resamplerOutputFrames), 96000.0, 2.0);
+    EXPECT_EQ(capture->MicStatistics().droppedSamples.load(), 0u);
+    ASSERT_GT(mic.size(), 2u * 90000);
+    for (size_t i = 0; i < mic.size(); i += 2) {
+        ASSERT_EQ(mic[i], mic[i + 1]) << i;
+    }
+    EXPECT_NEAR(ZeroCrossingHz(mic, 48000.0), 1000.0, 2.0);
+    EXPECT_GT(*std::max_element(mic.begin(), mic.end()), 0.45f);
+}
+
+TEST_F(AudioCaptureStreamTest, ServoPrefillsOnlyTheCapturedRingsButAlwaysAddsTheLatency) {
+    auto setup = std::make_shared<SyntheticAudioSetup>();
+    SyntheticStream micStream;
+    micStream.latency100ns = 200'000;
+    setup->captureDevices["mic"] = micStream;
+    setup->defaultCommunications = "mic";
+    LogCapture log;
+    auto capture = MakeSimulatedCapture(setup, clock);
+    ASSERT_TRUE(capture->Initialize(false, true, "", 48000, 2, false, 0, 0));
+    ASSERT_TRUE(capture->Start(nullptr));
+    EXPECT_EQ(capture->MicRing().Used(), AudioCapture::kPrefillSamples);
+    EXPECT_EQ(capture->SystemRing().Used(), 0u);
+    EXPECT_EQ(capture->StreamLatency(), 200'000 + AudioCapture::kPrefill100ns);
+    EXPECT_EQ(capture->RingPrefill(), AudioCapture::kPrefill100ns);
+    EXPECT_TRUE(
+        log.Contains("[AudioCapture] Drift servo ENABLED: rings prefilled to 128ms setpoint"));
+    EXPECT_FALSE(capture->Start(nullptr)) << "already running";
+    capture->Stop();
+    EXPECT_EQ(capture->MicRing().Used(), 0u);
+
+    setenv("TAMRO_AUDIO_DRIFT", "0", 1);
+    ASSERT_TRUE(capture->Start(nullptr));
+    EXPECT_EQ(capture->MicRing().Used(), 0u);
+    EXPECT_EQ(capture->RingPrefill(), 0);
+    EXPECT_EQ(capture->StreamLatency(), 200'000);
+}
+
+TEST_F(AudioCaptureStreamTest, StartOffsetCountsFromTheSessionOrigin) {
+    auto setup = std::make_shared<SyntheticAudioSetup>();
+    setup->render = SyntheticStream{};
+    auto capture = MakeSimulatedCapture(setup, clock);
+    ASSERT_TRUE(capture->Initialize(true, false, "", 48000, 2, false, 0, 0));
+    capture->SetSessionStartTime(clock.Now() - 25'000'000);
+    ASSERT_TRUE(capture->Start(nullptr));
+    EXPECT_EQ(capture->StartOffset(), 250'000);
+    capture->Stop();
+    capture->SetSessionStartTime(clock.Now() + 1'000'000);
+    ASSERT_TRUE(capture->Start(nullptr));
+    EXPECT_EQ(capture->StartOffset(), 0) << "floored at 0";
+}
+
+TEST_F(AudioCaptureStreamTest, GapsSilenceAndPauseAreCountedAndKeepTheTimeline) {
+    auto setup = std::make_shared<SyntheticAudioSetup>();
+    SyntheticStream render;
+    render.gaps = {{.fromNs = 1'000'000'000, .toNs = 1'300'000'000}};
+    render.silentEvery = 10;
+    setup->render = render;
+    auto capture = MakeSimulatedCapture(setup, clock);
+    ASSERT_TRUE(capture->Initialize(true, false, "", 48000, 2, false, 0, 0));
+    ASSERT_TRUE(capture->Start(nullptr));
+    bool sawRefill = false;
+    RunSimulated(*capture, clock, 2.0,
+                 [&](const AudioCapture::RingBlocks& read, const float*, const float*) {
+                     // A gap starves the ring; the top-up puts it back at the set-point at once.
+                     if (read.sysUsed >= AudioCapture::kPrefillSamples - 2048 &&
+                         clock.Now() > 1'300'000'000) {
+                         sawRefill = true;
+                     }
+                 });
+    const auto& stats = capture->SystemStatistics();
+    EXPECT_TRUE(sawRefill);
+    EXPECT_EQ(stats.discontinuities.load(), 1u);
+    EXPECT_EQ(stats.rawFrames.load(), 96000u - 14400u);
+    EXPECT_EQ(stats.silentFrames.load(), stats.rawFrames.load() / 10);
+    EXPECT_EQ(stats.droppedSamples.load(), 0u);
+
+    capture->SetPaused(true);
+    const size_t used = capture->SystemRing().Used();
+    for (int i = 0; i < 20; ++i) {
+        clock.Set(clock.Now() + 10'000'000);
+        capture->CaptureWake();
+    }
+    EXPECT_EQ(capture->SystemRing().Used(), used) << "packets taken while paused are discarded";
+    EXPECT_EQ(stats.rawFrames.load(), 96000u - 14400u + 9600u);
+}
+
+TEST_F(AudioCaptureStreamTest, OverflowDropsWholeFramesSoChannelsStayInPlace) {
+    for (const char* drift : {"1", "0"}) {
+        SCOPED_TRACE(drift);
+        setenv("TAMRO_AUDIO_DRIFT", drift, 1);
+        auto setup = std::make_shared<SyntheticAudioSetup>();
+        setup->render = SyntheticStream{};
+        setup->captureDevices["mic"] = SyntheticStream{};
+        setup->defaultCommunications = "mic";
+        auto capture = MakeSimulatedCapture(setup, clock);
+        ASSERT_TRUE(capture->Initialize(true, true, "", 48000, 2, false, 0, 0));
+        ASSERT_TRUE(capture->Start(nullptr));
+        // Nobody reads: a second of audio into 500 ms rings.
+        for (int i = 0; i < 100; ++i) {
+            clock.Set(clock.Now() + 10'000'000);
+            capture->CaptureWake();
+        }
+        for (const auto& [ring, stats] :
+             {std::pair{&capture->SystemRing(), &capture->SystemStatistics()},
+              std::pair{&capture->MicRing(), &capture->MicStatistics()}}) {
+            EXPECT_EQ(ring->Used(), SampleRing::kCapacity - 2);
+            EXPECT_GT(stats->droppedSamples.load(), 0u);
+            EXPECT_EQ(stats->droppedSamples.load() % 2, 0u);
+        }
+        capture->Stop();
+    }
+}
+
+TEST_F(AudioCaptureStreamTest, CaptureThreadFillsTheRingsInRealTime) {
+    auto setup = std::make_shared<SyntheticAudioSetup>();
+    setup->render = SyntheticStream{};
+    setup->captureDevices["mic"] = SyntheticStream{};
+    setup->defaultCommunications = "mic";
+    AudioCapture capture(AudioCapture::Options{
+        .connect = platform::SyntheticAudio(setup), .clock = {}, .runThreads = true});
+    ASSERT_TRUE(capture.Initialize(true, true, "", 48000, 2, false, 0, 0));
+    ASSERT_TRUE(capture.Start(nullptr));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_GT(capture.MicRing().Used(), AudioCapture::kPrefillSamples + 4000);
+    EXPECT_GT(capture.SystemRing().Used(), AudioCapture::kPrefillSamples + 4000);
+    const auto begin = std::chrono::steady_clock::now();
+    capture.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
+    EXPECT_FALSE(capture.IsRunning());
+}
+
+TEST_F(AudioCaptureStreamTest, StopGivesUpOnACaptureThreadStuckInTheStream) {
+    auto gate = std::make_shared<platform::SyntheticGate>();
+    auto setup = std::make_shared<SyntheticAudioSetup>();
+    SyntheticStream stuck;
+    stuck.getBufferGate = gate;
+    setup->render = stuck;
+    LogCapture log;
+    auto capture = std::make_unique<AudioCapture>(AudioCapture::Options{
+        .connect = platform::SyntheticAudio(setup), .clock = {}, .runThreads = true});
+    ASSERT_TRUE(capture->Initialize(true, false, "", 48000, 2, false, 0, 0));
+    ASSERT_TRUE(capture->Start(nullptr));
+    for (int i = 0; i < 200 && !gate->IsWaiting(); ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_TRUE(gate->IsWaiting());
+    const auto begin = std::chrono::steady_clock::now();
+    capture->Stop();
+    const auto took = std::chrono::steady_clock::now() - begin;
+    EXPECT_GE(took, 250ms);
+    EXPECT_LT(took, 2s);
+    EXPECT_TRUE(log.Contains(
+        "[AudioCapture] WARNING: Capture thread join timed out after 300ms \xE2\x80\x94 abandoning "
+        "waiter"));
+    EXPECT_FALSE(capture->Start(nullptr)) << "the stuck thread still owns the rings";
+    EXPECT_TRUE(log.Contains("previous run has not ended"));
+    // Once the stream lets go, the thread ends and destruction is safe.
+    gate->Open();
+    capture.reset();
+}
+
+}  // namespace
+}  // namespace tamro::test

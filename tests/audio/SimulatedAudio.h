@@ -1,0 +1,69 @@
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "audio/AudioCapture.h"
+#include "platform/audio/AudioDevicesFactory.h"
+
+namespace tamro::test {
+
+// A clock that moves only when told to; synthetic endpoints and the capture read it.
+class SimulatedClock {
+  public:
+    int64_t Now() const { return m_now->load(); }
+    void Set(int64_t ns) { m_now->store(ns); }
+    std::function<int64_t()> Function() const {
+        return [now = m_now] { return now->load(); };
+    }
+
+  private:
+    std::shared_ptr<std::atomic<int64_t>> m_now = std::make_shared<std::atomic<int64_t>>(1'000'000);
+};
+
+inline std::unique_ptr<AudioCapture> MakeSimulatedCapture(
+    std::shared_ptr<platform::SyntheticAudioSetup> setup, const SimulatedClock& clock) {
+    setup->clock = clock.Function();
+    return std::make_unique<AudioCapture>(
+        AudioCapture::Options{.connect = platform::SyntheticAudio(setup),
+                              .clock = clock.Function(),
+                              .runThreads = false});
+}
+
+using BlockHandler =
+    std::function<void(const AudioCapture::RingBlocks& read, const float* mic, const float* sys)>;
+
+// Plays the two threads' parts on the simulated clock: a capture wake every `wakeNs` and an
+// output block every 1024 frames at 48 kHz, in time order. `onBlock` sees each block's reads and
+// the two blocks read.
+inline void RunSimulated(AudioCapture& capture, SimulatedClock& clock, double seconds,
+                         const BlockHandler& onBlock, int64_t wakeNs = 10'000'000) {
+    std::array<float, SampleRing::kBlockSamples> mic{};
+    std::array<float, SampleRing::kBlockSamples> sys{};
+    const int64_t begin = clock.Now();
+    const auto end = begin + static_cast<int64_t>(seconds * 1e9);
+    int64_t nextWake = begin + wakeNs;
+    int64_t block = 1;
+    auto blockTime = [&](int64_t k) -> int64_t { return begin + k * 1024 * 1'000'000'000 / 48000; };
+    while (std::min(nextWake, blockTime(block)) <= end) {
+        if (nextWake <= blockTime(block)) {
+            clock.Set(nextWake);
+            capture.CaptureWake();
+            nextWake += wakeNs;
+        } else {
+            clock.Set(blockTime(block));
+            const AudioCapture::RingBlocks blocks = capture.ReadRingBlocks(mic.data(), sys.data());
+            capture.UpdateDriftServos(blocks, 0);
+            if (onBlock) {
+                onBlock(blocks, mic.data(), sys.data());
+            }
+            ++block;
+        }
+    }
+}
+
+}  // namespace tamro::test

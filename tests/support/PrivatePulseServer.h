@@ -1,0 +1,205 @@
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/TempDir.h"
+
+extern char** environ;
+
+namespace tamro::test {
+
+// A child process in a process group of its own, started with posix_spawn (no code runs between
+// fork and exec in a process that may have threads). Output goes to `output` (default: nowhere).
+// Stopped and reaped by its pid when the object goes.
+class ChildProcess {
+  public:
+    explicit ChildProcess(const std::vector<std::string>& args,
+                          const std::vector<std::string>& extraEnv = {},
+                          const std::string& output = "/dev/null") {
+        std::vector<std::string> env = extraEnv;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            env.emplace_back(*entry);  // the first of two equal names wins
+        }
+        std::vector<char*> argv;
+        for (const std::string& arg : args) {
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        }
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (const std::string& entry : env) {
+            envp.push_back(const_cast<char*>(entry.c_str()));
+        }
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+        if (posix_spawnp(&m_pid, argv[0], &actions, &attributes, argv.data(), envp.data()) != 0) {
+            m_pid = -1;
+        }
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~ChildProcess() { Stop(); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t pid() const { return m_pid; }
+
+    // Waits for the child to end; its exit status, or -1 when it did not exit normally.
+    int Wait() {
+        int status = 0;
+        const bool reaped = m_pid > 0 && ::waitpid(m_pid, &status, 0) == m_pid;
+        m_pid = -1;
+        return reaped && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // SIGTERM to the child's group (a shell's children go with it), SIGKILL after two seconds.
+    void Stop() {
+        if (m_pid <= 0) {
+            return;
+        }
+        ::kill(-m_pid, SIGTERM);
+        for (int i = 0; i < 100; ++i) {
+            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ::kill(-m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+
+  private:
+    pid_t m_pid = -1;
+};
+
+inline bool ProgramInstalled(const char* name) {
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        if (!dir.empty() && ::access((std::filesystem::path(dir) / name).c_str(), X_OK) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Sets an environment variable for the object's lifetime and puts the old value back.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment(std::string name, const std::string& value) : m_name(std::move(name)) {
+        if (const char* old = std::getenv(m_name.c_str())) {
+            m_old = old;
+        }
+        ::setenv(m_name.c_str(), value.c_str(), 1);
+    }
+    ~ScopedEnvironment() {
+        if (m_old) {
+            ::setenv(m_name.c_str(), m_old->c_str(), 1);
+        } else {
+            ::unsetenv(m_name.c_str());
+        }
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+  private:
+    std::string m_name;
+    std::optional<std::string> m_old;
+};
+
+// A PulseAudio server of the test's own, reachable only on a socket in a temporary folder: a
+// 48 kHz null sink as the default output and a pipe source ("tamro_mic", 48 kHz mono s16le, fed
+// through MicFifo) as the default input. This process's clients are pointed at it while the object
+// lives; the server is stopped by its pid.
+class PrivatePulseServer {
+  public:
+    static constexpr const char* kSink = "tamro_sink";
+    static constexpr const char* kMic = "tamro_mic";
+
+    PrivatePulseServer() {
+        const std::string d = m_dir.path().string();
+        std::filesystem::create_directories(d + "/home");
+        std::filesystem::create_directories(d + "/run");
+        m_server = "unix:" + d + "/native";
+        m_serverVariable.emplace("PULSE_SERVER", m_server);
+        m_home.emplace("HOME", d + "/home");
+        // The null sink cannot take back what it already handed its monitor, so without
+        // norewinds every latency change of a client costs the monitor audio.
+        m_process = std::make_unique<ChildProcess>(
+            std::vector<std::string>{
+                "pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1", "--use-pid-file=no",
+                "--disable-shm=yes", "--no-cpu-limit=yes", "--realtime=no", "--high-priority=no",
+                "--log-target=stderr",
+                "--load=module-native-protocol-unix auth-anonymous=1 socket=" + d + "/native",
+                std::string("--load=module-null-sink rate=48000 norewinds=1 sink_name=") + kSink,
+                std::string("--load=module-pipe-source rate=48000 channels=1 format=s16le ") +
+                    "source_name=" + kMic + " file=" + d + "/mic.fifo"},
+            std::vector<std::string>{"HOME=" + d + "/home", "PULSE_RUNTIME_PATH=" + d + "/run",
+                                     "XDG_RUNTIME_DIR=" + d + "/run"},
+            LogPath());
+        for (int i = 0; i < 250 && !SocketsExist(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        m_ready = SocketsExist() && Control({"set-default-sink", kSink}) &&
+                  Control({"set-default-source", kMic});
+    }
+    ~PrivatePulseServer() { m_process->Stop(); }
+
+    bool Ready() const { return m_ready; }
+    const std::string& server() const { return m_server; }
+    std::filesystem::path MicFifo() const { return m_dir.path() / "mic.fifo"; }
+    const std::filesystem::path& dir() const { return m_dir.path(); }
+    std::string LogPath() const { return (m_dir.path() / "server.log").string(); }
+    std::string Log() const {
+        std::ifstream in(LogPath());
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    // Runs pactl against this server; true on exit status 0.
+    bool Control(std::vector<std::string> args) const {
+        args.insert(args.begin(), {"pactl", "--server=" + m_server});
+        return ChildProcess(args).Wait() == 0;
+    }
+
+  private:
+    bool SocketsExist() const {
+        return std::filesystem::exists(m_dir.path() / "native") &&
+               std::filesystem::exists(m_dir.path() / "mic.fifo");
+    }
+
+    TempDir m_dir;
+    std::string m_server;
+    std::unique_ptr<ChildProcess> m_process;
+    bool m_ready = false;
+    // The client side: libpulse finds the server here and reads no user configuration.
+    std::optional<ScopedEnvironment> m_serverVariable;
+    std::optional<ScopedEnvironment> m_home;
+};
+
+}  // namespace tamro::test
