@@ -9,9 +9,7 @@ bash scripts/bootstrap.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C build
 
-if [ ! -x build/tools/tamro-record ]; then
-    echo "demo: the engine is built (build/libtamro.so); the recorder itself is not there yet."
-    exit 0
-fi
 mkdir -p out
-build/tools/tamro-record --synthetic --seconds 10 --output out/demo.mp4
+# Records the X display when there is one, else the built-in synthetic scene; extra arguments
+# go to the recorder (e.g. --synthetic, --region X,Y,W,H).
+build/tools/tamro-record --seconds 10 --output out/demo.mp4 "$@"

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "tamro/AsyncOperation.h"
+#include "tamro/Desktop.h"
 #include "tamro/Event.h"
 #include "tamro/Object.h"
 #include "tamro/RecordingConfig.h"
@@ -51,6 +52,8 @@ class NativeRecorder final : public Object, public std::enable_shared_from_this<
     using Handler = std::function<void(NativeRecorder&, const Args&)>;
 
     static std::shared_ptr<NativeRecorder> Create();
+    // On the chosen screen source; Create() is Create(ScreenSource::kDesktop).
+    static std::shared_ptr<NativeRecorder> Create(ScreenSource source);
     // With substitute components; for tests and embedders with their own platform layer.
     static std::shared_ptr<NativeRecorder> Create(std::unique_ptr<ComponentFactory> factory);
 

@@ -3,14 +3,19 @@
 #include "audio/AudioCapture.h"
 #include "capture/ScreenCapture.h"
 #include "encode/Encoder.h"
+#include "platform/display/SyntheticDisplay.h"
 #include "platform/display/X11Display.h"
 
 namespace tamro {
 namespace {
 
-// The platform components; those still missing are null, and a session without them says so.
+// The platform components on a display opened on first use; those still missing are null, and a
+// session without them says so.
 class PlatformComponentFactory final : public ComponentFactory {
   public:
+    using DisplayOpener = std::shared_ptr<platform::Display> (*)();
+    explicit PlatformComponentFactory(DisplayOpener open) : m_open(open) {}
+
     std::unique_ptr<IScreenCapture> CreateScreenCapture() override {
         return std::make_unique<ScreenCapture>(Desktop());
     }
@@ -34,12 +39,13 @@ class PlatformComponentFactory final : public ComponentFactory {
     }
 
   private:
-    // Opened on first use; null when there is no X display (captures then fail to initialise).
+    // Null when the display cannot be opened (captures then fail to initialise).
     std::shared_ptr<platform::Display> Desktop() {
-        std::call_once(m_opened, [this] { m_desktop = platform::X11Display::Open(); });
+        std::call_once(m_opened, [this] { m_desktop = m_open(); });
         return m_desktop;
     }
 
+    const DisplayOpener m_open;
     std::once_flag m_opened;
     std::shared_ptr<platform::Display> m_desktop;
 };
@@ -47,7 +53,14 @@ class PlatformComponentFactory final : public ComponentFactory {
 }  // namespace
 
 std::unique_ptr<ComponentFactory> ComponentFactory::CreateDefault() {
-    return std::make_unique<PlatformComponentFactory>();
+    return std::make_unique<PlatformComponentFactory>(
+        []() -> std::shared_ptr<platform::Display> { return platform::X11Display::Open(); });
+}
+
+std::unique_ptr<ComponentFactory> ComponentFactory::CreateSynthetic() {
+    return std::make_unique<PlatformComponentFactory>([]() -> std::shared_ptr<platform::Display> {
+        return platform::SyntheticDisplay::Create();
+    });
 }
 
 }  // namespace tamro

@@ -37,6 +37,8 @@ class ComponentFactory {
 
     // The factory of the real components of this platform.
     static std::unique_ptr<ComponentFactory> CreateDefault();
+    // The same components, with the screen captured from the built-in synthetic display.
+    static std::unique_ptr<ComponentFactory> CreateSynthetic();
 };
 
 }  // namespace tamro

@@ -106,6 +106,11 @@ std::shared_ptr<NativeRecorder> NativeRecorder::Create() {
     return Create(ComponentFactory::CreateDefault());
 }
 
+std::shared_ptr<NativeRecorder> NativeRecorder::Create(ScreenSource source) {
+    return Create(source == ScreenSource::kSynthetic ? ComponentFactory::CreateSynthetic()
+                                                     : ComponentFactory::CreateDefault());
+}
+
 std::shared_ptr<NativeRecorder> NativeRecorder::Create(std::unique_ptr<ComponentFactory> factory) {
     return std::shared_ptr<NativeRecorder>(new NativeRecorder(std::move(factory)));
 }

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <X11/Xlib.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,15 +64,26 @@ class XvfbServer {
                 m_pid = -1;
                 return false;
             }
-            if (OwnsLock()) {
-                if (::Display* display = XOpenDisplay(m_name.c_str())) {
-                    XCloseDisplay(display);
-                    return true;
-                }
-            }
+            if (OwnsLock() && Accepts())
+                return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return false;
+    }
+    // The server listens on its socket (probed without Xlib, whose macros would leak into every
+    // test that includes this header).
+    bool Accepts() const {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return false;
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const std::string path = "/tmp/.X11-unix/X" + m_name.substr(1);
+        path.copy(address.sun_path, sizeof(address.sun_path) - 1);
+        const bool connected =
+            connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        return connected;
     }
     bool OwnsLock() const {
         std::ifstream lock("/tmp/.X" + m_name.substr(1) + "-lock");

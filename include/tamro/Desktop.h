@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tamro {
+
+// Where a recorder takes its pictures from.
+enum class ScreenSource {
+    kDesktop,    // the X display named by $DISPLAY
+    kSynthetic,  // the built-in animated scene: moving shapes, a running clock and a cursor
+};
+
+struct MonitorDescription {
+    uint64_t id = 0;  // a RecordingConfig's MonitorHandle; 0 also means the primary monitor
+    int32_t x = 0;
+    int32_t y = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    bool primary = false;
+    std::string name;
+};
+
+struct WindowDescription {
+    uint64_t id = 0;  // a RecordingConfig's WindowHandle
+    std::string title;
+    uint32_t processId = 0;
+    int32_t x = 0;
+    int32_t y = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+};
+
+struct DesktopDescription {
+    std::vector<MonitorDescription> monitors;
+    std::vector<WindowDescription> windows;
+};
+
+// The monitors and windows `source` offers; nothing when it cannot be opened (no X display).
+std::optional<DesktopDescription> DescribeDesktop(ScreenSource source);
+
+}  // namespace tamro

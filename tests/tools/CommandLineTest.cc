@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include "CommandLine.h"
+#include "Report.h"
+
+namespace tamro::cli {
+namespace {
+
+CommandLine Parsed(const std::vector<std::string>& args) {
+    auto result = ParseCommandLine(args);
+    EXPECT_TRUE(std::holds_alternative<CommandLine>(result)) << std::get<std::string>(result);
+    return std::holds_alternative<CommandLine>(result) ? std::get<CommandLine>(result)
+                                                       : CommandLine{};
+}
+
+std::string Refusal(const std::vector<std::string>& args) {
+    auto result = ParseCommandLine(args);
+    return std::holds_alternative<std::string>(result) ? std::get<std::string>(result) : "";
+}
+
+TEST(CommandLineTest, OptionsReachTheirFields) {
+    const CommandLine line =
+        Parsed({"--output", "a.mp4", "--seconds", "2.5", "--region", "10,-20,640,360", "--size",
+                "1280x720", "--fps", "60", "--bitrate", "8000000", "--no-cursor", "--synthetic"});
+    EXPECT_EQ(line.output, "a.mp4");
+    EXPECT_EQ(line.seconds, 2.5);
+    EXPECT_EQ(line.target, Target::kRegion);
+    EXPECT_EQ(line.region.Y, -20);
+    EXPECT_EQ(line.region.Height, 360);
+    EXPECT_EQ(line.width, 1280u);
+    EXPECT_EQ(line.fps, 60u);
+    EXPECT_EQ(line.bitrate, 8'000'000u);
+    EXPECT_FALSE(line.cursor);
+    EXPECT_TRUE(line.synthetic);
+
+    EXPECT_EQ(Parsed({"--window", "0x2a00007"}).window, 0x2a00007u);
+    EXPECT_EQ(Parsed({"--window", "0x2a00007"}).target, Target::kWindow);
+    EXPECT_EQ(Parsed({"--monitor", "66"}).monitor, 66u);
+    const CommandLine defaults = Parsed({});
+    EXPECT_FALSE(defaults.seconds.has_value());
+    EXPECT_EQ(defaults.target, Target::kMonitor);
+    EXPECT_EQ(defaults.fps, 30u);
+    EXPECT_TRUE(defaults.cursor);
+}
+
+TEST(CommandLineTest, BadValuesAreRefusedWithTheirReason) {
+    EXPECT_EQ(Refusal({"--frobnicate"}), "unknown option '--frobnicate'");
+    EXPECT_EQ(Refusal({"--output"}), "--output needs a value");
+    EXPECT_EQ(Refusal({"--seconds", "0"}), "--seconds needs a positive number, not '0'");
+    EXPECT_NE(Refusal({"--seconds", "-3"}), "");
+    EXPECT_NE(Refusal({"--seconds", "nan"}), "");
+    EXPECT_NE(Refusal({"--seconds", "5s"}), "");
+    EXPECT_EQ(Refusal({"--size", "-5x10"}),
+              "--size needs WIDTHxHEIGHT with positive numbers, not '-5x10'");
+    EXPECT_NE(Refusal({"--size", "1280"}), "");
+    EXPECT_NE(Refusal({"--size", "0x720"}), "");
+    EXPECT_NE(Refusal({"--region", "0,0,100"}), "");
+    EXPECT_NE(Refusal({"--region", "0,0,100,0"}), "");
+    EXPECT_NE(Refusal({"--region", "0,0,100,100,5"}), "");
+    EXPECT_NE(Refusal({"--window", "0"}), "");
+    EXPECT_NE(Refusal({"--window", "0xZZ"}), "");
+    EXPECT_NE(Refusal({"--fps", "0"}), "");
+    EXPECT_NE(Refusal({"--bitrate", "12"}), "");
+}
+
+TEST(ReportTest, ProgressAndSummaryLines) {
+    EXPECT_EQ(FormatProgress(67.9, 29.96, 2, 3 * 1024 * 1024 + 200 * 1024),
+              "  01:07   30.0 fps  2 dropped  3.2 MB");
+    EXPECT_EQ(FormatBytes(2048), "2.0 KB");
+    EXPECT_EQ(FormatSummary("out/demo.mp4", 10.02, 30.0, 0, 5 * 1024 * 1024),
+              "Recorded 10.0 s at 30.0 fps, 0 dropped, 5.0 MB: out/demo.mp4");
+}
+
+}  // namespace
+}  // namespace tamro::cli

@@ -1,0 +1,163 @@
+#include "CommandLine.h"
+
+#include <charconv>
+#include <cmath>
+#include <functional>
+#include <map>
+
+namespace tamro::cli {
+namespace {
+
+template <typename T>
+bool ParseNumber(const std::string& text, T* value) {
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, *value);
+    return error == std::errc() && stop == end;
+}
+
+// "0x1a" or "26".
+bool ParseId(const std::string& text, uint64_t* id) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        const char* end = text.data() + text.size();
+        const auto [stop, error] = std::from_chars(text.data() + 2, end, *id, 16);
+        return error == std::errc() && stop == end;
+    }
+    return ParseNumber(text, id);
+}
+
+// "1280x720".
+bool ParseSize(const std::string& text, uint32_t* width, uint32_t* height) {
+    const size_t x = text.find('x');
+    return x != std::string::npos && ParseNumber(text.substr(0, x), width) &&
+           ParseNumber(text.substr(x + 1), height) && *width > 0 && *height > 0;
+}
+
+// "X,Y,W,H".
+bool ParseRegion(const std::string& text, CaptureRect* region) {
+    int32_t* fields[] = {&region->X, &region->Y, &region->Width, &region->Height};
+    size_t start = 0;
+    for (int i = 0; i < 4; ++i) {
+        const size_t comma = i < 3 ? text.find(',', start) : text.size();
+        if (comma == std::string::npos ||
+            !ParseNumber(text.substr(start, comma - start), fields[i]))
+            return false;
+        start = comma + 1;
+    }
+    return region->Width > 0 && region->Height > 0;
+}
+
+using ValueParser = std::function<std::optional<std::string>(const std::string&, CommandLine&)>;
+
+// Each option that takes a value, with the reason its value is refused.
+const std::map<std::string, ValueParser>& ValueOptions() {
+    static const std::map<std::string, ValueParser> options = {
+        {"--output",
+         [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
+             c.output = v;
+             return std::nullopt;
+         }},
+        {"--seconds",
+         [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
+             double seconds = 0;
+             if (!ParseNumber(v, &seconds) || !std::isfinite(seconds) || seconds <= 0)
+                 return "--seconds needs a positive number, not '" + v + "'";
+             c.seconds = seconds;
+             return std::nullopt;
+         }},
+        {"--monitor",
+         [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
+             if (!ParseId(v, &c.monitor))
+                 return "--monitor needs a monitor id (see --list), not '" + v + "'";
+             c.target = Target::kMonitor;
+             return std::nullopt;
+         }},
+        {"--window",
+         [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
+             if (!ParseId(v, &c.window) || c.window == 0)
+                 return "--window needs a window id (see --list), not '" + v + "'";
+             c.target = Target::kWindow;
+             return std::nullopt;
+         }},
+        {"--region",
+         [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
+             if (!ParseRegion(v, &c.region))
+                 return "--region needs X,Y,W,H with a positive width and height, not '" + v + "'";
+             c.target = Target::kRegion;
+             return std::nullopt;
+         }},
+        {"--size",
+         [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
+             if (!ParseSize(v, &c.width, &c.height))
+                 return "--size needs WIDTHxHEIGHT with positive numbers, not '" + v + "'";
+             return std::nullopt;
+         }},
+        {"--fps",
+         [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
+             if (!ParseNumber(v, &c.fps) || c.fps == 0 || c.fps > 240)
+                 return "--fps needs a rate from 1 to 240, not '" + v + "'";
+             return std::nullopt;
+         }},
+        {"--bitrate",
+         [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
+             if (!ParseNumber(v, &c.bitrate) || c.bitrate < 100'000 || c.bitrate > 200'000'000)
+                 return "--bitrate needs bits per second from 100000 to 200000000, not '" + v + "'";
+             return std::nullopt;
+         }},
+    };
+    return options;
+}
+
+const std::map<std::string, bool CommandLine::*>& Flags() {
+    static const std::map<std::string, bool CommandLine::*> flags = {
+        {"--synthetic", &CommandLine::synthetic},
+        {"--list", &CommandLine::list},
+        {"--verbose", &CommandLine::verbose},
+        {"--help", &CommandLine::help},
+        {"-h", &CommandLine::help},
+    };
+    return flags;
+}
+
+}  // namespace
+
+std::variant<CommandLine, std::string> ParseCommandLine(const std::vector<std::string>& args) {
+    CommandLine line;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--no-cursor") {
+            line.cursor = false;
+        } else if (const auto flag = Flags().find(arg); flag != Flags().end()) {
+            line.*(flag->second) = true;
+        } else if (const auto option = ValueOptions().find(arg); option != ValueOptions().end()) {
+            if (i + 1 == args.size())
+                return arg + " needs a value";
+            if (auto error = option->second(args[++i], line))
+                return *error;
+        } else {
+            return "unknown option '" + arg + "'";
+        }
+    }
+    return line;
+}
+
+std::string UsageText() {
+    return "Usage: tamro-record [options]\n"
+           "Records a monitor, a window or a region of a monitor into an H.264 MP4.\n"
+           "\n"
+           "  --output FILE        where to write (default: recording-DATE-TIME.mp4)\n"
+           "  --seconds N          stop after N seconds (default: at Ctrl-C)\n"
+           "  --monitor ID         record a monitor (default: the primary one)\n"
+           "  --window ID          record one window\n"
+           "  --region X,Y,W,H     record a region of the monitor\n"
+           "  --size WxH           size of the video (default: the recorded size)\n"
+           "  --fps N              frames per second (default: 30)\n"
+           "  --bitrate BPS        video bits per second (default: 4000000)\n"
+           "  --no-cursor          leave the mouse cursor out\n"
+           "  --synthetic          record the built-in animated scene instead of the screen\n"
+           "  --list               print the monitors and windows with their ids\n"
+           "  --verbose            show the engine's diagnostic lines\n"
+           "\n"
+           "Without an X display the built-in scene is recorded.\n";
+}
+
+}  // namespace tamro::cli

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "tamro/Records.h"
+
+namespace tamro::cli {
+
+enum class Target { kMonitor, kWindow, kRegion };
+
+// What the user asked for; sizes of 0 mean "the size of what is recorded".
+struct CommandLine {
+    std::string output;             // empty: a time-stamped name in the current folder
+    std::optional<double> seconds;  // none: until Ctrl-C
+    Target target = Target::kMonitor;
+    uint64_t monitor = 0;  // 0 = primary
+    uint64_t window = 0;
+    CaptureRect region;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t fps = 30;
+    uint32_t bitrate = 4'000'000;
+    bool cursor = true;
+    bool synthetic = false;
+    bool list = false;
+    bool verbose = false;
+    bool help = false;
+};
+
+// The options, or the one-line reason they cannot be used.
+std::variant<CommandLine, std::string> ParseCommandLine(const std::vector<std::string>& args);
+
+std::string UsageText();
+
+}  // namespace tamro::cli

@@ -1,0 +1,33 @@
+#include "Report.h"
+
+#include <cstdio>
+
+namespace tamro::cli {
+
+std::string FormatBytes(int64_t bytes) {
+    char text[32];
+    if (bytes < 1024 * 1024)
+        std::snprintf(text, sizeof text, "%.1f KB", static_cast<double>(bytes) / 1024.0);
+    else
+        std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return text;
+}
+
+std::string FormatProgress(double elapsedSeconds, double fps, int32_t dropped, int64_t bytes) {
+    const auto whole = static_cast<int64_t>(elapsedSeconds);
+    char text[96];
+    std::snprintf(text, sizeof text, "  %02lld:%02lld  %5.1f fps  %d dropped  %s",
+                  static_cast<long long>(whole / 60), static_cast<long long>(whole % 60), fps,
+                  dropped, FormatBytes(bytes).c_str());
+    return text;
+}
+
+std::string FormatSummary(const std::string& path, double seconds, double fps, int32_t dropped,
+                          int64_t bytes) {
+    char text[512];
+    std::snprintf(text, sizeof text, "Recorded %.1f s at %.1f fps, %d dropped, %s: %s", seconds,
+                  fps, dropped, FormatBytes(bytes).c_str(), path.c_str());
+    return text;
+}
+
+}  // namespace tamro::cli

@@ -1,0 +1,269 @@
+// tamro-record: records a monitor, a window or a region into an MP4 through the public API.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <system_error>
+
+#include "CommandLine.h"
+#include "Report.h"
+#include "tamro/Desktop.h"
+#include "tamro/Diagnostics.h"
+#include "tamro/NativeRecorder.h"
+
+namespace tamro::cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kExitUsage = 2;
+constexpr int kExitFailed = 1;
+
+std::string DefaultOutputName() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char name[64];
+    std::strftime(name, sizeof name, "recording-%Y%m%d-%H%M%S.mp4", &local);
+    return name;
+}
+
+void PrintDesktop(const DesktopDescription& desktop, ScreenSource source) {
+    std::printf("%s\nMonitors:\n", source == ScreenSource::kSynthetic
+                                       ? "The built-in synthetic scene"
+                                       : "The X display");
+    for (const MonitorDescription& m : desktop.monitors) {
+        std::printf("  %-12llu %ux%u at %d,%d  %s%s\n", static_cast<unsigned long long>(m.id),
+                    m.width, m.height, m.x, m.y, m.name.c_str(), m.primary ? "  (primary)" : "");
+    }
+    std::printf("Windows:\n");
+    if (desktop.windows.empty())
+        std::printf("  none\n");
+    for (const WindowDescription& w : desktop.windows) {
+        std::printf("  0x%-10llx %ux%u at %d,%d  pid %u  %s\n",
+                    static_cast<unsigned long long>(w.id), w.width, w.height, w.x, w.y, w.processId,
+                    w.title.c_str());
+    }
+}
+
+// Names a wrong id now, rather than letting the recording fail to start without saying why.
+std::optional<std::string> CheckTarget(const CommandLine& line, const DesktopDescription& desktop) {
+    if (line.target == Target::kWindow) {
+        for (const WindowDescription& w : desktop.windows) {
+            if (w.id == line.window)
+                return std::nullopt;
+        }
+        char text[96];
+        std::snprintf(text, sizeof text, "no window with id 0x%llx (see --list)",
+                      static_cast<unsigned long long>(line.window));
+        return text;
+    }
+    if (line.monitor == 0)
+        return std::nullopt;
+    for (const MonitorDescription& m : desktop.monitors) {
+        if (m.id == line.monitor)
+            return std::nullopt;
+    }
+    return "no monitor with id " + std::to_string(line.monitor) + " (see --list)";
+}
+
+// The folder must exist and take files; checked here so the message can say which folder.
+std::optional<std::string> CheckOutput(const std::string& path) {
+    const std::filesystem::path folder =
+        std::filesystem::absolute(std::filesystem::path(path)).parent_path();
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error))
+        return "the folder " + folder.string() + " does not exist";
+    if (access(folder.c_str(), W_OK) != 0)
+        return "the folder " + folder.string() + " is not writable";
+    return std::nullopt;
+}
+
+RecordingConfig MakeConfig(const CommandLine& line) {
+    RecordingConfig config;
+    config.OutputPath(line.output);
+    config.CaptureMode(line.target == Target::kWindow ? 1 : line.target == Target::kRegion ? 2 : 0);
+    config.MonitorHandle(line.monitor);
+    config.WindowHandle(line.window);
+    if (line.target == Target::kRegion) {
+        config.CaptureRegion(line.region);
+    }
+    config.Width(static_cast<int32_t>(line.width));
+    config.Height(static_cast<int32_t>(line.height));
+    config.FrameRate(static_cast<int32_t>(line.fps));
+    config.Bitrate(static_cast<int32_t>(line.bitrate));
+    config.CaptureCursor(line.cursor);
+    config.CaptureMicrophone(false);
+    config.CaptureSystemAudio(false);
+    return config;
+}
+
+// What the recorder reports, gathered from its events.
+struct Observed {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::string error;
+    std::string lastEngineLine;
+    bool stopped = false;
+    double fps = 0;
+    int32_t dropped = 0;
+};
+
+void Subscribe(NativeRecorder& recorder, Observed& observed) {
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    recorder.ErrorOccurred([&observed](NativeRecorder&, const std::string& message) {
+        std::lock_guard lock(observed.mutex);
+        observed.error = message;
+    });
+    recorder.ProgressUpdated([&observed, terminal](NativeRecorder&,
+                                                   const std::shared_ptr<RecordingProgress>& p) {
+        {
+            std::lock_guard lock(observed.mutex);
+            observed.fps = p->Fps();
+            observed.dropped = p->DroppedFrames();
+        }
+        const std::string text =
+            FormatProgress(p->ElapsedSeconds(), p->Fps(), p->DroppedFrames(), p->EstimatedBytes());
+        std::fprintf(stderr, terminal ? "\r%s" : "%s\n", text.c_str());
+    });
+    recorder.RecordingStopped([&observed](NativeRecorder&, const std::string&) {
+        std::lock_guard lock(observed.mutex);
+        observed.stopped = true;
+        observed.changed.notify_all();
+    });
+}
+
+// Until the time is up, a stop signal arrives or the recorder stops by itself.
+void WaitForEnd(NativeRecorder& recorder, const CommandLine& line, const sigset_t& stopSignals,
+                Observed& observed) {
+    for (;;) {
+        {
+            std::lock_guard lock(observed.mutex);
+            if (observed.stopped)
+                return;
+        }
+        auto wait = 100ms;
+        if (line.seconds) {
+            const double left = *line.seconds - recorder.ElapsedSeconds();
+            if (left <= 0)
+                return;
+            wait = std::min(wait, std::chrono::milliseconds(static_cast<int64_t>(left * 1000) + 1));
+        }
+        const timespec timeout{0, static_cast<long>(wait.count() * 1'000'000)};
+        if (sigtimedwait(&stopSignals, nullptr, &timeout) > 0)
+            return;
+    }
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "tamro-record: %s\n", message.c_str());
+    return kExitFailed;
+}
+
+int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSignals) {
+    Observed observed;
+    std::optional<DiagnosticsListener> engineLines;
+    if (!line.verbose) {
+        SetDiagnosticsToStandardError(false);
+        engineLines.emplace([&observed](std::string_view text) {
+            std::lock_guard lock(observed.mutex);
+            observed.lastEngineLine.assign(text.substr(0, text.find_last_not_of('\n') + 1));
+        });
+    }
+    const std::shared_ptr<NativeRecorder> recorder = NativeRecorder::Create(source);
+    Subscribe(*recorder, observed);
+
+    bool started = false;
+    try {
+        started = recorder->StartAsync(MakeConfig(line))->Get();
+    } catch (const std::exception& e) {
+        return Fail(std::string("the recording could not start: ") + e.what());
+    }
+    if (!started) {
+        std::lock_guard lock(observed.mutex);
+        std::string message =
+            observed.error.empty() ? "the recording could not start" : observed.error;
+        if (!observed.lastEngineLine.empty())
+            message += " (" + observed.lastEngineLine + ")";
+        return Fail(message);
+    }
+    std::fprintf(stderr, "Recording to %s%s\n", line.output.c_str(),
+                 line.seconds ? "" : "; Ctrl-C stops");
+
+    WaitForEnd(*recorder, line, stopSignals, observed);
+    const double seconds = recorder->ElapsedSeconds();
+    recorder->Stop();
+    {
+        std::unique_lock lock(observed.mutex);
+        observed.changed.wait_for(lock, 10s, [&] { return observed.stopped; });
+    }
+    if (isatty(STDERR_FILENO))
+        std::fprintf(stderr, "\n");
+
+    std::error_code error;
+    const auto bytes = std::filesystem::file_size(line.output, error);
+    if (error)
+        return Fail("no file was written to " + line.output);
+    std::lock_guard lock(observed.mutex);
+    std::printf("%s\n", FormatSummary(line.output, seconds, observed.fps, observed.dropped,
+                                      static_cast<int64_t>(bytes))
+                            .c_str());
+    return observed.error.empty() ? 0 : Fail(observed.error);
+}
+
+int Run(int argc, char** argv) {
+    // Blocked before anything else, so that an early Ctrl-C is taken by the waiting loop (and
+    // before any thread starts, so that no other thread takes it).
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    auto parsed = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (const auto* error = std::get_if<std::string>(&parsed)) {
+        std::fprintf(stderr, "tamro-record: %s\nTry 'tamro-record --help'.\n", error->c_str());
+        return kExitUsage;
+    }
+    CommandLine line = std::get<CommandLine>(std::move(parsed));
+    if (line.help) {
+        std::printf("%s", UsageText().c_str());
+        return 0;
+    }
+
+    if (!line.verbose)
+        SetDiagnosticsToStandardError(false);
+    ScreenSource source = line.synthetic ? ScreenSource::kSynthetic : ScreenSource::kDesktop;
+    std::optional<DesktopDescription> desktop = DescribeDesktop(source);
+    if (!desktop) {
+        std::fprintf(stderr,
+                     "tamro-record: no X display; recording the built-in synthetic scene\n");
+        source = ScreenSource::kSynthetic;
+        desktop = DescribeDesktop(source);
+    }
+    if (line.list) {
+        PrintDesktop(*desktop, source);
+        return 0;
+    }
+    if (line.output.empty())
+        line.output = DefaultOutputName();
+    if (auto error = CheckTarget(line, *desktop))
+        return Fail(*error);
+    if (auto error = CheckOutput(line.output))
+        return Fail(*error);
+    return Record(line, source, stopSignals);
+}
+
+}  // namespace
+}  // namespace tamro::cli
+
+int main(int argc, char** argv) {
+    return tamro::cli::Run(argc, argv);
+}
