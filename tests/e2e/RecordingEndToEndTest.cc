@@ -21,6 +21,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Frame rates mean something only in an optimised build without sanitizers.
+#if defined(__SANITIZE_ADDRESS__) || !defined(NDEBUG)
+constexpr bool kRatesMeasured = false;
+#else
+constexpr bool kRatesMeasured = true;
+#endif
+
 // What ffprobe makes of a recording, and whether it complained while reading all of it.
 struct Recording {
     explicit Recording(const std::filesystem::path& file) : probe(file) {
@@ -133,8 +140,10 @@ TEST_F(RecordingEndToEndTest, ChangingAndIdleScreensGiveFiveSecondsAtThirtyFps) 
         EXPECT_NEAR(recording.Duration(), 5.0, 0.2);
         // A changing screen loses a few frames while the encoder warms up and when its threads
         // hold both cores past a pacer tick.
-        EXPECT_NEAR(static_cast<double>(recording.Frames()) / recording.Duration(), 30.0,
-                    changing ? 2.0 : 1.0);
+        if (kRatesMeasured) {
+            EXPECT_NEAR(static_cast<double>(recording.Frames()) / recording.Duration(), 30.0,
+                        changing ? 2.0 : 1.0);
+        }
         EXPECT_TRUE(recording.StrictlyIncreasing());
         EXPECT_EQ(recording.warnings, "");
         EXPECT_NE(log.find("Recording to " + file), std::string::npos) << log;

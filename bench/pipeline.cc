@@ -1,0 +1,230 @@
+// A whole recording against ffmpeg's: 20 s of a 1920x1080 scene that changes every frame at
+// 30 fps on Xvfb, recorded by tamro-record and then by ffmpeg's x11grab with libx264 at the
+// settings our default quality-versus-speed maps to (preset veryfast, Main profile, CABAC, no
+// B-frames, a key frame each second, 4 Mb/s). CPU counts the recorder's process and the X
+// server's share together; the scene painter runs in this process and is left out of both.
+
+#include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "support/TempDir.h"
+#include "support/XvfbServer.h"
+// Xlib last: its macros clash with names in the headers above.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+extern char** environ;
+
+namespace tamro {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kSeconds = 20;
+
+test::XvfbServer& Server() {
+    static test::XvfbServer server;
+    return server;
+}
+
+double ServerCpuSeconds() {
+    double seconds = 0;
+    const std::string tasks = "/proc/" + std::to_string(Server().Pid()) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+        std::ifstream stat(task.path() / "schedstat");
+        uint64_t runNs = 0;
+        stat >> runNs;
+        seconds += runNs / 1e9;
+    }
+    return seconds;
+}
+
+// Scrolls a detailed picture across the whole screen, one step per frame, so that every frame
+// differs everywhere and the encoder has real motion to find.
+class Scene {
+  public:
+    Scene() : m_thread([this] { Run(); }) {}
+    ~Scene() {
+        m_running = false;
+        m_thread.join();
+    }
+
+  private:
+    void Run() {
+        ::Display* display = XOpenDisplay(Server().Name().c_str());
+        const ::Window root = DefaultRootWindow(display);
+        const int screen = DefaultScreen(display);
+        const int width = 1920 * 2, height = 1080;
+        Pixmap picture = XCreatePixmap(display, root, width, height, DefaultDepth(display, screen));
+        XImage* image =
+            XCreateImage(display, DefaultVisual(display, screen), DefaultDepth(display, screen),
+                         ZPixmap, 0, nullptr, width, height, 32, 0);
+        image->data = static_cast<char*>(std::malloc(size_t{4} * width * height));
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const unsigned v = (x * 7 + y * 13) ^ (x * y >> 5);
+                XPutPixel(image, x, y, (v & 0xFF) << 16 | ((v >> 3) & 0xFF) << 8 | (x / 15 & 0xFF));
+            }
+        }
+        GC gc = XCreateGC(display, root, 0, nullptr);
+        XPutImage(display, picture, gc, image, 0, 0, 0, 0, width, height);
+        XDestroyImage(image);
+        auto next = std::chrono::steady_clock::now();
+        for (int step = 0; m_running; ++step) {
+            XCopyArea(display, picture, root, gc, (step * 6) % 1920, 0, 1920, 1080, 0, 0);
+            XFlush(display);
+            std::this_thread::sleep_until(next += 33333us);
+        }
+        XFreeGC(display, gc);
+        XFreePixmap(display, picture);
+        XCloseDisplay(display);
+    }
+
+    std::atomic<bool> m_running{true};
+    std::thread m_thread;
+};
+
+struct Run {
+    double cpuSeconds = 0;  // the recorder's process and the X server
+    std::string log;        // the recorder's standard error and output
+};
+
+// Runs a recorder to its end and measures it.
+Run Measure(const std::vector<std::string>& args, const std::filesystem::path& logFile) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    const std::string display = "DISPLAY=" + Server().Name();
+    std::vector<char*> env = {const_cast<char*>(display.c_str())};
+    for (char** entry = environ; *entry; ++entry)
+        env.push_back(*entry);
+    env.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    const double serverBefore = ServerCpuSeconds();
+    pid_t pid = -1;
+    Run run;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), env.data()) == 0) {
+        int status = 0;
+        rusage usage{};
+        wait4(pid, &status, 0, &usage);
+        run.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 +
+                         usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6 +
+                         (ServerCpuSeconds() - serverBefore);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    std::ifstream in(logFile);
+    std::stringstream text;
+    text << in.rdbuf();
+    run.log = text.str();
+    return run;
+}
+
+struct FileFacts {
+    int frames = 0;
+    double seconds = 0;
+};
+
+FileFacts Probe(const std::filesystem::path& file) {
+    FileFacts facts;
+    const std::string command =
+        "ffprobe -v error -count_packets -select_streams v -show_entries "
+        "stream=nb_read_packets,duration -of csv=p=0 '" +
+        file.string() + "'";
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        std::fscanf(pipe, "%lf,%d", &facts.seconds, &facts.frames);
+        ::pclose(pipe);
+    }
+    return facts;
+}
+
+// The last number after `label` in the log, or -1.
+int LastNumberAfter(const std::string& log, const std::string& label) {
+    const std::regex pattern(label + "\\s*(\\d+)");
+    int value = -1;
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), pattern);
+         it != std::sregex_iterator(); ++it) {
+        value = std::stoi((*it)[1].str());
+    }
+    return value;
+}
+
+void Report(benchmark::State& state, const std::string& prefix, const Run& run,
+            const FileFacts& facts, int dropped) {
+    state.counters[prefix + "_cpu_s_per_s"] = run.cpuSeconds / std::max(facts.seconds, 1e-3);
+    state.counters[prefix + "_frames"] = facts.frames;
+    state.counters[prefix + "_dropped"] = dropped;
+}
+
+void BM_RecordAgainstFfmpeg(benchmark::State& state) {
+    if (!Server().Running()) {
+        state.SkipWithError("Xvfb is not available");
+        return;
+    }
+    test::TempDir dir;
+    Scene scene;
+    std::this_thread::sleep_for(500ms);
+    for (auto _ : state) {
+        const auto ours = dir.path() / "tamro.mp4";
+        const Run tamro = Measure(
+            {TAMRO_RECORD_TOOL, "--seconds", std::to_string(kSeconds), "--output", ours.string()},
+            dir.path() / "tamro.log");
+        const auto theirs = dir.path() / "ffmpeg.mp4";
+        const Run ffmpeg = Measure({"ffmpeg",
+                                    "-y",
+                                    "-v",
+                                    "error",
+                                    "-stats",
+                                    "-f",
+                                    "x11grab",
+                                    "-framerate",
+                                    "30",
+                                    "-video_size",
+                                    "1920x1080",
+                                    "-i",
+                                    Server().Name(),
+                                    "-t",
+                                    std::to_string(kSeconds),
+                                    "-c:v",
+                                    "libx264",
+                                    "-preset",
+                                    "veryfast",
+                                    "-profile:v",
+                                    "main",
+                                    "-bf",
+                                    "0",
+                                    "-g",
+                                    "30",
+                                    "-b:v",
+                                    "4M",
+                                    "-pix_fmt",
+                                    "yuv420p",
+                                    theirs.string()},
+                                   dir.path() / "ffmpeg.log");
+        const FileFacts ourFile = Probe(ours);
+        const FileFacts theirFile = Probe(theirs);
+        Report(state, "tamro", tamro, ourFile, LastNumberAfter(tamro.log, "fps,"));
+        Report(state, "ffmpeg", ffmpeg, theirFile, LastNumberAfter(ffmpeg.log, "drop="));
+        state.counters["cpu_ratio"] = state.counters["tamro_cpu_s_per_s"] /
+                                      std::max<double>(state.counters["ffmpeg_cpu_s_per_s"], 1e-6);
+    }
+}
+BENCHMARK(BM_RecordAgainstFfmpeg)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+
+}  // namespace
+}  // namespace tamro
