@@ -19,6 +19,7 @@
 #include "capture/ScreenCapture.h"
 #include "platform/display/X11Display.h"
 #include "platform/system/DebugOutput.h"
+#include "support/ProcessCpu.h"
 #include "support/XvfbServer.h"
 
 namespace tamro {
@@ -40,17 +41,8 @@ double ProcessCpuSeconds() {
     return t.tv_sec + t.tv_nsec / 1e9;
 }
 
-// Run time of all the server's threads, in nanoseconds from the scheduler.
 double ServerCpuSeconds() {
-    double seconds = 0;
-    const std::string tasks = "/proc/" + std::to_string(Server().Pid()) + "/task";
-    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
-        std::ifstream stat(task.path() / "schedstat");
-        uint64_t runNs = 0;
-        stat >> runNs;
-        seconds += runNs / 1e9;
-    }
-    return seconds;
+    return test::ProcessCpuSeconds(Server().Pid());
 }
 
 // CPU used in this process and in the X server between construction and Report.

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/ProcessCpu.h"
 #include "support/TempDir.h"
 #include "support/XvfbServer.h"
 // Xlib last: its macros clash with names in the headers above.
@@ -39,15 +40,7 @@ test::XvfbServer& Server() {
 }
 
 double ServerCpuSeconds() {
-    double seconds = 0;
-    const std::string tasks = "/proc/" + std::to_string(Server().Pid()) + "/task";
-    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
-        std::ifstream stat(task.path() / "schedstat");
-        uint64_t runNs = 0;
-        stat >> runNs;
-        seconds += runNs / 1e9;
-    }
-    return seconds;
+    return test::ProcessCpuSeconds(Server().Pid());
 }
 
 // Scrolls a detailed picture across the whole screen, one step per frame, so that every frame
@@ -168,6 +161,7 @@ void Report(benchmark::State& state, const std::string& prefix, const Run& run,
             const FileFacts& facts, int dropped) {
     state.counters[prefix + "_cpu_s_per_s"] = run.cpuSeconds / std::max(facts.seconds, 1e-3);
     state.counters[prefix + "_frames"] = facts.frames;
+    state.counters[prefix + "_seconds"] = facts.seconds;
     state.counters[prefix + "_dropped"] = dropped;
 }
 
