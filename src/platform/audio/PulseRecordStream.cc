@@ -8,9 +8,9 @@ std::unique_ptr<PulseRecordStream> PulseRecordStream::Create(
     std::shared_ptr<PulseConnection> connection, const Options& options, DataHandler handler,
     uint32_t* result) {
     *result = kAudioFail;
-    const pa_sample_spec spec{
+    const pa_sample_spec sampleFormat{
         .format = PA_SAMPLE_FLOAT32LE, .rate = options.sampleRate, .channels = options.channels};
-    if (!pa_sample_spec_valid(&spec)) {
+    if (!pa_sample_spec_valid(&sampleFormat)) {
         *result = kAudioUnsupportedFormat;
         return nullptr;
     }
@@ -21,8 +21,8 @@ std::unique_ptr<PulseRecordStream> PulseRecordStream::Create(
     if (options.suppressFilters) {
         pa_proplist_sets(properties, PA_PROP_FILTER_SUPPRESS, "echo-cancel");
     }
-    pa_stream* stream = pa_stream_new_with_proplist(connection->Context(), "Tamro capture", &spec,
-                                                    &map, properties);
+    pa_stream* stream = pa_stream_new_with_proplist(connection->Context(), "Tamro capture",
+                                                    &sampleFormat, &map, properties);
     pa_proplist_free(properties);
     if (stream == nullptr) {
         return nullptr;
@@ -33,7 +33,7 @@ std::unique_ptr<PulseRecordStream> PulseRecordStream::Create(
         return nullptr;
     }
     const uint32_t fragmentBytes = static_cast<uint32_t>(pa_usec_to_bytes(
-        static_cast<pa_usec_t>(options.fragment.count()) * PA_USEC_PER_MSEC, &spec));
+        static_cast<pa_usec_t>(options.fragment.count()) * PA_USEC_PER_MSEC, &sampleFormat));
     const pa_buffer_attr attributes{.maxlength = static_cast<uint32_t>(-1),
                                     .tlength = static_cast<uint32_t>(-1),
                                     .prebuf = static_cast<uint32_t>(-1),
