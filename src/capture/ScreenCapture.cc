@@ -338,10 +338,13 @@ void ScreenCapture::OnFrameArrived(platform::FramePool& pool) {
         RefreshLastFrame(delivered);
         if (SteadyClockNs() - m_lastEmitNs >= kRealFrameThresholdNs) {
             std::lock_guard lock(m_emitMutex);
-            if (SteadyClockNs() - m_lastEmitNs >= kRealFrameThresholdNs) {
+            const int64_t emitNs = SteadyClockNs();
+            if (emitNs - m_lastEmitNs >= kRealFrameThresholdNs) {
                 int64_t timestamp = 0;
+                // The slot is taken when the emission starts, as the pacer's is: measured after
+                // the callback, its cost would push the next 30 Hz frame under the threshold.
                 if (EmitFrame(delivered.get(), arrivedNs, &timestamp)) {
-                    m_lastEmitNs = SteadyClockNs();
+                    m_lastEmitNs = emitNs;
                     m_lastTimestamp = timestamp;
                     ++m_realFrames;
                 }

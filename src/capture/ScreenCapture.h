@@ -73,7 +73,8 @@ class ScreenCapture final : public IScreenCapture {
     // that fell far behind (a stall) restarts from now instead of firing catch-up ticks.
     static int64_t NextPacerDeadline(int64_t deadlineNs, int64_t nowNs);
 
-    static constexpr int64_t kPacerPeriodNs = 33'000'000;
+    // One frame time at 30 fps exactly: a 33 ms period would repeat 30.3 frames a second.
+    static constexpr int64_t kPacerPeriodNs = 1'000'000'000 / 30;
     static constexpr int64_t kResyncLagNs = 99'000'000;
     static constexpr int64_t kRepeatThresholdNs = 32'000'000;
     static constexpr int64_t kRealFrameThresholdNs = 31'000'000;

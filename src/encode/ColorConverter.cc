@@ -1,5 +1,7 @@
 #include "encode/ColorConverter.h"
 
+#include <cstring>
+
 #include "diag/Log.h"
 #include "tamro/ResultCode.h"
 
@@ -44,9 +46,12 @@ bool ColorConverter::Initialize(gfx::Device* device, uint32_t width, uint32_t he
         LogLine("[ColorConverter] Failed to create staging texture\n");
         return false;
     }
-    if (!CreateTextures()) {
-        LogLine("[ColorConverter] Failed to create textures\n");
-        return false;
+    for (size_t i = 0; i < m_nv12Staging.size(); ++i) {
+        m_placement[i] = {};
+        if (!Place(i, PlacementFor(m_width, m_height))) {
+            LogLine("[ColorConverter] Failed to create textures\n");
+            return false;
+        }
     }
     m_writeIndex = 0;
     m_primed = false;
@@ -78,15 +83,16 @@ bool ColorConverter::CreateStagingTextures() {
 }
 
 bool ColorConverter::CreatePlaneView(const std::shared_ptr<gfx::Texture>& image, uint32_t firstRow,
-                                     uint32_t width, uint32_t height, gfx::Format format,
-                                     std::shared_ptr<gfx::Texture>* view, const char* failureLine) {
+                                     uint32_t firstByte, uint32_t width, uint32_t height,
+                                     gfx::Format format, std::shared_ptr<gfx::Texture>* view,
+                                     const char* failureLine) {
     const gfx::TextureDesc desc{.width = width,
                                 .height = height,
                                 .format = format,
                                 .bindFlags = gfx::kBindUnorderedAccess | gfx::kBindShaderResource};
     // The view holds the image until the view's own storage goes.
     const int32_t result = m_device->WrapTexture(
-        desc, image->Row(firstRow), image->RowPitch(), [image] {}, view);
+        desc, image->Row(firstRow) + firstByte, image->RowPitch(), [image] {}, view);
     if (Failed(result)) {
         LogLine(failureLine, static_cast<uint32_t>(result));
         return false;
@@ -94,24 +100,57 @@ bool ColorConverter::CreatePlaneView(const std::shared_ptr<gfx::Texture>& image,
     return true;
 }
 
-bool ColorConverter::CreateTextures() {
-    for (size_t i = 0; i < m_nv12Staging.size(); ++i) {
-        const std::shared_ptr<gfx::Texture>& image = m_nv12Staging[i];
-        if (!CreatePlaneView(image, 0, m_width, m_height, gfx::Format::kR8, &m_yTexture[i],
-                             "[ColorConverter] Failed to create Y plane texture: 0x%08X\n") ||
-            !CreatePlaneView(image, m_height, m_width / 2, m_height / 2, gfx::Format::kR8G8,
-                             &m_uvTexture[i],
-                             "[ColorConverter] Failed to create UV plane texture: 0x%08X\n")) {
-            return false;
-        }
+ColorConverter::Placement ColorConverter::PlacementFor(uint32_t width, uint32_t height) const {
+    // Offsets stay even so that each 2x2 chroma block of the frame is one block of the image.
+    return Placement{.left = ((m_width - width) / 2) & ~1u,
+                     .top = ((m_height - height) / 2) & ~1u,
+                     .width = width,
+                     .height = height};
+}
+
+bool ColorConverter::Accepts(uint32_t width, uint32_t height) const {
+    if (width == 0 || height == 0 || width % 2 != 0 || height % 2 != 0)
+        return false;
+    return (width == m_width && height <= m_height) || (height == m_height && width <= m_width);
+}
+
+void ColorConverter::FillBlack(gfx::Texture* image) {
+    gfx::MappedSubresource mapped;
+    if (Failed(m_context->Map(image, gfx::MapType::kWrite, &mapped)))
+        return;
+    for (uint32_t row = 0; row < image->Height(); ++row) {
+        // Luma black is 16; the chroma rows below the luma plane are neutral at 128.
+        std::memset(mapped.data + static_cast<size_t>(row) * mapped.rowPitch,
+                    row < m_height ? 16 : 128, m_width);
     }
+    m_context->Unmap(image);
+}
+
+bool ColorConverter::Place(size_t index, const Placement& placement) {
+    if (m_yTexture[index] && m_placement[index] == placement)
+        return true;
+    const std::shared_ptr<gfx::Texture>& image = m_nv12Staging[index];
+    // Bars around a smaller frame must be black, and a larger frame's old pixels must not show.
+    FillBlack(image.get());
+    m_yTexture[index].reset();
+    m_uvTexture[index].reset();
+    if (!CreatePlaneView(image, placement.top, placement.left, placement.width, placement.height,
+                         gfx::Format::kR8, &m_yTexture[index],
+                         "[ColorConverter] Failed to create Y plane texture: 0x%08X\n") ||
+        !CreatePlaneView(image, m_height + placement.top / 2, placement.left, placement.width / 2,
+                         placement.height / 2, gfx::Format::kR8G8, &m_uvTexture[index],
+                         "[ColorConverter] Failed to create UV plane texture: 0x%08X\n")) {
+        m_yTexture[index].reset();
+        return false;
+    }
+    m_placement[index] = placement;
     return true;
 }
 
 bool ColorConverter::Convert(gfx::Texture* input, gfx::Texture** nv12Out) {
     if (!m_initialized || !input || !nv12Out)
         return false;
-    if (input->Width() != m_width || input->Height() != m_height) {
+    if (!Accepts(input->Width(), input->Height())) {
         LogLine("[ColorConverter] Input dimensions mismatch: expected %ux%u, got %ux%u\n", m_width,
                 m_height, input->Width(), input->Height());
         return false;
@@ -121,6 +160,8 @@ bool ColorConverter::Convert(gfx::Texture* input, gfx::Texture** nv12Out) {
                 static_cast<uint32_t>(kInvalidArg));
         return false;
     }
+    if (!Place(m_writeIndex, PlacementFor(input->Width(), input->Height())))
+        return false;
     gfx::Texture* const inputs[] = {input};
     gfx::Texture* const outputs[] = {m_yTexture[m_writeIndex].get(),
                                      m_uvTexture[m_writeIndex].get()};

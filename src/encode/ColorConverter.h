@@ -14,6 +14,9 @@ namespace tamro {
 // one call earlier is delivered, so reading never waits for the frame just submitted. The image
 // delivered therefore lags the input by one frame (the first frame is delivered twice). On the
 // CPU device there is thus no copy beyond the conversion itself.
+// A frame that spans the image along one axis and is shorter along the other (1080 rows in an
+// image padded to 1088) is converted straight into the middle of the image between black bars,
+// which spares the encoder a letterboxing copy.
 // Threading: used from the encoder's frame-writing thread only.
 class ColorConverter {
   public:
@@ -27,13 +30,26 @@ class ColorConverter {
     bool Convert(gfx::Texture* input, gfx::Texture** nv12Out);
 
     bool IsInitialized() const { return m_initialized; }
+    // True for a frame of this size that Convert takes: the image's own size, or a letterboxed one.
+    bool Accepts(uint32_t width, uint32_t height) const;
 
   private:
+    // The frame's rectangle in the image; the plane views cover just this rectangle.
+    struct Placement {
+        uint32_t left = 0;
+        uint32_t top = 0;
+        uint32_t width = 0;
+        uint32_t height = 0;
+        bool operator==(const Placement&) const = default;
+    };
+
+    Placement PlacementFor(uint32_t width, uint32_t height) const;
+    bool Place(size_t index, const Placement& placement);
+    void FillBlack(gfx::Texture* image);
     bool CreateShaders();
-    bool CreateTextures();
     bool CreateStagingTextures();
     bool CreatePlaneView(const std::shared_ptr<gfx::Texture>& image, uint32_t firstRow,
-                         uint32_t width, uint32_t height, gfx::Format format,
+                         uint32_t firstByte, uint32_t width, uint32_t height, gfx::Format format,
                          std::shared_ptr<gfx::Texture>* view, const char* failureLine);
 
     gfx::Device* m_device = nullptr;
@@ -43,6 +59,7 @@ class ColorConverter {
     std::array<std::shared_ptr<gfx::Texture>, 2> m_nv12Staging;
     std::array<std::shared_ptr<gfx::Texture>, 2> m_yTexture;
     std::array<std::shared_ptr<gfx::Texture>, 2> m_uvTexture;
+    std::array<Placement, 2> m_placement;
     uint32_t m_writeIndex = 0;
     bool m_primed = false;
     uint32_t m_width = 0;

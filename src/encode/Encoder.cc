@@ -354,10 +354,10 @@ bool Encoder::WriteFrameOnDevice(gfx::Texture* texture, int64_t timestamp) {
             m_zeroCopy ? 1 : 0, m_gpuColorConv ? 1 : 0,
             m_inputSubtype == media::kSubtypeNV12 ? 1 : 0, inWidth, inHeight, m_width, m_height);
     }
-    const bool sameSize = inWidth == m_width && inHeight == m_height;
-    if (sameSize && m_gpuColorConv && WriteThroughConverter(texture, timestamp))
+    if (m_gpuColorConv && m_colorConverter->Accepts(inWidth, inHeight) &&
+        WriteThroughConverter(texture, timestamp))
         return true;
-    if (!sameSize) {
+    if (inWidth != m_width || inHeight != m_height) {
         if (!m_scaler.IsReady() || inWidth > m_scaler.InputWidth() ||
             inHeight > m_scaler.InputHeight()) {
             m_scaler.Initialize(m_device, inWidth, inHeight, m_width, m_height);

@@ -29,11 +29,14 @@ TEST(EmissionTimestampTest, StrictlyIncreasesFromTheOrigin) {
 
 TEST(PacerDeadlineTest, ResynchronisesAfterAStallInsteadOfBursting) {
     constexpr int64_t ms = 1'000'000;
-    EXPECT_EQ(ScreenCapture::NextPacerDeadline(100 * ms, 101 * ms), 133 * ms);
+    constexpr int64_t period = ScreenCapture::kPacerPeriodNs;
+    EXPECT_EQ(ScreenCapture::NextPacerDeadline(100 * ms, 101 * ms), 100 * ms + period);
     // Woken 200 ms late: the deadline restarts from now rather than firing six catch-up ticks.
-    EXPECT_EQ(ScreenCapture::NextPacerDeadline(100 * ms, 300 * ms), 333 * ms);
+    EXPECT_EQ(ScreenCapture::NextPacerDeadline(100 * ms, 300 * ms), 300 * ms + period);
     // A lag within the 99 ms allowance is caught up tick by tick.
-    EXPECT_EQ(ScreenCapture::NextPacerDeadline(100 * ms, 220 * ms), 133 * ms);
+    EXPECT_EQ(ScreenCapture::NextPacerDeadline(100 * ms, 220 * ms), 100 * ms + period);
+    // Thirty ticks are one second to the nanosecond's rounding, so an idle screen gives 30 fps.
+    EXPECT_NEAR(30 * period, 1000 * ms, 30);
 }
 
 }  // namespace

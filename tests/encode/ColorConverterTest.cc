@@ -73,6 +73,41 @@ TEST_F(ColorConverterTest, DeliversThePreviousFrameAfterTheFirst) {
     EXPECT_EQ(delivered, (std::vector<uint8_t>{16, 16, 126}));
 }
 
+// 1080 rows in an image padded to 1088 land between black bars; a frame of another size later
+// must not leave its pixels behind in either image.
+TEST_F(ColorConverterTest, LetterboxesAShorterFrameWithoutScaling) {
+    ASSERT_TRUE(m_converter.Initialize(m_device.get(), 64, 48));
+    const Bgra white{255, 255, 255, 255};
+    const auto convert = [&](uint32_t width, uint32_t height) {
+        auto frame = test::SolidFrame(*m_device, width, height, white);
+        gfx::Texture* image = nullptr;
+        EXPECT_TRUE(m_converter.Convert(frame.get(), &image));
+        return image;
+    };
+    ASSERT_TRUE(m_converter.Accepts(64, 40));
+    convert(64, 48);
+    convert(64, 48);
+    convert(64, 40);
+    gfx::Texture* image = convert(64, 40);
+    for (uint32_t row : {0u, 3u, 44u, 47u}) {
+        const Nv12Sample bar = ReadImage(*m_device, image, 48, 5, row);
+        EXPECT_EQ(bar.y, 16) << "row " << row;
+        EXPECT_EQ(bar.u, 128) << "row " << row;
+    }
+    for (uint32_t row : {4u, 43u})
+        EXPECT_EQ(ReadImage(*m_device, image, 48, 5, row).y, 235) << "row " << row;
+
+    // Pillarbox offsets stay even so chroma blocks line up: 54 columns of 64 start at 4.
+    convert(54, 48);
+    image = convert(54, 48);
+    EXPECT_EQ(ReadImage(*m_device, image, 48, 3, 10).y, 16);
+    EXPECT_EQ(ReadImage(*m_device, image, 48, 4, 10).y, 235);
+    EXPECT_EQ(ReadImage(*m_device, image, 48, 57, 10).y, 235);
+    EXPECT_EQ(ReadImage(*m_device, image, 48, 58, 10).y, 16);
+    EXPECT_FALSE(m_converter.Accepts(54, 40));
+    EXPECT_FALSE(m_converter.Accepts(63, 48));
+}
+
 TEST_F(ColorConverterTest, RefusesWhatItCannotConvert) {
     test::LogCapture log;
     EXPECT_FALSE(m_converter.Initialize(m_device.get(), 1921, 1080));
