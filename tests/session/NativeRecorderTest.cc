@@ -422,6 +422,21 @@ TEST_F(NativeRecorderTest, RefusedFramesAreCountedAndLoggedEveryTenth) {
     EXPECT_EQ(reportedFps[0], 0.0);
 }
 
+TEST_F(NativeRecorderTest, FirstSecondWithoutFramesReportsZeroFps) {
+    std::vector<std::shared_ptr<RecordingProgress>> reports;
+    m_recorder->ProgressUpdated(
+        [&](NativeRecorder&, const std::shared_ptr<RecordingProgress>& progress) {
+            reports.push_back(progress);
+        });
+    ASSERT_TRUE(Start());
+    std::this_thread::sleep_for(1200ms);
+    m_recorder->Stop();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0]->Fps(), 0.0);
+    EXPECT_EQ(reports[0]->DroppedFrames(), 0);
+    EXPECT_NEAR(reports[0]->ElapsedSeconds(), 1.0, 0.1);
+}
+
 TEST_F(NativeRecorderTest, CallbacksAfterStopAreIgnored) {
     ASSERT_TRUE(Start());
     FrameCallback frames = m_world->frameCallback;
