@@ -25,6 +25,18 @@ constexpr int64_t kLateWakeUs = 30'000;
 constexpr uint64_t kWakeGapReportUs = 30'000;
 // The servo's fill is measured in 48-frame milliseconds whatever the output rate.
 constexpr double kSamplesPerFillMs = 2.0 * 48.0;
+constexpr uint64_t kBlockFrames = SampleRing::kBlockSamples / 2;
+constexpr uint32_t kBlockBytes = SampleRing::kBlockSamples * sizeof(int16_t);
+constexpr uint32_t kTicksPerWindow = 47;  // about a second of 1024-frame blocks
+constexpr int64_t kLevelCallbackNs = 33'000'000;
+
+// Start of tick `k` after `t0`, computed from the tick count so that late wakes do not add up,
+// and without overflowing for recordings of any length.
+int64_t TickDeadline(int64_t t0, uint64_t k, uint32_t rate) {
+    const uint64_t frames = k * kBlockFrames;
+    return t0 + static_cast<int64_t>(frames / rate * 1'000'000'000 +
+                                     frames % rate * 1'000'000'000 / rate);
+}
 
 constexpr AudioCapture::StreamMessages kLoopbackMessages{
     .mixFormat = "[AudioCapture] Failed to get mix format\n",
@@ -87,6 +99,11 @@ bool AudioCapture::Initialize(bool captureSystem, bool captureMic, const std::st
     m_channels = channels;
     m_noiseMode = (noiseSuppression && noiseMode == 0) ? 1 : noiseMode;
     m_noiseStrength = static_cast<uint32_t>(noiseStrength);
+    if (m_noiseMode != 0) {
+        // The rings hold stereo whatever the session's channel count.
+        m_noiseProcessor->Initialize(sampleRate, 2);
+        ApplyNoisePreset();
+    }
     bool ok = true;
     if (captureSystem) {
         ok = InitializeLoopback() && ok;
@@ -312,47 +329,34 @@ bool AudioCapture::ParseOnUnlessZero(const std::optional<std::string>& value) {
     return !(value && !value->empty() && value->size() < kSwitchBufferChars && (*value)[0] == '0');
 }
 
+void AudioCapture::ApplyNoisePreset() {
+    // Mode 1 is the gentle preset whatever strength was asked for.
+    const uint32_t preset = m_noiseMode == 2 ? m_noiseStrength : 0;
+    m_noiseProcessor->ApplyPreset(preset);
+}
+
 void AudioCapture::SetMicrophoneVolume(double volume) {
-    m_micVolume = std::clamp(volume, 0.0, 2.0);
+    m_mixer.SetMicrophoneVolume(volume);
 }
 
 void AudioCapture::SetSystemVolume(double volume) {
-    m_systemVolume = std::clamp(volume, 0.0, 2.0);
+    m_mixer.SetSystemVolume(volume);
 }
 
 void AudioCapture::SetDuckingEnabled(bool enabled) {
-    m_duckingEnabled = enabled;
-    if (!enabled) {
-        m_duckGain = 1.0;
-    }
+    m_mixer.SetDuckingEnabled(enabled);
 }
 
 void AudioCapture::SetDuckingGain(double gain) {
-    m_duckGain = gain;
+    m_mixer.SetDuckingGain(gain);
 }
 
 void AudioCapture::SetDuckLevelDb(double levelDb) {
-    m_duckLevelDb = levelDb;
+    m_mixer.SetDuckLevelDb(levelDb);
 }
 
 void AudioCapture::ConfigureLevels(const AudioLevels& levels) {
-    AudioLevels& l = m_levels;
-    l.agcMinGain = std::max(levels.agcMinGain, 0.0);
-    l.agcMaxGain = std::max(levels.agcMaxGain, l.agcMinGain);
-    l.agcTargetLevel = std::clamp(levels.agcTargetLevel, 0.0, 1.0);
-    l.limiterThreshold = std::clamp(levels.limiterThreshold, 0.05, 1.0);
-    l.limiterKneeEnd = std::clamp(levels.limiterKneeEnd, l.limiterThreshold, 1.0);
-    l.limiterRatio = std::max(levels.limiterRatio, 1.0);
-    if (levels.gainSmoothing > 0.0 && levels.gainSmoothing <= 1.0) {
-        l.gainSmoothing = levels.gainSmoothing;
-    }
-    if (levels.agcTuningA > 0.0) {
-        l.agcTuningA = levels.agcTuningA;
-    }
-    if (levels.agcTuningB > 0.0) {
-        l.agcTuningB = levels.agcTuningB;
-    }
-    m_agcEnabled = l.agcMaxGain > l.agcMinGain + 1e-6 && l.agcTargetLevel > 0.0;
+    m_mixer.ConfigureLevels(levels);
 }
 
 void AudioCapture::SetSessionStartTime(int64_t originNs) {
@@ -393,11 +397,17 @@ bool AudioCapture::Start(AudioCallback callback) {
     Prefill();
     LogStartConfiguration();
     StartEndpoints();
+    m_mixer.Reset();
+    m_outputStats.Reset();
+    m_micSilence.Reset();
+    m_samplesSent = 0;
+    m_outputTicks = 0;
+    m_lastLevelCallNs = 0;
     m_running = true;
     if (m_options.runThreads) {
         m_captureTask = std::make_unique<platform::BackgroundTask>([this] { CaptureThread(); });
+        m_outputTask = std::make_unique<platform::BackgroundTask>([this] { OutputThread(); });
     }
-    StartOutputThread();
     return true;
 }
 
@@ -466,8 +476,9 @@ void AudioCapture::LogStartConfiguration() const {
         "agc=%d trimMs=%lld prefillMs=%.0f nsWarm=%d\n",
         m_micEndpoint ? 1 : 0, m_captureSystem ? 1 : 0, m_processLoopbackActive ? 1 : 0,
         m_noiseMode, static_cast<int>(m_noiseStrength), m_servoEnabled ? 1 : 0,
-        m_agcEnabled ? 1 : 0, static_cast<long long>(m_ptsTrim / 10'000),
-        static_cast<double>(m_prefill) / 10'000.0, 0);
+        m_mixer.AgcEnabled() ? 1 : 0, static_cast<long long>(m_ptsTrim / 10'000),
+        static_cast<double>(m_prefill) / 10'000.0,
+        m_noiseMode != 0 && m_noiseProcessor->IsWarm() ? 1 : 0);
 }
 
 void AudioCapture::StartEndpoints() {
@@ -484,11 +495,6 @@ void AudioCapture::StartEndpoints() {
             LogLine("[AudioCapture] WARNING: mic stream did not start: 0x%08X\n", result);
         }
     }
-}
-
-void AudioCapture::StartOutputThread() {
-    // Mixing, levels and timestamps run on the output thread; until it is attached the rings are
-    // read by whoever calls ReadRingBlocks.
 }
 
 void AudioCapture::Stop() {
@@ -691,6 +697,121 @@ void AudioCapture::WriteSystemServoed(size_t frames) {
 }
 
 // ---- Output side ----
+
+void AudioCapture::OutputThread() {
+    platform::AudioThreadPriority priority(platform::AudioThreadPriority::Task::kAudio);
+    if (!priority.Raised()) {
+        LogLine("[AudioCapture] MMCSS registration failed for output thread\n");
+    }
+    const uint32_t rate = m_sampleRate == 0 ? 48000 : m_sampleRate;
+    const int64_t t0 = m_clock();
+    for (uint64_t k = 0; m_running; ++k) {
+        const int64_t deadline = TickDeadline(t0, k, rate);
+        if (deadline > m_clock()) {
+            platform::SleepUntilNs(deadline);
+        }
+        if (!m_running) {
+            break;
+        }
+        // Paused ticks keep the clock but not the timeline: nothing is read or sent.
+        if (m_isPaused) {
+            continue;
+        }
+        try {
+            OutputTick((m_clock() - deadline) / 1000);
+        } catch (const std::exception& e) {
+            LogLine("[AudioCapture] OutputThread exception: %s\n", e.what());
+        } catch (...) {
+            LogLine("[AudioCapture] OutputThread unknown exception\n");
+        }
+    }
+}
+
+void AudioCapture::OutputTick(int64_t lagUs) {
+    m_outputStats.NoteLag(lagUs);
+    const RingBlocks blocks = ReadRingBlocks(m_mixer.MicBlock(), m_mixer.SystemBlock());
+    m_outputStats.NoteRead(OutputStatistics::Ring::kMic, blocks.micUsed, blocks.micGot);
+    m_outputStats.NoteRead(OutputStatistics::Ring::kSystem, blocks.sysUsed, blocks.sysGot);
+    m_mixer.Process({.micGot = blocks.micGot,
+                     .sysGot = blocks.sysGot,
+                     .micCaptured = HasMicrophone(),
+                     .sysCaptured = HasSystem(),
+                     .agcAllowed = m_micRawStream,
+                     .denoiser = m_noiseMode != 0 ? m_noiseProcessor.get() : nullptr});
+    CallLevelCallback();
+    DeliverBlock();
+    UpdateDriftServos(blocks, lagUs);
+    if (++m_outputTicks >= kTicksPerWindow) {
+        EndOutputWindow();
+        m_outputTicks = 0;
+    }
+}
+
+void AudioCapture::CallLevelCallback() {
+    if (!m_levelCallback) {
+        return;
+    }
+    const int64_t now = m_clock();
+    if (m_lastLevelCallNs != 0 && now - m_lastLevelCallNs < kLevelCallbackNs) {
+        return;
+    }
+    m_lastLevelCallNs = now;
+    m_levelCallback(m_mixer.MicRms(), m_mixer.SystemRms());
+}
+
+int64_t AudioCapture::BlockTimestamp(uint64_t framesSent) const {
+    const uint32_t rate = m_sampleRate == 0 ? 48000 : m_sampleRate;
+    const int64_t pts = static_cast<int64_t>(framesSent * 10'000'000 / rate) - m_streamLatency +
+                        m_ptsTrim + m_startOffset;
+    return std::max<int64_t>(pts, 0);
+}
+
+void AudioCapture::DeliverBlock() {
+    const uint64_t sent = m_samplesSent.fetch_add(kBlockFrames);
+    if (!m_callback) {
+        return;
+    }
+    const uint32_t rate = m_sampleRate == 0 ? 48000 : m_sampleRate;
+    const int64_t duration = static_cast<int64_t>(kBlockFrames * 10'000'000 / rate);
+    const int64_t start = platform::SteadyClockNs();
+    m_callback(reinterpret_cast<const uint8_t*>(m_mixer.Output()), kBlockBytes,
+               BlockTimestamp(sent), duration);
+    m_outputStats.AddCallbackTime((platform::SteadyClockNs() - start) / 1000);
+}
+
+OutputStatistics::SourceCounters AudioCapture::Counters(const SourceStatistics& stats,
+                                                        uint32_t nominalRate,
+                                                        double correction) const {
+    return {.rawFrames = stats.rawFrames.load(),
+            .silentFrames = stats.silentFrames.load(),
+            .discontinuities = stats.discontinuities.load(),
+            .droppedSamples = stats.droppedSamples.load(),
+            .devicePosition = stats.devicePosition.load(),
+            .clockPosition = stats.clockPosition.load(),
+            .resamplerOutputFrames = stats.resamplerOutputFrames.load(),
+            .nominalRate = nominalRate,
+            .correction = correction};
+}
+
+void AudioCapture::EndOutputWindow() {
+    if (HasMicrophone()) {
+        m_micSilence.Update(m_micStats.rawFrames.load(), m_micStats.silentFrames.load());
+    }
+    const bool bypassed =
+        m_noiseMode != 0 && (!m_noiseProcessor->IsReady() || m_noiseProcessor->IsBypassed());
+    m_outputStats.EndWindow({
+        .mic = Counters(m_micStats, m_micFormat.sampleRate, m_micCorrection.load()),
+        .sys = Counters(m_sysStats, m_systemFormat.sampleRate, m_sysCorrection.load()),
+        .micWakeMaxUs = m_micStats.maxWakeGapUs.exchange(0),
+        .micWakeGapsOver30ms = static_cast<uint32_t>(m_micStats.wakeGapsOver30ms.exchange(0)),
+        .noiseMode = m_noiseMode,
+        .noiseBypassed = bypassed,
+        .rawMicRms = m_mixer.RawMicRms(),
+        .postMicRms = m_mixer.MicRms(),
+        .agcGain = m_mixer.AgcGain(),
+        .nowNs = m_clock(),
+    });
+}
 
 AudioCapture::RingBlocks AudioCapture::ReadRingBlocks(float* micBlock, float* sysBlock) {
     RingBlocks blocks{.micUsed = m_micRing.Used(), .sysUsed = m_sysRing.Used()};

@@ -12,6 +12,10 @@
 #include "audio/CatmullRomResampler.h"
 #include "audio/DriftServo.h"
 #include "audio/IAudioCapture.h"
+#include "audio/MicSilenceWatch.h"
+#include "audio/OutputMixer.h"
+#include "audio/OutputStatistics.h"
+#include "audio/RnNoiseProcessor.h"
 #include "audio/SampleRing.h"
 #include "platform/audio/AudioDevicesFactory.h"
 #include "platform/audio/AudioEndpoint.h"
@@ -23,18 +27,21 @@ namespace tamro {
 // System (or process-tree) and microphone capture into one ring per source: endpoint packets are
 // converted to stereo float at the output rate, the microphone is resampled when its rate
 // differs, and a drift servo per source trims the conversion so each ring holds about 128 ms.
+// The output thread takes one 1024-frame block from each ring on its own clock, mixes them
+// (OutputMixer), stamps the block on the session's time base and hands it to the callback.
 // Threading: Initialize*, Start, Stop and the setters come from the recorder's threads (Start and
 // Stop serialised by the recorder). The capture thread (from Start to Stop) writes both rings;
-// the output thread (or a test driving simulated time) reads them through ReadRingBlocks and
-// UpdateDriftServos. A capture thread whose join Stop abandoned is waited for by the destructor,
-// so it never outlives the members it uses.
+// the output thread (or a test driving simulated time through OutputTick) reads them. A capture
+// thread whose join Stop abandoned is waited for by the destructor, so it never outlives the
+// members it uses.
 class AudioCapture final : public IAudioCapture {
   public:
     struct Options {
         platform::AudioDevicesConnector connect = platform::PlatformAudioDevices();
         std::function<int64_t()> clock;  // nanoseconds; the steady clock when empty
-        // False: Start starts the endpoints but no thread, and the owner calls CaptureWake and
-        // the ring reads itself, on a simulated clock.
+                                         // False: Start starts the endpoints but no thread, and the
+                                         // owner calls CaptureWake and
+        // OutputTick (or the ring reads) itself, on a simulated clock.
         bool runThreads = true;
     };
 
@@ -95,8 +102,12 @@ class AudioCapture final : public IAudioCapture {
     void SetPaused(bool paused) override { m_isPaused = paused; }
     bool Start(AudioCallback callback) override;
     void Stop() override;
-    bool IsMicrophoneSilent() const override { return m_micSilentReported.load(); }
+    bool IsMicrophoneSilent() const override { return m_micSilence.IsSilent(); }
     int64_t RingPrefill() const override { return m_prefill; }
+
+    using LevelCallback = std::function<void(float micRms, float sysRms)>;
+    // Called with the block levels at most every 33 ms, on the output thread. Set before Start.
+    void SetLevelCallback(LevelCallback callback) { m_levelCallback = std::move(callback); }
 
     bool InitializeLoopback();
     bool InitializeMicrophone(const std::string& deviceId);
@@ -113,6 +124,12 @@ class AudioCapture final : public IAudioCapture {
     void CaptureWake();
     void DrainLoopback();
     void DrainMicrophone();
+
+    // One output block (the output thread's tick while not paused); `lagUs` is how late the tick
+    // woke.
+    void OutputTick(int64_t lagUs);
+    // Timestamp of the block after `framesSent` frames, 100-ns units, never below 0.
+    int64_t BlockTimestamp(uint64_t framesSent) const;
 
     // For the output thread, once per block: both rings read into kBlockSamples blocks, then the
     // servo updates with the fills noted before the reads and the block's wake lag.
@@ -139,6 +156,11 @@ class AudioCapture final : public IAudioCapture {
     const SampleRing& MicRing() const { return m_micRing; }
     const SampleRing& SystemRing() const { return m_sysRing; }
     uint32_t SampleRate() const { return m_sampleRate; }
+    const OutputMixer& Mixer() const { return m_mixer; }
+    const OutputStatistics& OutputStats() const { return m_outputStats; }
+    uint64_t FramesSent() const { return m_samplesSent.load(); }
+    int32_t NoiseMode() const { return m_noiseMode; }
+    const RnNoiseProcessor* NoiseProcessor() const { return m_noiseProcessor.get(); }
 
   private:
     bool ConnectDevices();
@@ -159,9 +181,14 @@ class AudioCapture final : public IAudioCapture {
     void LogStartConfiguration() const;
     void StartEndpoints();
     bool PreviousThreadsFinished();
-    // The thread that consumes the rings at the output cadence plugs in here.
-    void StartOutputThread();
+    void ApplyNoisePreset();
     void CaptureThread();
+    void OutputThread();
+    void CallLevelCallback();
+    void DeliverBlock();
+    void EndOutputWindow();
+    OutputStatistics::SourceCounters Counters(const SourceStatistics& stats, uint32_t nominalRate,
+                                              double correction) const;
 
     // One source's packets appended to `collected`; the frames taken.
     size_t DrainPackets(platform::AudioEndpoint& endpoint, const platform::AudioFormat& format,
@@ -227,15 +254,15 @@ class AudioCapture final : public IAudioCapture {
     SourceStatistics m_micStats;
     SourceStatistics m_sysStats;
 
-    // Level settings; the output thread applies them.
-    AudioLevels m_levels;
-    bool m_agcEnabled = false;
-    std::atomic<double> m_micVolume{1.0};
-    std::atomic<double> m_systemVolume{0.5};
-    bool m_duckingEnabled = false;
-    double m_duckLevelDb = -12.0;
-    double m_duckGain = 1.0;
-    std::atomic<bool> m_micSilentReported{false};
+    // Output side.
+    OutputMixer m_mixer;
+    std::unique_ptr<RnNoiseProcessor> m_noiseProcessor = std::make_unique<RnNoiseProcessor>();
+    OutputStatistics m_outputStats;
+    MicSilenceWatch m_micSilence;
+    std::atomic<uint64_t> m_samplesSent{0};
+    uint32_t m_outputTicks = 0;
+    LevelCallback m_levelCallback;
+    int64_t m_lastLevelCallNs = 0;
 
     AudioCallback m_callback;
     std::atomic<bool> m_running{false};

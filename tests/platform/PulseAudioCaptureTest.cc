@@ -24,50 +24,26 @@ using namespace std::chrono_literals;
 constexpr double kRate = 48000.0;
 constexpr size_t kFftFrames = 65536;  // 1.37 s: 0.73 Hz bins
 
-// Stands in for the output thread: reads one block from each ring every 1024 frames of real time
-// and keeps what it got.
-class RingReader {
+// Keeps what the capture's output thread delivers, as float stereo.
+class OutputCollector {
   public:
-    explicit RingReader(AudioCapture& capture) : m_capture(capture), m_thread([this] { Run(); }) {}
-    ~RingReader() { Stop(); }
-
-    void Stop() {
-        m_running = false;
-        if (m_thread.joinable()) {
-            m_thread.join();
-        }
+    AudioCallback Callback() {
+        return [this](const uint8_t* data, uint32_t bytes, int64_t, int64_t) {
+            const auto* samples = reinterpret_cast<const int16_t*>(data);
+            std::lock_guard lock(m_mutex);
+            for (uint32_t i = 0; i < bytes / 2; ++i) {
+                m_samples.push_back(static_cast<float>(samples[i]) / 32768.0f);
+            }
+        };
     }
-    std::vector<float> Mic() const {
+    std::vector<float> Samples() const {
         std::lock_guard lock(m_mutex);
-        return m_mic;
-    }
-    std::vector<float> Sys() const {
-        std::lock_guard lock(m_mutex);
-        return m_sys;
+        return m_samples;
     }
 
   private:
-    void Run() {
-        std::vector<float> mic(SampleRing::kBlockSamples);
-        std::vector<float> sys(SampleRing::kBlockSamples);
-        const int64_t t0 = platform::SteadyClockNs();
-        for (int64_t k = 1; m_running; ++k) {
-            const int64_t deadline = t0 + k * 1024 * 1'000'000'000 / 48000;
-            platform::SleepUntilNs(deadline);
-            const auto read = m_capture.ReadRingBlocks(mic.data(), sys.data());
-            m_capture.UpdateDriftServos(read, (platform::SteadyClockNs() - deadline) / 1000);
-            std::lock_guard lock(m_mutex);
-            m_mic.insert(m_mic.end(), mic.begin(), mic.begin() + read.micGot);
-            m_sys.insert(m_sys.end(), sys.begin(), sys.begin() + read.sysGot);
-        }
-    }
-
-    AudioCapture& m_capture;
-    std::atomic<bool> m_running{true};
     mutable std::mutex m_mutex;
-    std::vector<float> m_mic;
-    std::vector<float> m_sys;
-    std::thread m_thread;
+    std::vector<float> m_samples;
 };
 
 // The last kFftFrames frames of a stereo capture, or a part starting at `fromFrame`.
@@ -184,13 +160,12 @@ TEST_F(PulseAudioCaptureTest, DefaultFactoryCaptureRecordsWhatTheDefaultSinkPlay
     EXPECT_EQ(capture->SystemFormat().sampleRate, 48000u);
     Shell(Play(Tone(440.0, 6.0)));
     ASSERT_TRUE(WaitForSinkInputs(1));
-    ASSERT_TRUE(capture->Start(nullptr));
-    RingReader reader(*capture);
+    OutputCollector output;
+    ASSERT_TRUE(capture->Start(output.Callback()));
     std::this_thread::sleep_for(2500ms);
-    reader.Stop();
     capture->Stop();
-    const std::vector<float> tail = Tail(reader.Sys());
-    ASSERT_FALSE(tail.empty()) << "too little audio: " << reader.Sys().size() / 2 << " frames";
+    const std::vector<float> tail = Tail(output.Samples());
+    ASSERT_FALSE(tail.empty()) << "too little audio: " << output.Samples().size() / 2 << " frames";
     EXPECT_NEAR(PeakHz(LeftSpectrum(tail), kRate), 440.0, 2.0);
     // The monitor keeps pace with the sink: 2.5 s at 48 kHz, less start-up.
     EXPECT_GT(capture->SystemStatistics().rawFrames.load(), 100'000u);
@@ -213,13 +188,13 @@ TEST_F(PulseAudioCaptureTest, MicrophoneByDevicePathOrThroughTheDefaultFallback)
         EXPECT_EQ(log.Count("[AudioCapture] Extracted ID also failed, using default mic"),
                   c.fallbackLines);
         EXPECT_EQ(capture.MicFormat().channels, 1u);
-        ASSERT_TRUE(capture.Start(nullptr));
-        RingReader reader(capture);
+        OutputCollector output;
+        ASSERT_TRUE(capture.Start(output.Callback()));
         std::this_thread::sleep_for(1800ms);
-        reader.Stop();
         capture.Stop();
-        const std::vector<float> tail = Tail(reader.Mic());
-        ASSERT_FALSE(tail.empty()) << "too little audio: " << reader.Mic().size() / 2 << " frames";
+        const std::vector<float> tail = Tail(output.Samples());
+        ASSERT_FALSE(tail.empty())
+            << "too little audio: " << output.Samples().size() / 2 << " frames";
         EXPECT_NEAR(PeakHz(LeftSpectrum(tail), kRate), 1000.0, 2.0);
     }
 }
@@ -234,12 +209,11 @@ TEST_F(PulseAudioCaptureTest, ProcessLoopbackHearsOnlyTheTargetTreeAndItsLaterSt
     ASSERT_TRUE(capture.Initialize(false, false, "", 48000, 2, false, 0, 0));
     ASSERT_TRUE(capture.InitializeProcessLoopback(static_cast<uint32_t>(target.pid())));
     EXPECT_TRUE(capture.IsProcessLoopbackActive());
-    ASSERT_TRUE(capture.Start(nullptr));
-    RingReader reader(capture);
+    OutputCollector output;
+    ASSERT_TRUE(capture.Start(output.Callback()));
     std::this_thread::sleep_for(4000ms);
-    reader.Stop();
     capture.Stop();
-    const std::vector<float> sys = reader.Sys();
+    const std::vector<float> sys = output.Samples();
     // Past the 128 ms prefill, the first part is the 440 Hz stream.
     const std::vector<float> early = Window(sys, 7000, 16384);
     ASSERT_FALSE(early.empty());
