@@ -66,4 +66,26 @@ inline void RunSimulated(AudioCapture& capture, SimulatedClock& clock, double se
     }
 }
 
+// As RunSimulated, with the output thread's own tick in place of the bare ring reads, so the
+// capture's callback receives the mixed blocks.
+inline void RunSimulatedOutput(AudioCapture& capture, SimulatedClock& clock, double seconds,
+                               int64_t wakeNs = 10'000'000) {
+    const int64_t begin = clock.Now();
+    const auto end = begin + static_cast<int64_t>(seconds * 1e9);
+    int64_t nextWake = begin + wakeNs;
+    int64_t block = 1;
+    auto blockTime = [&](int64_t k) -> int64_t { return begin + k * 1024 * 1'000'000'000 / 48000; };
+    while (std::min(nextWake, blockTime(block)) <= end) {
+        if (nextWake <= blockTime(block)) {
+            clock.Set(nextWake);
+            capture.CaptureWake();
+            nextWake += wakeNs;
+        } else {
+            clock.Set(blockTime(block));
+            capture.OutputTick(0);
+            ++block;
+        }
+    }
+}
+
 }  // namespace tamro::test

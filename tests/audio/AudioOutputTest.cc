@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "SimulatedAudio.h"
+#include "platform/audio/SyntheticAudioDevices.h"
+#include "support/PrivatePulseServer.h"
+
+namespace tamro::test {
+namespace {
+
+using platform::SyntheticAudioSetup;
+using platform::SyntheticStream;
+
+struct Block {
+    int64_t pts;
+    int64_t duration;
+    uint32_t bytes;
+    float peak;
+};
+
+class AudioOutputTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<AudioCapture> Capture(const SyntheticStream& mic) {
+        m_setup->captureDevices["mic"] = mic;
+        m_setup->defaultCommunications = "mic";
+        auto capture = MakeSimulatedCapture(m_setup, m_clock);
+        EXPECT_TRUE(capture->Initialize(false, true, "", 48000, 2, false, 0, 0));
+        return capture;
+    }
+    AudioCallback Collect() {
+        return [this](const uint8_t* data, uint32_t bytes, int64_t pts, int64_t duration) {
+            const auto* samples = reinterpret_cast<const int16_t*>(data);
+            float peak = 0.0f;
+            for (uint32_t i = 0; i < bytes / 2; ++i)
+                peak = std::max(peak, std::fabs(samples[i] / 32768.0f));
+            m_blocks.push_back({pts, duration, bytes, peak});
+        };
+    }
+
+    std::shared_ptr<SyntheticAudioSetup> m_setup = std::make_shared<SyntheticAudioSetup>();
+    SimulatedClock m_clock;
+    std::vector<Block> m_blocks;
+};
+
+TEST_F(AudioOutputTest, BlocksAreStampedFromTheFramesSentLessTheLatency) {
+    {
+        ScopedEnvironment servoOff("TAMRO_AUDIO_DRIFT", "0");
+        SyntheticStream mic;
+        mic.latency100ns = 0;
+        auto capture = Capture(mic);
+        ASSERT_TRUE(capture->Start(Collect()));
+        RunSimulatedOutput(*capture, m_clock, 0.1);
+        capture->Stop();
+    }
+    ASSERT_GE(m_blocks.size(), 4u);
+    EXPECT_EQ(m_blocks[0].pts, 0);
+    EXPECT_EQ(m_blocks[1].pts, 213'333);
+    EXPECT_EQ(m_blocks[2].pts, 426'666);
+    EXPECT_EQ(m_blocks[3].pts, 640'000);
+    EXPECT_EQ(m_blocks[1].duration, 213'333);
+    EXPECT_EQ(m_blocks[1].bytes, 4096u);
+
+    // With the servo's 128 ms prefill and 10 ms of device latency, the first blocks are stamped
+    // 0 and the timeline then runs on from there.
+    m_blocks.clear();
+    auto capture = Capture(SyntheticStream{});
+    ASSERT_TRUE(capture->Start(Collect()));
+    RunSimulatedOutput(*capture, m_clock, 0.3);
+    capture->Stop();
+    ASSERT_GE(m_blocks.size(), 9u);
+    for (size_t i = 0; i <= 6; ++i)
+        EXPECT_EQ(m_blocks[i].pts, 0) << "block " << i;
+    EXPECT_EQ(m_blocks[7].pts, 7 * 1024 * 10'000'000LL / 48000 - 1'380'000);
+    EXPECT_EQ(m_blocks[8].pts - m_blocks[7].pts, 213'333);
+    // The tone reaches the output once the prefill's silence has played.
+    EXPECT_EQ(m_blocks[2].peak, 0.0f);
+    EXPECT_GT(m_blocks.back().peak, 0.4f);
+}
+
+TEST_F(AudioOutputTest, DeadMicrophoneIsFlaggedAfterThreeSecondsAndClearsWhenAudioReturns) {
+    SyntheticStream mic;
+    mic.gaps.push_back({.fromNs = 0, .toNs = 5'000'000'000});
+    auto capture = Capture(mic);
+    ASSERT_TRUE(capture->Start(Collect()));
+    RunSimulatedOutput(*capture, m_clock, 2.5);
+    EXPECT_FALSE(capture->IsMicrophoneSilent());
+    RunSimulatedOutput(*capture, m_clock, 0.6);
+    EXPECT_TRUE(capture->IsMicrophoneSilent()) << "three windows of about a second without audio";
+    RunSimulatedOutput(*capture, m_clock, 3.0);
+    EXPECT_FALSE(capture->IsMicrophoneSilent());
+    capture->Stop();
+    EXPECT_GT(m_blocks.size(), 280u) << "the recording went on throughout";
+}
+
+}  // namespace
+}  // namespace tamro::test
