@@ -3,6 +3,7 @@
 #include "audio/AudioCapture.h"
 #include "capture/ScreenCapture.h"
 #include "encode/Encoder.h"
+#include "platform/audio/AudioDevicesFactory.h"
 #include "platform/display/SyntheticDisplay.h"
 #include "platform/display/X11Display.h"
 
@@ -14,7 +15,8 @@ namespace {
 class PlatformComponentFactory final : public ComponentFactory {
   public:
     using DisplayOpener = std::shared_ptr<platform::Display> (*)();
-    explicit PlatformComponentFactory(DisplayOpener open) : m_open(open) {}
+    PlatformComponentFactory(DisplayOpener open, platform::AudioDevicesConnector audio)
+        : m_open(open), m_audio(std::move(audio)) {}
 
     std::unique_ptr<IScreenCapture> CreateScreenCapture() override {
         return std::make_unique<ScreenCapture>(Desktop());
@@ -22,9 +24,10 @@ class PlatformComponentFactory final : public ComponentFactory {
     std::unique_ptr<IFocusZoomManager> CreateFocusZoomManager() override { return nullptr; }
     std::unique_ptr<IMagnifierManager> CreateMagnifierManager() override { return nullptr; }
     std::unique_ptr<IEncoder> CreateEncoder() override { return std::make_unique<Encoder>(); }
-    // On the PulseAudio server; without one, Initialize fails and the session records no audio.
+    // Without an audio server, Initialize fails and the session records no audio.
     std::unique_ptr<IAudioCapture> CreateAudioCapture() override {
-        return std::make_unique<AudioCapture>();
+        return std::make_unique<AudioCapture>(
+            AudioCapture::Options{.connect = m_audio, .clock = {}});
     }
     std::optional<MonitorOrigin> FindMonitorOrigin(uint64_t monitor) override {
         const auto desktop = Desktop();
@@ -46,21 +49,40 @@ class PlatformComponentFactory final : public ComponentFactory {
     }
 
     const DisplayOpener m_open;
+    const platform::AudioDevicesConnector m_audio;
     std::once_flag m_opened;
     std::shared_ptr<platform::Display> m_desktop;
 };
+
+// A chime on the system output and a speech-like microphone, so recordings have sound to hear.
+std::shared_ptr<const platform::SyntheticAudioSetup> SyntheticSounds() {
+    auto setup = std::make_shared<platform::SyntheticAudioSetup>();
+    platform::SyntheticStream chime;
+    chime.waveform = platform::SyntheticStream::Waveform::kChime;
+    chime.amplitude = 0.4;
+    setup->render = chime;
+    platform::SyntheticStream voice;
+    voice.waveform = platform::SyntheticStream::Waveform::kSpeech;
+    voice.format = {.sampleRate = 48000, .channels = 1, .bitsPerSample = 16, .isFloat = false};
+    voice.amplitude = 0.5;
+    setup->captureDevices["synthetic-mic"] = voice;
+    setup->defaultCommunications = "synthetic-mic";
+    setup->defaultMultimedia = "synthetic-mic";
+    return setup;
+}
 
 }  // namespace
 
 std::unique_ptr<ComponentFactory> ComponentFactory::CreateDefault() {
     return std::make_unique<PlatformComponentFactory>(
-        []() -> std::shared_ptr<platform::Display> { return platform::X11Display::Open(); });
+        []() -> std::shared_ptr<platform::Display> { return platform::X11Display::Open(); },
+        platform::PlatformAudioDevices());
 }
 
 std::unique_ptr<ComponentFactory> ComponentFactory::CreateSynthetic() {
-    return std::make_unique<PlatformComponentFactory>([]() -> std::shared_ptr<platform::Display> {
-        return platform::SyntheticDisplay::Create();
-    });
+    return std::make_unique<PlatformComponentFactory>(
+        []() -> std::shared_ptr<platform::Display> { return platform::SyntheticDisplay::Create(); },
+        platform::SyntheticAudio(SyntheticSounds()));
 }
 
 }  // namespace tamro

@@ -41,6 +41,21 @@ TEST(CommandLineTest, OptionsReachTheirFields) {
     EXPECT_EQ(defaults.target, Target::kMonitor);
     EXPECT_EQ(defaults.fps, 30u);
     EXPECT_TRUE(defaults.cursor);
+    EXPECT_TRUE(defaults.microphone);
+    EXPECT_TRUE(defaults.systemAudio);
+    EXPECT_EQ(defaults.noise, 0);
+
+    const CommandLine audio =
+        Parsed({"--no-mic", "--no-system-audio", "--mic", "usb-mic", "--window-audio-only",
+                "--noise", "2", "--mic-volume", "1.5", "--system-volume", "0", "--ducking"});
+    EXPECT_FALSE(audio.microphone);
+    EXPECT_FALSE(audio.systemAudio);
+    EXPECT_EQ(audio.micId, "usb-mic");
+    EXPECT_TRUE(audio.windowAudioOnly);
+    EXPECT_EQ(audio.noise, 2);
+    EXPECT_EQ(audio.micVolume, 1.5);
+    EXPECT_EQ(audio.systemVolume, 0.0);
+    EXPECT_TRUE(audio.ducking);
 }
 
 TEST(CommandLineTest, BadValuesAreRefusedWithTheirReason) {
@@ -61,6 +76,11 @@ TEST(CommandLineTest, BadValuesAreRefusedWithTheirReason) {
     EXPECT_NE(Refusal({"--window", "0xZZ"}), "");
     EXPECT_NE(Refusal({"--fps", "0"}), "");
     EXPECT_NE(Refusal({"--bitrate", "12"}), "");
+    EXPECT_EQ(Refusal({"--noise", "3"}), "--noise needs 0, 1 or 2, not '3'");
+    EXPECT_EQ(Refusal({"--mic-volume", "2.5"}),
+              "--mic-volume needs a volume from 0 to 2, not '2.5'");
+    EXPECT_NE(Refusal({"--system-volume", "-1"}), "");
+    EXPECT_NE(Refusal({"--mic", ""}), "");
 }
 
 TEST(ReportTest, ProgressAndSummaryLines) {

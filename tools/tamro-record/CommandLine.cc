@@ -46,6 +46,12 @@ bool ParseRegion(const std::string& text, CaptureRect* region) {
     return region->Width > 0 && region->Height > 0;
 }
 
+std::optional<std::string> ParseVolume(const char* name, const std::string& text, double* volume) {
+    if (!ParseNumber(text, volume) || !std::isfinite(*volume) || *volume < 0 || *volume > 2)
+        return std::string(name) + " needs a volume from 0 to 2, not '" + text + "'";
+    return std::nullopt;
+}
+
 using ValueParser = std::function<std::optional<std::string>(const std::string&, CommandLine&)>;
 
 // Each option that takes a value, with the reason its value is refused.
@@ -103,17 +109,48 @@ const std::map<std::string, ValueParser>& ValueOptions() {
                  return "--bitrate needs bits per second from 100000 to 200000000, not '" + v + "'";
              return std::nullopt;
          }},
+        {"--mic",
+         [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
+             if (v.empty())
+                 return std::string("--mic needs a source name");
+             c.micId = v;
+             return std::nullopt;
+         }},
+        {"--noise",
+         [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
+             if (!ParseNumber(v, &c.noise) || c.noise < 0 || c.noise > 2)
+                 return "--noise needs 0, 1 or 2, not '" + v + "'";
+             return std::nullopt;
+         }},
+        {"--mic-volume",
+         [](const std::string& v, CommandLine& c) {
+             return ParseVolume("--mic-volume", v, &c.micVolume);
+         }},
+        {"--system-volume",
+         [](const std::string& v, CommandLine& c) {
+             return ParseVolume("--system-volume", v, &c.systemVolume);
+         }},
     };
     return options;
 }
 
-const std::map<std::string, bool CommandLine::*>& Flags() {
-    static const std::map<std::string, bool CommandLine::*> flags = {
-        {"--synthetic", &CommandLine::synthetic},
-        {"--list", &CommandLine::list},
-        {"--verbose", &CommandLine::verbose},
-        {"--help", &CommandLine::help},
-        {"-h", &CommandLine::help},
+struct Flag {
+    bool CommandLine::*member;
+    bool value;
+};
+
+const std::map<std::string, Flag>& Flags() {
+    static const std::map<std::string, Flag> flags = {
+        {"--no-cursor", {&CommandLine::cursor, false}},
+        {"--no-mic", {&CommandLine::microphone, false}},
+        {"--no-system-audio", {&CommandLine::systemAudio, false}},
+        {"--window-audio-only", {&CommandLine::windowAudioOnly, true}},
+        {"--ducking", {&CommandLine::ducking, true}},
+        {"--synthetic", {&CommandLine::synthetic, true}},
+        {"--list", {&CommandLine::list, true}},
+        {"--verbose", {&CommandLine::verbose, true}},
+        {"--help", {&CommandLine::help, true}},
+        {"-h", {&CommandLine::help, true}},
     };
     return flags;
 }
@@ -124,10 +161,8 @@ std::variant<CommandLine, std::string> ParseCommandLine(const std::vector<std::s
     CommandLine line;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg == "--no-cursor") {
-            line.cursor = false;
-        } else if (const auto flag = Flags().find(arg); flag != Flags().end()) {
-            line.*(flag->second) = true;
+        if (const auto flag = Flags().find(arg); flag != Flags().end()) {
+            line.*(flag->second.member) = flag->second.value;
         } else if (const auto option = ValueOptions().find(arg); option != ValueOptions().end()) {
             if (i + 1 == args.size())
                 return arg + " needs a value";
@@ -153,6 +188,14 @@ std::string UsageText() {
            "  --fps N              frames per second (default: 30)\n"
            "  --bitrate BPS        video bits per second (default: 4000000)\n"
            "  --no-cursor          leave the mouse cursor out\n"
+           "  --no-mic             record no microphone\n"
+           "  --no-system-audio    record no system sound\n"
+           "  --mic ID             the microphone (a PulseAudio source; default: the default one)\n"
+           "  --window-audio-only  with --window: only the sound of the window's program\n"
+           "  --noise 0|1|2        remove noise from the microphone: off, gentle, strong\n"
+           "  --mic-volume V       microphone volume from 0 to 2 (default: 1)\n"
+           "  --system-volume V    system sound volume from 0 to 2 (default: 0.5)\n"
+           "  --ducking            lower the system sound while you speak\n"
            "  --synthetic          record the built-in animated scene instead of the screen\n"
            "  --list               print the monitors and windows with their ids\n"
            "  --verbose            show the engine's diagnostic lines\n"

@@ -25,6 +25,14 @@ struct CommandLine {
     uint32_t fps = 30;
     uint32_t bitrate = 4'000'000;
     bool cursor = true;
+    bool microphone = true;
+    bool systemAudio = true;
+    bool windowAudioOnly = false;  // with --window: only the window's process tree is heard
+    std::string micId;             // empty: the default microphone
+    int32_t noise = 0;             // 0 off, 1 gentle, 2 strong
+    double micVolume = 1.0;
+    double systemVolume = 0.5;
+    bool ducking = false;
     bool synthetic = false;
     bool list = false;
     bool verbose = false;

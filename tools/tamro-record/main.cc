@@ -100,8 +100,15 @@ RecordingConfig MakeConfig(const CommandLine& line) {
     config.FrameRate(static_cast<int32_t>(line.fps));
     config.Bitrate(static_cast<int32_t>(line.bitrate));
     config.CaptureCursor(line.cursor);
-    config.CaptureMicrophone(false);
-    config.CaptureSystemAudio(false);
+    config.CaptureMicrophone(line.microphone);
+    config.CaptureSystemAudio(line.systemAudio);
+    config.CaptureWindowAudioOnly(line.windowAudioOnly);
+    config.MicrophoneDeviceId(line.micId);
+    config.NoiseMode(line.noise);
+    config.NoiseStrength(line.noise == 2 ? 2 : 1);
+    config.MicrophoneVolume(line.micVolume);
+    config.SystemVolume(line.systemVolume);
+    config.DuckingEnabled(line.ducking);
     return config;
 }
 

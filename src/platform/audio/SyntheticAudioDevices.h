@@ -29,7 +29,9 @@ class SyntheticGate {
 };
 
 struct SyntheticStream {
-    enum class Waveform { kSine, kNoise };
+    // kChime: a three-note chime every two seconds; kSpeech: a voiced, syllable-paced signal
+    // with pauses between phrases, which a voice detector takes for speech.
+    enum class Waveform { kSine, kNoise, kChime, kSpeech };
 
     AudioFormat format;  // float32 or int16, any rate and channel count
     Waveform waveform = Waveform::kSine;

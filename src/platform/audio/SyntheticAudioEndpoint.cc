@@ -148,7 +148,52 @@ double SyntheticAudioEndpoint::Sample(uint64_t frame, uint32_t channel) {
         return m_stream.amplitude * (static_cast<double>(m_noiseState) / 2147483648.0 - 1.0);
     }
     const double t = static_cast<double>(frame) / m_stream.format.sampleRate;
-    return m_stream.amplitude * std::sin(2.0 * std::numbers::pi * m_stream.frequencyHz * t);
+    switch (m_stream.waveform) {
+        case SyntheticStream::Waveform::kChime:
+            return m_stream.amplitude * Chime(t);
+        case SyntheticStream::Waveform::kSpeech:
+            return m_stream.amplitude * Speech(t);
+        default:
+            return m_stream.amplitude * std::sin(2.0 * std::numbers::pi * m_stream.frequencyHz * t);
+    }
+}
+
+double SyntheticAudioEndpoint::Chime(double t) {
+    constexpr double kNotesHz[] = {523.25, 659.25, 783.99};
+    constexpr double kNoteSeconds = 0.18;
+    const double inCycle = std::fmod(t, 2.0);
+    const auto note = static_cast<size_t>(inCycle / kNoteSeconds);
+    if (note >= std::size(kNotesHz))
+        return 0.0;
+    const double inNote = inCycle - static_cast<double>(note) * kNoteSeconds;
+    // A quick attack and an exponential decay, like a struck bell.
+    const double envelope = std::min(inNote / 0.005, 1.0) * std::exp(-inNote * 18.0);
+    return envelope * std::sin(2.0 * std::numbers::pi * kNotesHz[note] * t);
+}
+
+double SyntheticAudioEndpoint::Speech(double t) {
+    // Phrases of 2.4 s with 0.8 s pauses; about four syllables a second inside a phrase.
+    if (std::fmod(t, 3.2) > 2.4)
+        return 0.0;
+    const double syllable = std::sin(2.0 * std::numbers::pi * 4.0 * t);
+    const double envelope = syllable > 0.0 ? syllable * syllable : 0.0;
+    // The pitch glides around 140 Hz; the phase is its integral.
+    constexpr double kGlideHz = 0.7;
+    constexpr double kGlideDepth = 30.0;
+    const double pitch = 140.0 + kGlideDepth * std::sin(2.0 * std::numbers::pi * kGlideHz * t);
+    const double phase = 2.0 * std::numbers::pi *
+                         (140.0 * t - kGlideDepth / (2.0 * std::numbers::pi * kGlideHz) *
+                                          std::cos(2.0 * std::numbers::pi * kGlideHz * t));
+    // Harmonics weighted by two vowel-like formants near 700 Hz and 1200 Hz.
+    double sum = 0.0;
+    for (int k = 1; k <= 16; ++k) {
+        const double hz = k * pitch;
+        const double f1 = (hz - 700.0) / 250.0;
+        const double f2 = (hz - 1200.0) / 350.0;
+        const double weight = std::exp(-f1 * f1) + 0.6 * std::exp(-f2 * f2) + 0.2 / k;
+        sum += weight * std::sin(k * phase);
+    }
+    return envelope * sum * 0.15;  // peaks near full scale at amplitude 1
 }
 
 void SyntheticAudioEndpoint::Generate(uint32_t frames) {
@@ -159,7 +204,7 @@ void SyntheticAudioEndpoint::Generate(uint32_t frames) {
         const double first = Sample(m_produced + f, 0);
         for (uint32_t c = 0; c < channels; ++c) {
             // Noise differs per channel; a tone is the same on all of them.
-            const double value = c == 0 || m_stream.waveform == SyntheticStream::Waveform::kSine
+            const double value = c == 0 || m_stream.waveform != SyntheticStream::Waveform::kNoise
                                      ? first
                                      : Sample(0, c);
             const size_t index = static_cast<size_t>(f) * channels + c;

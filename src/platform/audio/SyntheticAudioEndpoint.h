@@ -37,6 +37,8 @@ class SyntheticAudioEndpoint final : public AudioEndpoint {
     bool InGap(int64_t relativeNs) const;
     void Generate(uint32_t frames);
     double Sample(uint64_t frame, uint32_t channel);
+    static double Chime(double t);
+    static double Speech(double t);
 
     const SyntheticStream m_stream;
     const std::function<int64_t()> m_clock;
