@@ -151,6 +151,7 @@ class NativeRecorder final : public Object, public std::enable_shared_from_this<
 
     void OnVideoFrame(gfx::Texture* texture, int64_t timestamp);
     void OnAudioData(const uint8_t* data, uint32_t bytes, int64_t timestamp, int64_t duration);
+    void DrainAudio();
     void OnFocusCrop(const FocusRect& rect);
     void ProgressTick();
     void RaiseError(const std::string& text);
@@ -189,6 +190,8 @@ class NativeRecorder final : public Object, public std::enable_shared_from_this<
     std::atomic<int64_t> m_lastVideoPts{0};
     std::atomic<int64_t> m_lastAudioPts{0};
     std::atomic<int64_t> m_lastWrittenVideoPts{0};
+    std::atomic<int64_t> m_frameDuration{0};  // 100-ns units
+    std::atomic<bool> m_drainingAudio{false};
 
     std::mutex m_sessionMutex;
     // Guards replacing or destroying the screen and audio captures against the operations that

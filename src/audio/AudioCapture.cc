@@ -387,7 +387,7 @@ bool AudioCapture::Start(AudioCallback callback) {
     }
     m_callback = std::move(callback);
     const int64_t t0 = m_clock();
-    m_startOffset = m_hasSessionEpoch ? std::max<int64_t>(0, (t0 - m_sessionEpoch) / 100) : 0;
+    m_startOffset.store(m_hasSessionEpoch ? std::max<int64_t>(0, (t0 - m_sessionEpoch) / 100) : 0);
     MeasureStreamLatency();
     ReadStartEnvironment();
     m_stopEvent.Reset();
@@ -523,12 +523,22 @@ void AudioCapture::Stop() {
     if (m_micEndpoint) {
         m_micEndpoint->Stop();
     }
-    // A thread still running may yet write; emptying the rings under it would break the
-    // one-writer rule. Start empties them again anyway.
-    if (joined) {
-        m_sysRing.Reset();
-        m_micRing.Reset();
+    // A thread still running may yet write, so the rings are left to Drain only when both ended;
+    // Start empties them again anyway.
+    m_threadsJoined = joined;
+}
+
+void AudioCapture::Drain(int64_t endTimestamp) {
+    if (m_running || !m_threadsJoined) {
+        return;
     }
+    // The rings hold the last ~128 ms of sound; without them the audio ends before the video.
+    while ((m_micRing.Used() > 0 || m_sysRing.Used() > 0) &&
+           BlockTimestamp(m_samplesSent.load()) < endTimestamp) {
+        OutputTick(0);
+    }
+    m_sysRing.Reset();
+    m_micRing.Reset();
 }
 
 // ---- Capture thread ----
@@ -705,6 +715,11 @@ void AudioCapture::OutputThread() {
     }
     const uint32_t rate = m_sampleRate == 0 ? 48000 : m_sampleRate;
     const int64_t t0 = m_clock();
+    // The timeline counts from this thread's first tick: starting the endpoints took time since
+    // Start read the clock, and that time must not shift the audio against the video.
+    if (m_hasSessionEpoch) {
+        m_startOffset.store(std::max<int64_t>(0, (t0 - m_sessionEpoch) / 100));
+    }
     for (uint64_t k = 0; m_running; ++k) {
         const int64_t deadline = TickDeadline(t0, k, rate);
         if (deadline > m_clock()) {
@@ -762,7 +777,7 @@ void AudioCapture::CallLevelCallback() {
 int64_t AudioCapture::BlockTimestamp(uint64_t framesSent) const {
     const uint32_t rate = m_sampleRate == 0 ? 48000 : m_sampleRate;
     const int64_t pts = static_cast<int64_t>(framesSent * 10'000'000 / rate) - m_streamLatency +
-                        m_ptsTrim + m_startOffset;
+                        m_ptsTrim + m_startOffset.load();
     return std::max<int64_t>(pts, 0);
 }
 

@@ -102,6 +102,7 @@ class AudioCapture final : public IAudioCapture {
     void SetPaused(bool paused) override { m_isPaused = paused; }
     bool Start(AudioCallback callback) override;
     void Stop() override;
+    void Drain(int64_t endTimestamp) override;
     bool IsMicrophoneSilent() const override { return m_micSilence.IsSilent(); }
     int64_t RingPrefill() const override { return m_prefill; }
 
@@ -146,7 +147,7 @@ class AudioCapture final : public IAudioCapture {
     uint32_t ProcessLoopbackPid() const { return m_processLoopbackPid; }
     int64_t StreamLatency() const { return m_streamLatency; }
     int64_t PtsTrim() const { return m_ptsTrim; }
-    int64_t StartOffset() const { return m_startOffset; }
+    int64_t StartOffset() const { return m_startOffset.load(); }
     double MicCorrection() const { return m_micCorrection.load(); }
     double SysCorrection() const { return m_sysCorrection.load(); }
     const platform::AudioFormat& MicFormat() const { return m_micFormat; }
@@ -247,7 +248,7 @@ class AudioCapture final : public IAudioCapture {
     int64_t m_ptsTrim = 0;
     int64_t m_prefill = 0;
     int64_t m_streamLatency = 0;
-    int64_t m_startOffset = 0;
+    std::atomic<int64_t> m_startOffset{0};  // rewritten by the output thread as it starts
     int64_t m_sessionEpoch = 0;
     bool m_hasSessionEpoch = false;
 
@@ -266,6 +267,7 @@ class AudioCapture final : public IAudioCapture {
 
     AudioCallback m_callback;
     std::atomic<bool> m_running{false};
+    bool m_threadsJoined = true;  // Stop ended both threads: the rings have no other user
     std::atomic<bool> m_isPaused{false};
     std::unique_ptr<platform::BackgroundTask> m_captureTask;
     std::unique_ptr<platform::BackgroundTask> m_outputTask;

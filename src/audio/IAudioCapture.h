@@ -43,6 +43,10 @@ class IAudioCapture {
     virtual void SetPaused(bool paused) = 0;
     virtual bool Start(AudioCallback callback) = 0;
     virtual void Stop() = 0;
+    // After Stop: the audio still held in the buffers, up to `endTimestamp` (100-ns units, the
+    // end of the video), through the callback on the calling thread. Nothing when Stop could
+    // not end the threads.
+    virtual void Drain(int64_t endTimestamp) = 0;
     virtual bool IsMicrophoneSilent() const = 0;
     // Audio the rings were prefilled with, in 100-ns units (0 without prefill).
     virtual int64_t RingPrefill() const = 0;

@@ -335,7 +335,7 @@ void ScreenCapture::OnFrameArrived(platform::FramePool& pool) {
         const int64_t arrivedNs = SteadyClockNs();
         const std::shared_ptr<gfx::Texture> delivered =
             ApplyCrop(std::shared_ptr<gfx::Texture>(held, held->Surface()));
-        RefreshLastFrame(delivered);
+        RefreshLastFrame(delivered, arrivedNs);
         if (SteadyClockNs() - m_lastEmitNs >= kRealFrameThresholdNs) {
             std::lock_guard lock(m_emitMutex);
             const int64_t emitNs = SteadyClockNs();
@@ -344,6 +344,7 @@ void ScreenCapture::OnFrameArrived(platform::FramePool& pool) {
                 // The slot is taken when the emission starts, as the pacer's is: measured after
                 // the callback, its cost would push the next 30 Hz frame under the threshold.
                 if (EmitFrame(delivered.get(), arrivedNs, &timestamp)) {
+                    MarkLastFrameEmitted(arrivedNs);
                     m_lastEmitNs = emitNs;
                     m_lastTimestamp = timestamp;
                     ++m_realFrames;
@@ -389,13 +390,21 @@ std::shared_ptr<gfx::Texture> ScreenCapture::ApplyCrop(std::shared_ptr<gfx::Text
     return view;
 }
 
-void ScreenCapture::RefreshLastFrame(std::shared_ptr<gfx::Texture> delivered) {
+void ScreenCapture::RefreshLastFrame(std::shared_ptr<gfx::Texture> delivered, int64_t arrivedNs) {
     std::shared_ptr<gfx::Texture> previous;
     {
         std::lock_guard lock(m_lastFrameMutex);
         previous = std::exchange(m_lastFrame, std::move(delivered));
+        m_lastFrameArrivedNs = arrivedNs;
+        m_lastFrameFresh = true;
     }
     // Released outside the lock: it may hand a buffer back to the pool.
+}
+
+void ScreenCapture::MarkLastFrameEmitted(int64_t arrivedNs) {
+    std::lock_guard lock(m_lastFrameMutex);
+    if (m_lastFrameArrivedNs == arrivedNs)
+        m_lastFrameFresh = false;
 }
 
 int64_t ScreenCapture::EmissionTimestamp(int64_t nowNs, int64_t startNs, int64_t lastTimestamp) {
@@ -487,14 +496,16 @@ void ScreenCapture::PacerTick(bool* engaged) {
         return;
     }
     std::shared_ptr<gfx::Texture> last;
+    int64_t freshArrivalNs = 0;
     {
         std::lock_guard lock(m_lastFrameMutex);
         last = m_lastFrame;
+        freshArrivalNs = m_lastFrameFresh ? m_lastFrameArrivedNs : 0;
     }
     if (!last)
         return;
     uint32_t tookMs = 0;
-    if (!EmitRepeat(last.get(), &tookMs))
+    if (!EmitRepeat(last.get(), freshArrivalNs, &tookMs))
         return;
     m_emitSumMs += tookMs;
     RaiseToAtLeast(m_emitMaxMs, tookMs);
@@ -533,17 +544,21 @@ bool ScreenCapture::EnsureBlackTexture() {
 void ScreenCapture::EmitBlackFrame() {
     uint32_t tookMs = 0;
     if (EnsureBlackTexture())
-        EmitRepeat(m_blackTexture.get(), &tookMs);
+        EmitRepeat(m_blackTexture.get(), 0, &tookMs);
 }
 
-bool ScreenCapture::EmitRepeat(gfx::Texture* texture, uint32_t* tookMs) {
+bool ScreenCapture::EmitRepeat(gfx::Texture* texture, int64_t arrivedNs, uint32_t* tookMs) {
     std::lock_guard lock(m_emitMutex);
     const int64_t t = SteadyClockNs();
     if (t - m_lastEmitNs < kRepeatThresholdNs)
         return false;
     int64_t timestamp = 0;
-    if (!EmitFrame(texture, t, &timestamp))
+    // A frame that came too soon after the previous emission goes out with the time it was
+    // captured, not up to a pacer period later, so the picture keeps in step with the sound.
+    if (!EmitFrame(texture, arrivedNs != 0 ? arrivedNs : t, &timestamp))
         return false;
+    if (arrivedNs != 0)
+        MarkLastFrameEmitted(arrivedNs);
     m_lastEmitNs = t;
     m_lastTimestamp = timestamp;
     ++m_pacedFrames;

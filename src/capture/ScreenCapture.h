@@ -87,14 +87,18 @@ class ScreenCapture final : public IScreenCapture {
     void OnFrameArrived(platform::FramePool& pool);
     // The crop of `frame` as a view of its pixels, or `frame` itself when there is no crop.
     std::shared_ptr<gfx::Texture> ApplyCrop(std::shared_ptr<gfx::Texture> frame);
-    void RefreshLastFrame(std::shared_ptr<gfx::Texture> delivered);
+    void RefreshLastFrame(std::shared_ptr<gfx::Texture> delivered, int64_t arrivedNs);
+    // The newest frame went out: a later repeat of it is stamped with the time it goes out.
+    void MarkLastFrameEmitted(int64_t arrivedNs);
     // Calls the callback under emitMutex; false when nothing was emitted.
     bool EmitFrame(gfx::Texture* texture, int64_t nowNs, int64_t* timestamp);
     void FramePacerThread();
     void PacerTick(bool* engaged);
     void EmitBlackFrame();
     // A pacer emission under emitMutex, when the repeat threshold has passed.
-    bool EmitRepeat(gfx::Texture* texture, uint32_t* tookMs);
+    // `arrivedNs`: when the frame's content was captured, for a frame not yet emitted; 0 stamps
+    // the emission with its own time.
+    bool EmitRepeat(gfx::Texture* texture, int64_t arrivedNs, uint32_t* tookMs);
     void LogPacerStatistics();
     bool EnsureBlackTexture();
     void WaitForPacer();
@@ -139,6 +143,8 @@ class ScreenCapture final : public IScreenCapture {
     // not reused while it is held here or by a repeat in progress.
     std::mutex m_lastFrameMutex;
     std::shared_ptr<gfx::Texture> m_lastFrame;
+    int64_t m_lastFrameArrivedNs = 0;
+    bool m_lastFrameFresh = false;  // not emitted yet
     std::mutex m_emitMutex;
     int64_t m_lastTimestamp = 0;  // under m_emitMutex
 

@@ -54,7 +54,6 @@ bool ColorConverter::Initialize(gfx::Device* device, uint32_t width, uint32_t he
         }
     }
     m_writeIndex = 0;
-    m_primed = false;
     m_initialized = true;
     return true;
 }
@@ -167,10 +166,10 @@ bool ColorConverter::Convert(gfx::Texture* input, gfx::Texture** nv12Out) {
                                      m_uvTexture[m_writeIndex].get()};
     if (Failed(m_context->Dispatch(*m_computeShader, {.inputs = inputs, .outputs = outputs})))
         return false;
-    const uint32_t readIndex = m_primed ? 1 - m_writeIndex : m_writeIndex;
+    // This platform's device has finished the dispatch when it returns, so the image just written
+    // is delivered: a picture one frame old would put the video a frame behind its timestamps.
+    *nv12Out = m_nv12Staging[m_writeIndex].get();
     m_writeIndex = 1 - m_writeIndex;
-    m_primed = true;
-    *nv12Out = m_nv12Staging[readIndex].get();
     return true;
 }
 

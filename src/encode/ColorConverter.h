@@ -10,10 +10,9 @@ namespace tamro {
 
 // Turns BGRA frames of one fixed, even size into NV12 images the CPU can read: the conversion runs
 // as the device's "BgraToNv12" kernel, which writes its luma and chroma planes straight into one
-// of two staging images (the plane textures are views of the image's rows), and the image filled
-// one call earlier is delivered, so reading never waits for the frame just submitted. The image
-// delivered therefore lags the input by one frame (the first frame is delivered twice). On the
-// CPU device there is thus no copy beyond the conversion itself.
+// of two staging images (the plane textures are views of the image's rows). The two images
+// alternate, so the caller may still read the previous image while the next frame converts; on
+// the CPU device there is no copy beyond the conversion itself.
 // A frame that spans the image along one axis and is shorter along the other (1080 rows in an
 // image padded to 1088) is converted straight into the middle of the image between black bars,
 // which spares the encoder a letterboxing copy.
@@ -61,7 +60,6 @@ class ColorConverter {
     std::array<std::shared_ptr<gfx::Texture>, 2> m_uvTexture;
     std::array<Placement, 2> m_placement;
     uint32_t m_writeIndex = 0;
-    bool m_primed = false;
     uint32_t m_width = 0;
     uint32_t m_height = 0;
     bool m_initialized = false;

@@ -208,6 +208,7 @@ bool NativeRecorder::StartSession(const RecordingConfig& config, std::string& er
         m_encoder->SetD3DDevice(m_screenCapture->GetDevice());
     }
     const bool hasAudio = config.CaptureMicrophone() || config.CaptureSystemAudio();
+    m_frameDuration.store(config.FrameRate() > 0 ? 10'000'000 / config.FrameRate() : 0);
     const int32_t profile = config.VideoProfile();
     const EncoderSettings settings{
         .path = config.OutputPath(),
@@ -551,6 +552,7 @@ void NativeRecorder::RunStop() {
         WaitForInFlightCallbacksDrain();
         if (m_audioCapture) {
             m_audioCapture->Stop();
+            DrainAudio();
         }
         FinalizeEncoder();
         DestroyComponents();
@@ -696,10 +698,19 @@ void NativeRecorder::OnVideoFrame(gfx::Texture* texture, int64_t timestamp) {
     }
 }
 
+// The audio still buffered when the session stopped, up to the end of the last video frame, so
+// that the sound does not end before the picture.
+void NativeRecorder::DrainAudio() {
+    m_drainingAudio.store(true);
+    m_audioCapture->Drain(m_lastWrittenVideoPts.load() + m_frameDuration.load());
+    m_drainingAudio.store(false);
+}
+
 void NativeRecorder::OnAudioData(const uint8_t* data, uint32_t bytes, int64_t timestamp,
                                  int64_t duration) {
     InFlightScope inFlight(m_inFlightCallbacks);
-    if (m_isShuttingDown.load() || !m_isRecording.load() || m_isPaused.load()) {
+    const bool live = !m_isShuttingDown.load() && m_isRecording.load();
+    if ((!live && !m_drainingAudio.load()) || m_isPaused.load()) {
         return;
     }
     IEncoder* encoder = m_encoder.get();

@@ -79,6 +79,22 @@ TEST_F(AudioOutputTest, BlocksAreStampedFromTheFramesSentLessTheLatency) {
     EXPECT_GT(m_blocks.back().peak, 0.4f);
 }
 
+TEST_F(AudioOutputTest, DrainDeliversWhatTheRingsHoldUpToTheEndTime) {
+    auto capture = Capture(SyntheticStream{});
+    ASSERT_TRUE(capture->Start(Collect()));
+    RunSimulatedOutput(*capture, m_clock, 1.0);
+    capture->Stop();
+    const size_t live = m_blocks.size();
+    const int64_t end = m_blocks.back().pts + 3 * 213'333;
+    capture->Drain(end);
+    // The ring held about 128 ms; the drain stops at the end time, before the ring is empty.
+    ASSERT_GT(m_blocks.size(), live);
+    EXPECT_LE(m_blocks.size(), live + 4);
+    EXPECT_LT(m_blocks[m_blocks.size() - 1].pts, end);
+    EXPECT_GT(m_blocks.back().peak, 0.4f) << "real sound, not the zero fill";
+    EXPECT_EQ(capture->MicRing().Used(), 0u);
+}
+
 TEST_F(AudioOutputTest, DeadMicrophoneIsFlaggedAfterThreeSecondsAndClearsWhenAudioReturns) {
     SyntheticStream mic;
     mic.gaps.push_back({.fromNs = 0, .toNs = 5'000'000'000});

@@ -59,7 +59,7 @@ TEST_F(ColorConverterTest, RedClampsV) {
     EXPECT_EQ(red.v, 255);  // at the clamp
 }
 
-TEST_F(ColorConverterTest, DeliversThePreviousFrameAfterTheFirst) {
+TEST_F(ColorConverterTest, DeliversEachFrameInItsOwnImage) {
     ASSERT_TRUE(m_converter.Initialize(m_device.get(), 32, 16));
     const uint8_t levels[] = {0, 128, 255};
     std::vector<uint8_t> delivered;
@@ -69,8 +69,8 @@ TEST_F(ColorConverterTest, DeliversThePreviousFrameAfterTheFirst) {
         ASSERT_TRUE(m_converter.Convert(frame.get(), &image));
         delivered.push_back(ReadImage(*m_device, image, 16, 0, 0).y);
     }
-    // A, A, B: luma of black, black, mid grey.
-    EXPECT_EQ(delivered, (std::vector<uint8_t>{16, 16, 126}));
+    // Each picture with its own frame: a lag would put the video behind its timestamps.
+    EXPECT_EQ(delivered, (std::vector<uint8_t>{16, 126, 235}));
 }
 
 // 1080 rows in an image padded to 1088 land between black bars; a frame of another size later
@@ -87,7 +87,6 @@ TEST_F(ColorConverterTest, LetterboxesAShorterFrameWithoutScaling) {
     ASSERT_TRUE(m_converter.Accepts(64, 40));
     convert(64, 48);
     convert(64, 48);
-    convert(64, 40);
     gfx::Texture* image = convert(64, 40);
     for (uint32_t row : {0u, 3u, 44u, 47u}) {
         const Nv12Sample bar = ReadImage(*m_device, image, 48, 5, row);
@@ -98,7 +97,6 @@ TEST_F(ColorConverterTest, LetterboxesAShorterFrameWithoutScaling) {
         EXPECT_EQ(ReadImage(*m_device, image, 48, 5, row).y, 235) << "row " << row;
 
     // Pillarbox offsets stay even so chroma blocks line up: 54 columns of 64 start at 4.
-    convert(54, 48);
     image = convert(54, 48);
     EXPECT_EQ(ReadImage(*m_device, image, 48, 3, 10).y, 16);
     EXPECT_EQ(ReadImage(*m_device, image, 48, 4, 10).y, 235);

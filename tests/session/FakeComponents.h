@@ -82,6 +82,7 @@ struct FakeWorld {
         bool captureMic;
     };
     std::vector<AudioInit> audioInits;
+    int64_t audioDrainedTo = -1;
     std::vector<uint32_t> loopbackPids;
     int audioCreated = 0;
     std::atomic<double> micVolume{-1};
@@ -193,6 +194,7 @@ class FakeAudioCapture final : public IAudioCapture {
     void ConfigureLevels(const AudioLevels&) override {}
     void SetSessionStartTime(int64_t) override {}
     void SetPaused(bool paused) override { m_world->audioPaused = paused; }
+    void Drain(int64_t endTimestamp) override { m_world->audioDrainedTo = endTimestamp; }
     bool Start(AudioCallback callback) override {
         m_world->audioCallback = std::move(callback);
         return true;

@@ -437,6 +437,13 @@ TEST_F(NativeRecorderTest, FirstSecondWithoutFramesReportsZeroFps) {
     EXPECT_NEAR(reports[0]->ElapsedSeconds(), 1.0, 0.1);
 }
 
+TEST_F(NativeRecorderTest, StopDrainsTheAudioToTheEndOfTheLastFrame) {
+    ASSERT_TRUE(Start());
+    DeliverFrame(2'000'000);
+    m_recorder->Stop();
+    EXPECT_EQ(m_world->audioDrainedTo, 2'000'000 + 10'000'000 / 30);
+}
+
 TEST_F(NativeRecorderTest, CallbacksAfterStopAreIgnored) {
     ASSERT_TRUE(Start());
     FrameCallback frames = m_world->frameCallback;

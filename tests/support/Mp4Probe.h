@@ -50,6 +50,11 @@ class Mp4Probe {
     // Presentation times (in the stream's time base) and key-frame flags of decoded video frames,
     // in output order.
     std::vector<long long> VideoFramePts() const { return VideoFrameValues("pts"); }
+    // Presentation times and durations of the decoded audio frames (in the audio time base).
+    std::vector<long long> AudioFramePts() const { return FrameValues("audio", "pts"); }
+    std::vector<long long> AudioFrameDurations() const {
+        return FrameValues("audio", "pkt_duration");
+    }
     std::vector<long long> VideoKeyFrames() const {
         std::vector<long long> keys;
         const std::vector<long long> flags = VideoFrameValues("key_frame");
@@ -93,10 +98,13 @@ class Mp4Probe {
         return it == m_fields.end() ? std::string() : it->second;
     }
     std::vector<long long> VideoFrameValues(const std::string& key) const {
+        return FrameValues("video", key);
+    }
+    std::vector<long long> FrameValues(const std::string& type, const std::string& key) const {
         std::vector<long long> values;
         for (int i = 0; Has("frames.frame." + std::to_string(i) + ".media_type"); ++i) {
             const std::string prefix = "frames.frame." + std::to_string(i) + ".";
-            if (Field(prefix + "media_type") == "video")
+            if (Field(prefix + "media_type") == type)
                 values.push_back(std::atoll(Field(prefix + key).c_str()));
         }
         return values;

@@ -62,17 +62,30 @@ ResultCode AudioStreamEncoder::Encode(MediaSample& sample) {
     const int frames = static_cast<int>(sample.length / (2 * static_cast<size_t>(channels)));
     if (frames == 0)
         return kOk;
+    const int64_t at = av_rescale(sample.time, context->sample_rate, kSampleTicksPerSecond);
     if (!m_started) {
         m_started = true;
-        m_nextPts = av_rescale(sample.time, context->sample_rate, kSampleTicksPerSecond);
+        m_nextPts = at;
     }
+    const int64_t slack = context->sample_rate / 500;
+    const int64_t end = m_nextPts + av_audio_fifo_size(m_fifo.get());
+    int skipped = 0;
+    if (at > end + slack) {
+        if (const ResultCode padded = PadSilence(at - end); Failed(padded))
+            return padded;
+    } else if (at < end - slack) {
+        skipped = static_cast<int>(std::min<int64_t>(frames, end - at));
+        if (skipped == frames)
+            return kOk;
+    }
+    const int kept = frames - skipped;
     uint8_t** planes = nullptr;
-    if (av_samples_alloc_array_and_samples(&planes, nullptr, channels, frames, context->sample_fmt,
+    if (av_samples_alloc_array_and_samples(&planes, nullptr, channels, kept, context->sample_fmt,
                                            0) < 0) {
         return kOutOfMemory;
     }
-    const uint8_t* input = sample.data.get();
-    const int converted = swr_convert(m_resampler.get(), planes, frames, &input, frames);
+    const uint8_t* input = sample.data.get() + static_cast<size_t>(skipped) * 2 * channels;
+    const int converted = swr_convert(m_resampler.get(), planes, kept, &input, kept);
     const int written =
         converted > 0
             ? av_audio_fifo_write(m_fifo.get(), reinterpret_cast<void**>(planes), converted)
@@ -82,6 +95,29 @@ ResultCode AudioStreamEncoder::Encode(MediaSample& sample) {
     if (written < 0)
         return ResultFromAvError(written);
     return SendBufferedFrames(context->frame_size);
+}
+
+ResultCode AudioStreamEncoder::PadSilence(int64_t frames) {
+    AVCodecContext* context = Context();
+    const int channels = context->ch_layout.nb_channels;
+    // A time far ahead is a caller's fault; a few seconds of silence is as far as it gets.
+    int64_t left = std::min<int64_t>(frames, 10LL * context->sample_rate);
+    const int chunk = std::max(context->frame_size, 1024);
+    uint8_t** planes = nullptr;
+    if (av_samples_alloc_array_and_samples(&planes, nullptr, channels, chunk, context->sample_fmt,
+                                           0) < 0) {
+        return kOutOfMemory;
+    }
+    av_samples_set_silence(planes, 0, chunk, channels, context->sample_fmt);
+    int written = 0;
+    while (left > 0 && written >= 0) {
+        const int count = static_cast<int>(std::min<int64_t>(left, chunk));
+        written = av_audio_fifo_write(m_fifo.get(), reinterpret_cast<void**>(planes), count);
+        left -= count;
+    }
+    av_freep(&planes[0]);
+    av_freep(&planes);
+    return written < 0 ? ResultFromAvError(written) : kOk;
 }
 
 ResultCode AudioStreamEncoder::FinishInput() {
