@@ -6,6 +6,7 @@
 #include "tamro/NativeRecorder.h"
 #include "tamro/RecordingConfig.h"
 #include "tamro/RecordingProgress.h"
+#include "tamro/RnNoiseAudioEffect.h"
 
 namespace tamro {
 namespace {
@@ -28,7 +29,7 @@ constexpr std::array kClasses{
     ClassEntry{NativeRecorder::kClassName, &MakeRecorder},
     ClassEntry{RecordingConfig::kClassName, &MakeDefault<RecordingConfig>},
     ClassEntry{RecordingProgress::kClassName, &MakeDefault<RecordingProgress>},
-    // Not registered yet: "Tamro.Native.RnNoiseAudioEffect" joins here with its class.
+    ClassEntry{RnNoiseAudioEffect::kClassName, &MakeDefault<RnNoiseAudioEffect>},
 };
 
 std::string& ThreadErrorInfo() {

@@ -332,7 +332,7 @@ bool AudioCapture::ParseOnUnlessZero(const std::optional<std::string>& value) {
 void AudioCapture::ApplyNoisePreset() {
     // Mode 1 is the gentle preset whatever strength was asked for.
     const uint32_t preset = m_noiseMode == 2 ? m_noiseStrength : 0;
-    m_noiseProcessor->ApplyPreset(preset);
+    m_noiseProcessor->SetStrengthPreset(preset);
 }
 
 void AudioCapture::SetMicrophoneVolume(double volume) {

@@ -107,8 +107,8 @@ void OutputMixer::Process(const Input& input) {
 void OutputMixer::RemoveNoise(RnNoiseProcessor& denoiser) {
     // A boosted microphone is gated deeper, so the boost does not lift the noise floor with it.
     if (m_agcEnabled && m_agcGain > 0.0) {
-        denoiser.SetFloorScale(
-            static_cast<float>(Clamp(m_agcMinGain / std::max(m_agcMinGain, m_agcGain), 0.2, 1.0)));
+        denoiser.m_floorScale =
+            static_cast<float>(Clamp(m_agcMinGain / std::max(m_agcMinGain, m_agcGain), 0.2, 1.0));
     }
     for (size_t i = 0; i < kBlockSamples; ++i)
         m_scratch[i] = static_cast<int16_t>(std::clamp(m_mic[i], -1.0f, 1.0f) * kToInt16);

@@ -2,136 +2,191 @@
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 #include <numbers>
 
 namespace tamro {
 namespace {
 
-constexpr float kFromInt16 = 1.0f / 32768.0f;
-constexpr float kRiseRate = 0.6f;   // the gate opens within a frame or two
-constexpr float kFallRate = 0.08f;  // and closes over a few tens of milliseconds
+// Room for the output thread's 2048-value blocks and the effect's frames of up to 100 ms.
+constexpr size_t kReservedValues = 8192;
 
-// One parked denoiser state shared by the whole process.
-class StateSlot {
-  public:
-    static StateSlot& Instance() {
-        static StateSlot slot;
-        return slot;
-    }
+constexpr float kSampleScale = 1.0f / 32768.0f;
 
-    // A parked state (warm) or a new one; null when none can be created.
-    std::unique_ptr<platform::Denoiser> Take(bool* warm) {
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_parked) {
-                *warm = true;
-                return std::move(m_parked);
-            }
-        }
-        *warm = false;
-        return platform::Denoiser::Create();
-    }
-
-    // Parks the state if the slot is free; otherwise it is destroyed.
-    void Give(std::unique_ptr<platform::Denoiser> state) {
-        std::unique_lock lock(m_mutex);
-        if (!m_parked) {
-            m_parked = std::move(state);
-            return;
-        }
-        lock.unlock();
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::unique_ptr<platform::Denoiser> m_parked;
+struct Preset {
+    float threshold;
+    float floor;
 };
+constexpr std::array<Preset, 3> kPresets{{{0.2f, 0.5f}, {0.5f, 0.15f}, {0.6f, 0.03f}}};
 
-float Rms(const int16_t* samples, size_t count) {
-    double sum = 0.0;
-    for (size_t i = 0; i < count; ++i) {
-        const double s = samples[i] * static_cast<double>(kFromInt16);
-        sum += s * s;
+int16_t ToSample(float x) noexcept {
+    // NaN compares false both ways and becomes silence rather than a full-scale click.
+    if (!(x > -32768.0f)) {
+        x = x < 0.0f ? -32768.0f : 0.0f;
     }
-    return count == 0 ? 0.0f : static_cast<float>(std::sqrt(sum / static_cast<double>(count)));
+    return static_cast<int16_t>(std::lroundf(std::min(x, 32767.0f)));
 }
 
 }  // namespace
 
-bool RnNoiseProcessor::AcquireState() {
-    if (m_source) {
-        m_state = m_source();
-        m_warm = false;
-    } else {
-        m_state = StateSlot::Instance().Take(&m_warm);
-    }
-    return m_state != nullptr;
+RnNoiseProcessor::RnNoiseProcessor() : RnNoiseProcessor(DenoiserPool::Shared()) {}
+
+RnNoiseProcessor::RnNoiseProcessor(DenoiserPool& pool) : m_pool(&pool) {
+    m_inQueue.reserve(kReservedValues);
+    m_outQueue.reserve(kReservedValues);
 }
 
-void RnNoiseProcessor::Release() {
-    if (!m_state)
-        return;
-    if (m_source)
-        m_state.reset();
-    else
-        StateSlot::Instance().Give(std::move(m_state));
+RnNoiseProcessor::~RnNoiseProcessor() {
+    Release();
 }
 
-void RnNoiseProcessor::PrimeOutput() {
-    // A frame of silence ahead of the first processed frame: the delay is exactly one frame, and
-    // no block after the first runs short of output.
-    m_outQueue.assign(kFrameSize, 0.0f);
-}
-
-void RnNoiseProcessor::Initialize(uint32_t sampleRate, uint32_t channels) {
+void RnNoiseProcessor::Initialize(uint32_t sampleRate, uint32_t channels) noexcept {
     m_sampleRate = sampleRate;
     m_channels = channels;
     Release();
     m_inQueue.clear();
     m_outQueue.clear();
     m_gain = 1.0f;
-    m_hangover = 0;
     m_fadeInPos = 0;
-    m_bypass = sampleRate != platform::Denoiser::kSampleRate;
-    m_ready = true;
-    if (m_bypass)
-        return;
-    if (!AcquireState()) {
-        m_bypass = true;
-        return;
+    m_warm = false;
+    m_bypass = sampleRate != kSampleRate;
+    if (!m_bypass) {
+        AcquireState();
+        if (!m_state) {
+            m_bypass = true;
+            m_ready = true;
+            return;
+        }
+        RestartQueues();
     }
-    PrimeOutput();
+    m_ready = true;
 }
 
-void RnNoiseProcessor::Reset() {
+void RnNoiseProcessor::Reset() noexcept {
     m_inQueue.clear();
     m_outQueue.clear();
     m_gain = 1.0f;
-    m_hangover = 0;
     m_fadeInPos = 0;
-    if (m_bypass)
-        return;
-    if (!m_state && !AcquireState()) {
-        m_bypass = true;
+    if (m_bypass) {
         return;
     }
-    PrimeOutput();
+    if (!m_state) {
+        AcquireState();
+        if (!m_state) {
+            m_bypass = true;
+            return;
+        }
+    }
+    RestartQueues();
 }
 
-void RnNoiseProcessor::ApplyPreset(uint32_t preset) {
-    static constexpr std::array<std::array<float, 2>, 3> kPresets{
-        {{0.2f, 0.5f}, {0.5f, 0.15f}, {0.6f, 0.03f}}};
-    if (preset >= kPresets.size())
+void RnNoiseProcessor::Release() noexcept {
+    if (m_state) {
+        m_pool->Release(std::move(m_state));
+    }
+}
+
+void RnNoiseProcessor::SetStrengthPreset(uint32_t strength) noexcept {
+    m_strength = strength;
+    if (strength < kPresets.size()) {
+        m_vadThreshold = kPresets[strength].threshold;
+        m_floor = kPresets[strength].floor;
+    }
+}
+
+void RnNoiseProcessor::AcquireState() noexcept {
+    DenoiserPool::Lease lease = m_pool->Acquire();
+    m_state = std::move(lease.state);
+    m_warm = m_state && lease.warm;
+}
+
+void RnNoiseProcessor::RestartQueues() noexcept {
+    // One frame of silence ahead of the first processed frame: a constant delay of one frame,
+    // so every block can be written back in full.
+    m_outQueue.assign(kFrameSamples, 0.0f);
+}
+
+void RnNoiseProcessor::Process(int16_t* samples, size_t count) noexcept {
+    if (!m_ready || count == 0 || m_channels == 0) {
         return;
-    m_strength = preset;
-    m_vadThreshold = kPresets[preset][0];
-    m_floor = kPresets[preset][1];
+    }
+    const size_t frames = count / m_channels;
+    if (IsBypassed() || !ReserveFor(frames)) {
+        PassThrough(samples, count);
+        return;
+    }
+    if (frames == 0) {
+        return;  // less than one frame: nothing to queue or write
+    }
+    QueueMono(samples, frames);
+    DenoiseQueuedFrames();
+    WriteBack(samples, frames);
 }
 
-float RnNoiseProcessor::GateTarget(float probability) {
-    if (probability >= m_vadThreshold)
+void RnNoiseProcessor::PassThrough(const int16_t* samples, size_t count) noexcept {
+    double sum = 0.0;
+    for (size_t i = 0; i < count; ++i) {
+        const double x = samples[i] * kSampleScale;
+        sum += x * x;
+    }
+    m_outputRms = static_cast<float>(std::sqrt(sum / static_cast<double>(count)));
+}
+
+bool RnNoiseProcessor::ReserveFor(size_t frames) noexcept {
+    const size_t queued = m_inQueue.size() + frames;
+    try {
+        m_inQueue.reserve(queued);
+        m_outQueue.reserve(m_outQueue.size() + queued / kFrameSamples * kFrameSamples);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void RnNoiseProcessor::QueueMono(const int16_t* samples, size_t frames) noexcept {
+    const size_t start = m_inQueue.size();
+    m_inQueue.resize(start + frames);
+    float* mono = m_inQueue.data() + start;
+    if (m_channels == 1) {
+        std::copy(samples, samples + frames, mono);
+        return;
+    }
+    for (size_t i = 0; i < frames; ++i) {
+        const int16_t* frame = samples + i * m_channels;
+        mono[i] = (static_cast<float>(frame[0]) + static_cast<float>(frame[1])) * 0.5f;
+    }
+}
+
+void RnNoiseProcessor::DenoiseQueuedFrames() noexcept {
+    size_t consumed = 0;
+    for (; m_inQueue.size() - consumed >= kFrameSamples; consumed += kFrameSamples) {
+        const float probability =
+            m_state->ProcessFrame(m_frameOut.data(), m_inQueue.data() + consumed);
+        const float target = GateTarget(probability);
+        const float g0 = m_gain;
+        m_gain = g0 + (target - g0) * (target > g0 ? kRiseCoefficient : kFallCoefficient);
+        // The gain moves linearly across the frame so a gate step never clicks.
+        const float step = (m_gain - g0) / static_cast<float>(kFrameSamples);
+        const size_t start = m_outQueue.size();
+        m_outQueue.resize(start + kFrameSamples);
+        float* out = m_outQueue.data() + start;
+        for (size_t i = 0; i < kFrameSamples; ++i) {
+            float y = (g0 + static_cast<float>(i + 1) * step) * m_frameOut[i];
+            if (m_fadeInPos < kFadeInSamples) {
+                const double phase = std::numbers::pi * static_cast<double>(m_fadeInPos) /
+                                     static_cast<double>(kFadeInSamples);
+                y *= static_cast<float>((1.0 - std::cos(phase)) * 0.5);
+                ++m_fadeInPos;
+            }
+            out[i] = y;
+        }
+    }
+    m_inQueue.erase(m_inQueue.begin(), m_inQueue.begin() + static_cast<ptrdiff_t>(consumed));
+}
+
+float RnNoiseProcessor::GateTarget(float probability) noexcept {
+    if (probability >= m_vadThreshold) {
         m_hangover = kHangoverFrames;
+    }
     if (m_hangover > 0) {
         --m_hangover;
         return 1.0f;
@@ -139,58 +194,26 @@ float RnNoiseProcessor::GateTarget(float probability) {
     const float floor = m_floorScale * m_floor;
     const float t =
         m_vadThreshold <= 1e-6f ? 1.0f : std::clamp(probability / m_vadThreshold, 0.0f, 1.0f);
-    // Smoothstep from the floor up to unity as the probability nears the threshold.
+    // Smoothstep from the floor up to 1.
     return (3.0f - 2.0f * t) * t * t * (1.0f - floor) + floor;
 }
 
-void RnNoiseProcessor::ProcessFrame() {
-    std::copy_n(m_inQueue.begin(), kFrameSize, m_frameIn.begin());
-    const float probability = m_state->ProcessFrame(m_frameOut.data(), m_frameIn.data());
-    const float target = GateTarget(probability);
-    const float g0 = m_gain;
-    m_gain = g0 + (target - g0) * (target > g0 ? kRiseRate : kFallRate);
-    const float step = (m_gain - g0) / static_cast<float>(kFrameSize);
-    for (size_t i = 0; i < kFrameSize; ++i) {
-        float y = (g0 + static_cast<float>(i + 1) * step) * m_frameOut[i];
-        if (m_fadeInPos < kFadeInSamples) {
-            const double phase = std::numbers::pi * static_cast<double>(m_fadeInPos) /
-                                 static_cast<double>(kFadeInSamples);
-            y *= static_cast<float>((1.0 - std::cos(phase)) * 0.5);
-            ++m_fadeInPos;
-        }
-        m_outQueue.push_back(y);
-    }
-    m_inQueue.erase(m_inQueue.begin(), m_inQueue.begin() + kFrameSize);
-}
-
-void RnNoiseProcessor::Process(int16_t* samples, size_t count) {
-    if (!m_ready || count == 0 || m_channels == 0)
-        return;
-    if (IsBypassed()) {
-        m_outputRms = Rms(samples, count);
-        return;
-    }
-    const size_t frames = count / m_channels;
-    for (size_t i = 0; i < frames; ++i) {
-        const int16_t* frame = samples + i * m_channels;
-        m_inQueue.push_back(m_channels > 1 ? (frame[0] + frame[1]) * 0.5f : frame[0]);
-    }
-    while (m_inQueue.size() >= kFrameSize)
-        ProcessFrame();
+void RnNoiseProcessor::WriteBack(int16_t* samples, size_t frames) noexcept {
     const size_t available = std::min(frames, m_outQueue.size());
+    const bool both = m_channels > 1;
     double sum = 0.0;
     for (size_t i = 0; i < frames; ++i) {
-        const float x = i < available ? m_outQueue[i] : 0.0f;
-        const auto s = static_cast<int16_t>(std::clamp(std::lround(x), -32768L, 32767L));
+        const int16_t s = i < available ? ToSample(m_outQueue[i]) : 0;
         int16_t* frame = samples + i * m_channels;
         frame[0] = s;
-        if (m_channels > 1)
+        if (both) {
             frame[1] = s;
-        const double scaled = x * static_cast<double>(kFromInt16);
-        sum += scaled * scaled;
+        }
+        const double x = s * kSampleScale;
+        sum += x * x;
     }
     m_outQueue.erase(m_outQueue.begin(), m_outQueue.begin() + static_cast<ptrdiff_t>(available));
-    m_outputRms = frames == 0 ? 0.0f : static_cast<float>(std::sqrt(sum / frames));
+    m_outputRms = static_cast<float>(std::sqrt(sum / static_cast<double>(frames)));
 }
 
 }  // namespace tamro

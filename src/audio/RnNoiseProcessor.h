@@ -3,91 +3,89 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
+#include "audio/DenoiserPool.h"
 #include "platform/audio/Denoiser.h"
 
 namespace tamro {
 
-// Removes noise from interleaved 16-bit audio in blocks of any length: a mono mix is cut into the
-// denoiser's 480-sample frames at 48 kHz, each frame passes a voice gate (open at the voice
-// threshold, held for 8 frames after voice, easing to a floor gain without voice), the first
-// 1440 samples after a (re)start fade in, and the result is written back to every channel in
-// place, one frame (10 ms) late. Other rates, or no denoiser state, pass through unchanged.
-// Denoiser states are costly to create, so one released state is parked process-wide for the next
-// processor.
-// Threading: one thread at a time; the parking slot is safe between threads.
+// Noise removal for blocks of interleaved 16-bit samples of any length: a mono mix is cut into
+// the denoiser's 480-sample frames at 48 kHz, a voice gate with hangover and a smoothed gain
+// follows the denoiser's voice probability, every (re)start fades in over 1440 samples, and the
+// mono result goes back in place into the first two channels. The output lags the input by
+// exactly one frame. At other rates, or without a denoiser state, blocks pass unchanged.
+// Threading: one thread at a time (the owner's processing thread); the pool behind it may be
+// shared with processors on other threads.
 class RnNoiseProcessor {
   public:
-    static constexpr size_t kFrameSize = platform::Denoiser::kFrameSize;
+    static constexpr size_t kFrameSamples = platform::Denoiser::kFrameSamples;
+    static constexpr uint32_t kSampleRate = platform::Denoiser::kSampleRate;
     static constexpr uint64_t kFadeInSamples = 1440;
     static constexpr int32_t kHangoverFrames = 8;
+    static constexpr float kRiseCoefficient = 0.6f;
+    static constexpr float kFallCoefficient = 0.08f;
 
-    // Where states come from when not from the parking slot (tests); states from it are dropped
-    // on release instead of parked.
-    using StateSource = std::function<std::unique_ptr<platform::Denoiser>()>;
-
-    RnNoiseProcessor() = default;
-    explicit RnNoiseProcessor(StateSource source) : m_source(std::move(source)) {}
-    ~RnNoiseProcessor() { Release(); }
+    // States come from the process-wide pool.
+    RnNoiseProcessor();
+    explicit RnNoiseProcessor(DenoiserPool& pool);
+    ~RnNoiseProcessor();
     RnNoiseProcessor(const RnNoiseProcessor&) = delete;
     RnNoiseProcessor& operator=(const RnNoiseProcessor&) = delete;
 
-    void Initialize(uint32_t sampleRate, uint32_t channels);
-    // Empties the queues and restarts the fade-in, as after a stream restart.
-    void Reset();
-    // Hands the denoiser state back for reuse.
-    void Release();
-    // In place; `count` values (frames x channels).
-    void Process(int16_t* samples, size_t count);
+    // Ready afterwards in every case; bypassed at a rate other than 48000 or when no state can
+    // be had.
+    void Initialize(uint32_t sampleRate, uint32_t channels) noexcept;
+    // Starts the stream over: empty queues, open gate, a new fade-in.
+    void Reset() noexcept;
+    // Hands the state back to the pool; later blocks pass unchanged.
+    void Release() noexcept;
+    // In place; `count` is the number of int16 values (frames x channels).
+    void Process(int16_t* samples, size_t count) noexcept;
 
-    // Presets 0..2 set (voice threshold, floor) to (0.2, 0.5), (0.5, 0.15), (0.6, 0.03); other
-    // values keep the current pair.
-    void ApplyPreset(uint32_t preset);
-    void SetStrength(uint32_t strength) { m_strength = strength; }
-    // Scales the floor, so a boosted microphone can be gated deeper.
-    void SetFloorScale(float scale) { m_floorScale = scale; }
-    void SetVoiceThreshold(float threshold) { m_vadThreshold = threshold; }
-    void SetFloor(float floor) { m_floor = floor; }
+    // Stores the strength and, for presets 0 to 2, sets the gate's (threshold, floor) to
+    // (0.2, 0.5), (0.5, 0.15) or (0.6, 0.03); any other value keeps the current pair.
+    void SetStrengthPreset(uint32_t strength) noexcept;
 
-    bool IsReady() const { return m_ready; }
-    bool IsBypassed() const { return m_bypass || !m_state; }
-    bool IsWarm() const { return m_warm; }
-    uint32_t Strength() const { return m_strength; }
-    float VoiceThreshold() const { return m_vadThreshold; }
-    float Floor() const { return m_floor; }
-    float FloorScale() const { return m_floorScale; }
-    float Gain() const { return m_gain; }
-    // RMS of the last block written, in [-1, 1] scale.
-    float OutputRms() const { return m_outputRms; }
-    size_t QueuedInput() const { return m_inQueue.size(); }
+    bool IsReady() const noexcept { return m_ready; }
+    bool IsBypassed() const noexcept { return m_bypass || !m_state; }
+    // The state came from the pool, so the denoiser is past its cold start.
+    bool IsWarm() const noexcept { return m_warm; }
+    // RMS of the last block written, scaled to [-1, 1].
+    float OutputRms() const noexcept { return m_outputRms; }
+
+    // Set directly by the owner.
+    uint32_t m_strength = 1;
+    float m_vadThreshold = 0.5f;  // voice probability at or above which the gate opens
+    float m_floor = 0.15f;        // gate gain at zero voice probability
+    float m_floorScale = 1.0f;    // multiplier of m_floor (deeper gating of a boosted mic)
 
   private:
-    bool AcquireState();
-    void PrimeOutput();
-    void ProcessFrame();
-    float GateTarget(float probability);
+    void AcquireState() noexcept;
+    void RestartQueues() noexcept;
+    void PassThrough(const int16_t* samples, size_t count) noexcept;
+    bool ReserveFor(size_t frames) noexcept;
+    void QueueMono(const int16_t* samples, size_t frames) noexcept;
+    void DenoiseQueuedFrames() noexcept;
+    float GateTarget(float probability) noexcept;
+    void WriteBack(int16_t* samples, size_t frames) noexcept;
 
-    StateSource m_source;
-    uint32_t m_sampleRate = 48000;
+    DenoiserPool* m_pool;
+    uint32_t m_sampleRate = kSampleRate;
     uint32_t m_channels = 2;
     bool m_ready = false;
     bool m_bypass = false;
     bool m_warm = false;
-    uint32_t m_strength = 1;
-    float m_vadThreshold = 0.5f;
-    float m_floor = 0.15f;
-    float m_floorScale = 1.0f;
     float m_gain = 1.0f;
     int32_t m_hangover = 0;
     uint64_t m_fadeInPos = 0;
     std::unique_ptr<platform::Denoiser> m_state;
+    // Mono values in 16-bit scale. Reserved up front, so blocks up to the reserve (and, after
+    // one larger block, blocks up to that size) allocate nothing.
     std::vector<float> m_inQueue;
     std::vector<float> m_outQueue;
-    std::array<float, kFrameSize> m_frameIn{};
-    std::array<float, kFrameSize> m_frameOut{};
+    std::array<float, kFrameSamples> m_frameOut{};
     float m_outputRms = 0.0f;
 };
 

@@ -13,7 +13,7 @@ struct SoftLimiter {
     float kneeEnd = 0.8f;
     float ratio = 3.0f;
 
-    float operator()(float y) const {
+    float operator()(float y) const noexcept {
         const float magnitude = std::fabs(y);
         if (magnitude <= threshold || ratio <= 1.0f)
             return std::clamp(y, -1.0f, 1.0f);

@@ -10,6 +10,7 @@
 #include "tamro/NativeRecorder.h"
 #include "tamro/RecordingConfig.h"
 #include "tamro/RecordingProgress.h"
+#include "tamro/RnNoiseAudioEffect.h"
 
 namespace tamro::test {
 namespace {
@@ -53,7 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
     ActivationClasses, ActivationKnownTest,
     testing::Values(KnownClass{"Tamro.Native.RecordingConfig", &IsA<RecordingConfig>},
                     KnownClass{"Tamro.Native.RecordingProgress", &IsA<RecordingProgress>},
-                    KnownClass{"Tamro.Native.NativeRecorder", &IsA<NativeRecorder>}));
+                    KnownClass{"Tamro.Native.NativeRecorder", &IsA<NativeRecorder>},
+                    KnownClass{"Tamro.Native.RnNoiseAudioEffect", &IsA<RnNoiseAudioEffect>}));
 
 class ActivationUnknownTest : public testing::TestWithParam<std::string_view> {};
 
@@ -67,7 +69,7 @@ TEST_P(ActivationUnknownTest, IsNotAvailableAndSaysWhich) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ActivationNames, ActivationUnknownTest,
-                         testing::Values("", "Tamro.Native.RnNoiseAudioEffect",
+                         testing::Values("", "Tamro.Native.RnNoiseAudioEffects",
                                          "Tamro.Native.Recording", "Tamro.Native.RecordingConfigs",
                                          "tamro.native.recordingconfig"));
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 
+#include "audio/DenoiserPool.h"
 #include "audio/OutputMixer.h"
 #include "audio/RnNoiseProcessor.h"
 #include "audio/SoftLimiter.h"
@@ -122,14 +123,15 @@ TEST_F(OutputMixerLevelsTest, LevelsCountOnlyTheSamplesRead) {
 // A denoiser that passes audio through and reports voice with a set probability.
 class PassThrough final : public platform::Denoiser {
   public:
-    float ProcessFrame(float* out, const float* in) override {
-        std::copy_n(in, kFrameSize, out);
+    float ProcessFrame(float* out, const float* in) noexcept override {
+        std::copy_n(in, kFrameSamples, out);
         return 1.0f;
     }
 };
 
 TEST_F(OutputMixerLevelsTest, NoiseRemovalRunsOnTheMicrophoneAndGatesDeeperWhenBoosted) {
-    RnNoiseProcessor denoiser([] { return std::make_unique<PassThrough>(); });
+    DenoiserPool pool([] { return std::make_unique<PassThrough>(); });
+    RnNoiseProcessor denoiser(pool);
     denoiser.Initialize(48000, 2);
     for (int i = 0; i < 400; ++i) {
         std::fill_n(m_mixer.MicBlock(), kBlock, 0.04f);
@@ -144,7 +146,7 @@ TEST_F(OutputMixerLevelsTest, NoiseRemovalRunsOnTheMicrophoneAndGatesDeeperWhenB
     EXPECT_NEAR(m_mixer.MicRms(), denoiser.OutputRms(), 1e-6f);
     EXPECT_NEAR(m_mixer.MicRms(), 0.04f, 0.001f);
     // Boosted by about 2.25: the floor is scaled by 1 / 2.25.
-    EXPECT_NEAR(denoiser.FloorScale(), 1.0 / m_mixer.AgcGain(), 1e-3);
+    EXPECT_NEAR(denoiser.m_floorScale, 1.0 / m_mixer.AgcGain(), 1e-3);
     EXPECT_GT(m_mixer.AgcGain(), 2.0);
 }
 

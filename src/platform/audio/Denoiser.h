@@ -1,25 +1,32 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <string_view>
 
 namespace tamro::platform {
 
-// A voice denoiser state working on 480-sample mono frames at 48 kHz, with samples as floats in
-// 16-bit scale (-32768..32767). Built on librnnoise when the build found it, else on libspeexdsp's
-// preprocessor (noise suppression on, its speech probability as the voice probability).
+// One denoiser state over mono frames of kFrameSamples at kSampleRate, samples in 16-bit scale
+// (-32768..32767) held as floats. A state carries the noise estimate of the stream it has seen,
+// so it serves one stream at a time.
 // Threading: one thread at a time per state.
 class Denoiser {
   public:
-    static constexpr size_t kFrameSize = 480;
-    static constexpr unsigned kSampleRate = 48000;
+    static constexpr size_t kFrameSamples = 480;
+    static constexpr uint32_t kSampleRate = 48000;
 
-    // Null when no state can be had.
-    static std::unique_ptr<Denoiser> Create();
     virtual ~Denoiser() = default;
 
-    // Denoises one frame from `in` into `out`; returns the probability (0..1) that it holds voice.
-    virtual float ProcessFrame(float* out, const float* in) = 0;
+    // Denoises one frame of `in` into `out` (the same array is fine); returns the probability,
+    // 0 to 1, that the frame holds voice.
+    virtual float ProcessFrame(float* out, const float* in) noexcept = 0;
 };
+
+// A new state of this build's denoiser, or null when none can be created.
+std::unique_ptr<Denoiser> CreateDenoiser();
+
+// Which library CreateDenoiser uses: "rnnoise" or "speexdsp".
+std::string_view DenoiserBackendName() noexcept;
 
 }  // namespace tamro::platform

@@ -1,0 +1,313 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include "audio/RnNoiseProcessor.h"
+
+namespace tamro::test {
+namespace {
+
+constexpr size_t kFrame = RnNoiseProcessor::kFrameSamples;
+
+// What the scripted denoisers of one pool share: the probability they report and their counts.
+struct Script {
+    float probability = 1.0f;
+    int created = 0;
+    int destroyed = 0;
+    bool failCreate = false;
+};
+
+// Passes audio through untouched and reports the scripted voice probability, so the gate, the
+// ramp and the fade are all that shape the output.
+class ScriptedDenoiser final : public platform::Denoiser {
+  public:
+    explicit ScriptedDenoiser(Script& script) : m_script(script) { ++m_script.created; }
+    ~ScriptedDenoiser() override { ++m_script.destroyed; }
+    float ProcessFrame(float* out, const float* in) noexcept override {
+        std::copy(in, in + kFrameSamples, out);
+        return m_script.probability;
+    }
+
+  private:
+    Script& m_script;
+};
+
+struct ScriptedPool {
+    Script script;
+    DenoiserPool pool{[this]() -> std::unique_ptr<platform::Denoiser> {
+        if (script.failCreate) {
+            return nullptr;
+        }
+        return std::make_unique<ScriptedDenoiser>(script);
+    }};
+};
+
+double FadeAt(size_t k) {
+    return (1.0 - std::cos(std::numbers::pi * static_cast<double>(k) / 1440.0)) * 0.5;
+}
+
+// The processor's output for one mono input value `x` at output position `k` after the start,
+// with the gate fully open.
+int16_t OpenGateOutput(float x, size_t k) {
+    const float y = k < 1440 ? x * static_cast<float>(FadeAt(k)) : x;
+    return static_cast<int16_t>(std::lroundf(y));
+}
+
+class RnNoiseProcessorTest : public testing::Test {
+  protected:
+    // Mono, one frame per call: call n writes back frame n - 1.
+    std::vector<int16_t> Frame(int16_t value, float probability) {
+        m_pool.script.probability = probability;
+        std::vector<int16_t> block(kFrame, value);
+        m_processor.Process(block.data(), block.size());
+        return block;
+    }
+    void StartMono() {
+        m_processor.Initialize(48000, 1);
+        ASSERT_TRUE(m_processor.IsReady());
+        ASSERT_FALSE(m_processor.IsBypassed());
+    }
+
+    ScriptedPool m_pool;
+    RnNoiseProcessor m_processor{m_pool.pool};
+};
+
+TEST_F(RnNoiseProcessorTest, FirstStereoBlockIsOneFrameOfSilenceThenProcessedAudio) {
+    m_processor.Initialize(48000, 2);
+    std::vector<int16_t> block(2048);
+    for (size_t i = 0; i < 1024; ++i) {
+        block[2 * i] = static_cast<int16_t>(1000 + i);
+        block[2 * i + 1] = static_cast<int16_t>(3000 + i);  // mono mix: 2000 + i
+    }
+    m_processor.Process(block.data(), block.size());
+    for (size_t i = 0; i < 1024; ++i) {
+        const int16_t expected =
+            i < kFrame ? 0 : OpenGateOutput(2000.0f + (i - kFrame), i - kFrame);
+        ASSERT_EQ(block[2 * i], expected) << "frame " << i;
+        ASSERT_EQ(block[2 * i + 1], expected) << "frame " << i;
+    }
+    // 64 mono values stayed queued: the next block carries on without a seam.
+    std::vector<int16_t> next(2048, 500);
+    m_processor.Process(next.data(), next.size());
+    for (size_t i = 0; i < 1024; ++i) {
+        const size_t k = 544 + i;  // output position since the start
+        const float mono = k < 1024 ? 2000.0f + k : 500.0f;
+        ASSERT_EQ(next[2 * i], OpenGateOutput(mono, k)) << "frame " << i;
+    }
+}
+
+// Output position n carries mono input n - 480 whatever the block sizes; only channels 0 and 1
+// are written.
+class RnNoiseDelayTest : public testing::TestWithParam<uint32_t> {};
+
+TEST_P(RnNoiseDelayTest, DelayIsExactlyOneFrameWhateverTheBlockSizes) {
+    const uint32_t channels = GetParam();
+    ScriptedPool pool;
+    RnNoiseProcessor processor(pool.pool);
+    processor.Initialize(48000, channels);
+    std::mt19937 random(7);
+    std::uniform_int_distribution<size_t> blockFrames(1, 3000);
+    auto mono = [](size_t n) {
+        return static_cast<float>(static_cast<int>(n * 37 % 20001) - 10000);
+    };
+    size_t position = 0;
+    while (position < 30'000) {
+        const size_t frames = blockFrames(random);
+        std::vector<int16_t> block(frames * channels);
+        for (size_t i = 0; i < frames; ++i) {
+            for (uint32_t c = 0; c < channels; ++c) {
+                block[i * channels + c] = static_cast<int16_t>(mono(position + i));
+            }
+            if (channels > 2) {
+                block[i * channels + 2] = 1234;
+            }
+        }
+        processor.Process(block.data(), block.size());
+        for (size_t i = 0; i < frames; ++i, ++position) {
+            const int16_t expected =
+                position < kFrame ? 0 : OpenGateOutput(mono(position - kFrame), position - kFrame);
+            ASSERT_EQ(block[i * channels], expected) << "position " << position;
+            if (channels > 1) {
+                ASSERT_EQ(block[i * channels + 1], expected) << "position " << position;
+            }
+            if (channels > 2) {
+                ASSERT_EQ(block[i * channels + 2], 1234) << "further channels are left alone";
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Channels, RnNoiseDelayTest, testing::Values(1u, 2u, 3u));
+
+TEST_F(RnNoiseProcessorTest, EveryStartFadesInAlongARaisedCosine) {
+    StartMono();
+    for (int restart = 0; restart < 2; ++restart) {
+        std::vector<int16_t> out;
+        for (int call = 0; call < 5; ++call) {
+            const auto block = Frame(20000, 1.0f);
+            out.insert(out.end(), block.begin(), block.end());
+        }
+        ASSERT_TRUE(
+            std::all_of(out.begin(), out.begin() + kFrame, [](int16_t s) { return s == 0; }));
+        EXPECT_EQ(out[kFrame], 0);
+        EXPECT_EQ(out[kFrame + 720], 10000) << "half way up";
+        EXPECT_NEAR(out[kFrame + 360], 20000 * FadeAt(360), 1.0);
+        EXPECT_NEAR(out[kFrame + 1439], 20000, 1.0);
+        EXPECT_TRUE(std::is_sorted(out.begin() + kFrame, out.begin() + kFrame + 1440));
+        EXPECT_TRUE(std::all_of(out.begin() + kFrame + 1440, out.end(),
+                                [](int16_t s) { return s == 20000; }));
+        m_processor.Reset();
+    }
+}
+
+TEST_F(RnNoiseProcessorTest, GateHoldsForTheHangoverThenFallsSlowlyAndRisesFast) {
+    StartMono();
+    constexpr int16_t kValue = 20000;
+    auto gainOf = [&](const std::vector<int16_t>& frame) { return frame.back() / double(kValue); };
+    // Call n processes frame n and writes back frame n - 1. Frames 0 to 5 are voiced (the fade
+    // is over after three).
+    for (int i = 0; i < 6; ++i) {
+        Frame(kValue, 0.9f);
+    }
+    // The last voiced frame counts towards the hangover of 8: it and the 7 frames after it
+    // (6 to 12) are fully open.
+    for (int i = 0; i < 8; ++i) {
+        const auto out = Frame(kValue, 0.0f);
+        ASSERT_TRUE(std::all_of(out.begin(), out.end(), [](int16_t s) { return s == kValue; }))
+            << "frame " << 5 + i;
+    }
+    // Frame 13 is the first to fall towards the floor of 0.15.
+    double expected = 1.0;
+    for (int frame = 13; frame < 18; ++frame) {
+        const auto out = Frame(kValue, 0.0f);
+        const double before = expected;
+        expected += (0.15 - expected) * 0.08;
+        EXPECT_NEAR(gainOf(out), expected, 1e-4) << "frame " << frame;
+        // The gain moves linearly across the frame.
+        EXPECT_NEAR(out[239] / double(kValue), before + 240 * (expected - before) / 480, 1e-4);
+    }
+    Frame(kValue, 0.6f);  // writes back frame 18, still falling; processes voiced frame 19
+    expected += (0.15 - expected) * 0.08;
+    expected += (1.0 - expected) * 0.6;
+    EXPECT_NEAR(gainOf(Frame(kValue, 0.6f)), expected, 1e-4) << "rising frame";
+}
+
+struct FloorCase {
+    uint32_t preset;
+    float floorScale;
+    float probability;
+    double settledGain;
+};
+
+class RnNoiseFloorTest : public testing::TestWithParam<FloorCase> {};
+
+TEST_P(RnNoiseFloorTest, GateSettlesOnThePresetTarget) {
+    const FloorCase& c = GetParam();
+    ScriptedPool pool;
+    pool.script.probability = c.probability;
+    RnNoiseProcessor processor(pool.pool);
+    processor.Initialize(48000, 1);
+    processor.SetStrengthPreset(c.preset);
+    processor.m_floorScale = c.floorScale;
+    std::vector<int16_t> block(kFrame);
+    for (int i = 0; i < 200; ++i) {
+        std::fill(block.begin(), block.end(), 30000);
+        processor.Process(block.data(), block.size());
+    }
+    EXPECT_NEAR(block.back() / 30000.0, c.settledGain, 1e-4);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Presets, RnNoiseFloorTest,
+    testing::Values(FloorCase{2, 0.2f, 0.0f, 0.006},  // floor 0.03 scaled by 0.2
+                    FloorCase{0, 1.0f, 0.0f, 0.5}, FloorCase{1, 1.0f, 0.0f, 0.15},
+                    // Half the threshold: smoothstep(0.5) = 0.5 of the way from the floor to 1.
+                    FloorCase{1, 1.0f, 0.25f, 0.575}, FloorCase{2, 1.0f, 0.3f, 0.515},
+                    // Just under the threshold the gate is nearly open.
+                    FloorCase{0, 1.0f, 0.19f, 0.5 + 0.5 * (3 - 2 * 0.95) * 0.95 * 0.95}));
+
+TEST(RnNoisePresetTest, UnknownPresetKeepsTheGatePair) {
+    ScriptedPool pool;
+    RnNoiseProcessor processor(pool.pool);
+    processor.SetStrengthPreset(2);
+    processor.SetStrengthPreset(5);
+    EXPECT_EQ(processor.m_strength, 5u);
+    EXPECT_FLOAT_EQ(processor.m_vadThreshold, 0.6f);
+    EXPECT_FLOAT_EQ(processor.m_floor, 0.03f);
+}
+
+// A 44.1 kHz stream, a pool that cannot create a state, and a released processor all leave the
+// samples as they were and still report their level.
+enum class BypassCause { kRate, kNoState, kReleased };
+
+class RnNoiseBypassTest : public testing::TestWithParam<BypassCause> {};
+
+TEST_P(RnNoiseBypassTest, PassesBlocksUnchangedWithTheirRms) {
+    ScriptedPool pool;
+    pool.script.failCreate = GetParam() == BypassCause::kNoState;
+    RnNoiseProcessor processor(pool.pool);
+    processor.Initialize(GetParam() == BypassCause::kRate ? 44100 : 48000, 2);
+    if (GetParam() == BypassCause::kReleased) {
+        processor.Release();
+    }
+    EXPECT_TRUE(processor.IsReady());
+    EXPECT_TRUE(processor.IsBypassed());
+    std::vector<int16_t> block(2048);
+    for (size_t i = 0; i < block.size(); ++i) {
+        block[i] = static_cast<int16_t>(i % 2 == 0 ? 16384 : -16384);
+    }
+    const auto original = block;
+    processor.Process(block.data(), block.size());
+    EXPECT_EQ(block, original);
+    EXPECT_FLOAT_EQ(processor.OutputRms(), 0.5f);
+    EXPECT_EQ(pool.script.created, GetParam() == BypassCause::kReleased ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Causes, RnNoiseBypassTest,
+                         testing::Values(BypassCause::kRate, BypassCause::kNoState,
+                                         BypassCause::kReleased));
+
+TEST(RnNoisePoolTest, KeepsOneIdleStateAndDestroysTheRest) {
+    ScriptedPool pool;
+    auto first = std::make_unique<RnNoiseProcessor>(pool.pool);
+    auto second = std::make_unique<RnNoiseProcessor>(pool.pool);
+    first->Initialize(48000, 2);
+    second->Initialize(48000, 2);
+    EXPECT_EQ(pool.script.created, 2) << "the second processor gets a fresh state";
+    EXPECT_FALSE(first->IsWarm());
+    EXPECT_FALSE(second->IsWarm());
+
+    first.reset();
+    EXPECT_EQ(pool.script.destroyed, 0) << "the first release parks its state";
+    second.reset();
+    EXPECT_EQ(pool.script.destroyed, 1) << "the slot is taken: the second release destroys";
+
+    RnNoiseProcessor third(pool.pool);
+    third.Initialize(48000, 2);
+    EXPECT_TRUE(third.IsWarm());
+    EXPECT_EQ(pool.script.created, 2);
+    third.Initialize(48000, 2);  // re-initialising hands the state back and takes it again
+    EXPECT_TRUE(third.IsWarm());
+    third.Initialize(44100, 2);
+    EXPECT_FALSE(third.IsWarm());
+    EXPECT_EQ(pool.script.created, 2);
+    EXPECT_EQ(pool.script.destroyed, 1);
+}
+
+TEST(RnNoisePoolTest, ResetAfterReleaseTakesAStateAgain) {
+    ScriptedPool pool;
+    RnNoiseProcessor processor(pool.pool);
+    processor.Initialize(48000, 1);
+    processor.Release();
+    EXPECT_TRUE(processor.IsBypassed());
+    processor.Reset();
+    EXPECT_FALSE(processor.IsBypassed());
+    EXPECT_TRUE(processor.IsWarm());
+    EXPECT_EQ(pool.script.created, 1);
+}
+
+}  // namespace
+}  // namespace tamro::test
