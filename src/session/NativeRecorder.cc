@@ -709,8 +709,14 @@ void NativeRecorder::DrainAudio() {
 void NativeRecorder::OnAudioData(const uint8_t* data, uint32_t bytes, int64_t timestamp,
                                  int64_t duration) {
     InFlightScope inFlight(m_inFlightCallbacks);
+    if (m_isPaused.load()) {
+        return;
+    }
+    // Once stopping, the picture has ended; the sound is kept up to the end of its last frame,
+    // from the output thread while it runs and from the drain after it.
     const bool live = !m_isShuttingDown.load() && m_isRecording.load();
-    if ((!live && !m_drainingAudio.load()) || m_isPaused.load()) {
+    const bool ending = m_isShuttingDown.load() && (m_isRecording.load() || m_drainingAudio.load());
+    if (!live && !(ending && timestamp < m_lastWrittenVideoPts.load() + m_frameDuration.load())) {
         return;
     }
     IEncoder* encoder = m_encoder.get();

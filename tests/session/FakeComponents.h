@@ -194,7 +194,14 @@ class FakeAudioCapture final : public IAudioCapture {
     void ConfigureLevels(const AudioLevels&) override {}
     void SetSessionStartTime(int64_t) override {}
     void SetPaused(bool paused) override { m_world->audioPaused = paused; }
-    void Drain(int64_t endTimestamp) override { m_world->audioDrainedTo = endTimestamp; }
+    // The buffers hold a block that ends the video and one past its end.
+    void Drain(int64_t endTimestamp) override {
+        m_world->audioDrainedTo = endTimestamp;
+        if (m_world->audioCallback) {
+            m_world->audioCallback(nullptr, 4096, endTimestamp - 1, 213'333);
+            m_world->audioCallback(nullptr, 4096, endTimestamp, 213'333);
+        }
+    }
     bool Start(AudioCallback callback) override {
         m_world->audioCallback = std::move(callback);
         return true;

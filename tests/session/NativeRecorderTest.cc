@@ -441,7 +441,11 @@ TEST_F(NativeRecorderTest, StopDrainsTheAudioToTheEndOfTheLastFrame) {
     ASSERT_TRUE(Start());
     DeliverFrame(2'000'000);
     m_recorder->Stop();
-    EXPECT_EQ(m_world->audioDrainedTo, 2'000'000 + 10'000'000 / 30);
+    const int64_t videoEnd = 2'000'000 + 10'000'000 / 30;
+    EXPECT_EQ(m_world->audioDrainedTo, videoEnd);
+    std::lock_guard lock(m_world->writtenMutex);
+    EXPECT_EQ(m_world->writtenAudioPts, (std::vector<int64_t>{videoEnd - 1}))
+        << "sound past the end of the picture is not written";
 }
 
 TEST_F(NativeRecorderTest, CallbacksAfterStopAreIgnored) {
