@@ -37,13 +37,10 @@ inline std::unique_ptr<AudioCapture> MakeSimulatedCapture(
 using BlockHandler =
     std::function<void(const AudioCapture::RingBlocks& read, const float* mic, const float* sys)>;
 
-// Plays the two threads' parts on the simulated clock: a capture wake every `wakeNs` and an
-// output block every 1024 frames at 48 kHz, in time order. `onBlock` sees each block's reads and
-// the two blocks read.
-inline void RunSimulated(AudioCapture& capture, SimulatedClock& clock, double seconds,
-                         const BlockHandler& onBlock, int64_t wakeNs = 10'000'000) {
-    std::array<float, SampleRing::kBlockSamples> mic{};
-    std::array<float, SampleRing::kBlockSamples> sys{};
+// Plays the two threads' parts on the simulated clock, in time order: a capture wake every
+// `wakeNs` and `outputBlock` every 1024 frames at 48 kHz.
+inline void RunClocked(AudioCapture& capture, SimulatedClock& clock, double seconds, int64_t wakeNs,
+                       const std::function<void()>& outputBlock) {
     const int64_t begin = clock.Now();
     const auto end = begin + static_cast<int64_t>(seconds * 1e9);
     int64_t nextWake = begin + wakeNs;
@@ -56,36 +53,32 @@ inline void RunSimulated(AudioCapture& capture, SimulatedClock& clock, double se
             nextWake += wakeNs;
         } else {
             clock.Set(blockTime(block));
-            const AudioCapture::RingBlocks blocks = capture.ReadRingBlocks(mic.data(), sys.data());
-            capture.UpdateDriftServos(blocks, 0);
-            if (onBlock) {
-                onBlock(blocks, mic.data(), sys.data());
-            }
+            outputBlock();
             ++block;
         }
     }
 }
 
-// As RunSimulated, with the output thread's own tick in place of the bare ring reads, so the
-// capture's callback receives the mixed blocks.
+// The output side as bare ring reads and servo updates; `onBlock` sees each block's reads and
+// the two blocks read.
+inline void RunSimulated(AudioCapture& capture, SimulatedClock& clock, double seconds,
+                         const BlockHandler& onBlock, int64_t wakeNs = 10'000'000) {
+    std::array<float, SampleRing::kBlockSamples> mic{};
+    std::array<float, SampleRing::kBlockSamples> sys{};
+    RunClocked(capture, clock, seconds, wakeNs, [&] {
+        const AudioCapture::RingBlocks blocks = capture.ReadRingBlocks(mic.data(), sys.data());
+        capture.UpdateDriftServos(blocks, 0);
+        if (onBlock) {
+            onBlock(blocks, mic.data(), sys.data());
+        }
+    });
+}
+
+// The output side as the output thread's own tick, so the capture's callback receives the mixed
+// blocks.
 inline void RunSimulatedOutput(AudioCapture& capture, SimulatedClock& clock, double seconds,
                                int64_t wakeNs = 10'000'000) {
-    const int64_t begin = clock.Now();
-    const auto end = begin + static_cast<int64_t>(seconds * 1e9);
-    int64_t nextWake = begin + wakeNs;
-    int64_t block = 1;
-    auto blockTime = [&](int64_t k) -> int64_t { return begin + k * 1024 * 1'000'000'000 / 48000; };
-    while (std::min(nextWake, blockTime(block)) <= end) {
-        if (nextWake <= blockTime(block)) {
-            clock.Set(nextWake);
-            capture.CaptureWake();
-            nextWake += wakeNs;
-        } else {
-            clock.Set(blockTime(block));
-            capture.OutputTick(0);
-            ++block;
-        }
-    }
+    RunClocked(capture, clock, seconds, wakeNs, [&] { capture.OutputTick(0); });
 }
 
 }  // namespace tamro::test
