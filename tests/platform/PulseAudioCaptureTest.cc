@@ -172,6 +172,20 @@ TEST_F(PulseAudioCaptureTest, DefaultFactoryCaptureRecordsWhatTheDefaultSinkPlay
     EXPECT_EQ(capture->SystemStatistics().droppedSamples.load(), 0u);
 }
 
+// The latency taken off the timestamps is the device's, not what a stream that waited corked
+// shows before it has run: that read 100 ms and more and put the sound that much early.
+TEST_F(PulseAudioCaptureTest, LatencyOfAStreamThatWaitedIsTheDevicesOwn) {
+    Shell(Play(Tone(440.0, 6.0)));
+    ASSERT_TRUE(WaitForSinkInputs(1));
+    AudioCapture capture;
+    ASSERT_TRUE(capture.Initialize(true, false, "", 48000, 2, false, 0, 0));
+    std::this_thread::sleep_for(500ms);
+    OutputCollector output;
+    ASSERT_TRUE(capture.Start(output.Callback()));
+    EXPECT_LT(capture.StreamLatency() - capture.RingPrefill(), 200'000) << "over 20 ms";
+    capture.Stop();
+}
+
 TEST_F(PulseAudioCaptureTest, MicrophoneByDevicePathOrThroughTheDefaultFallback) {
     MicFeeder feeder(m_server->MicFifo());
     struct Case {

@@ -96,13 +96,15 @@ bool PulseRecordStream::Cork(bool corked) {
     return true;
 }
 
+// The source's own latency and the transport's, from the server's last timing report. What waits
+// in the stream's buffer is left out: the capture drains it as it comes, and until the stream has
+// run for a while it reads stale, over 100 ms on a stream just uncorked.
 uint32_t PulseRecordStream::Latency(int64_t* latency100ns) const {
-    pa_usec_t usec = 0;
-    int negative = 0;
-    if (pa_stream_get_latency(m_stream, &usec, &negative) < 0) {
+    const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
+    if (timing == nullptr) {
         return kAudioNotInitialized;
     }
-    *latency100ns = negative != 0 ? 0 : static_cast<int64_t>(usec) * 10;
+    *latency100ns = static_cast<int64_t>(timing->source_usec + timing->transport_usec) * 10;
     return kAudioOk;
 }
 
