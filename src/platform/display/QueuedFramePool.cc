@@ -73,6 +73,23 @@ void QueuedFramePool::Close() {
     m_free.clear();
 }
 
+void QueuedFramePool::Preallocate() {
+    for (;;) {
+        FrameSize size;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_closed || m_outstanding + m_free.size() >= m_bufferCount)
+                return;
+            size = m_size;
+        }
+        std::unique_ptr<PoolBuffer> buffer = m_bufferFactory(size);
+        if (!buffer)
+            return;
+        std::lock_guard lock(m_mutex);
+        m_free.push_back(std::move(buffer));
+    }
+}
+
 std::unique_ptr<PoolBuffer> QueuedFramePool::AcquireBuffer() {
     FrameSize size;
     {

@@ -46,6 +46,10 @@ class QueuedFramePool : public FramePool, public std::enable_shared_from_this<Qu
                                  std::unique_ptr<CaptureSession>* session) override;
     void Close() override;
 
+    // Creates the buffers not made yet, so that no frame waits for an allocation; call it before
+    // the capture starts.
+    void Preallocate();
+
     // Producer side. Null when every buffer is in use or the pool is closed.
     std::unique_ptr<PoolBuffer> AcquireBuffer();
     // Queues the filled buffer (dropping the oldest queued frame when full) and calls the handler.
