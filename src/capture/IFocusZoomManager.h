@@ -28,6 +28,15 @@ class IFocusZoomManager {
     virtual void Start() = 0;
     virtual void Stop() = 0;
 
+    // Switches focus on or off; a request within 100 ms of the last one is held and applied by
+    // the tracking thread.
+    virtual void SetCursorFocusActive(bool active) = 0;
+    virtual bool IsFocusActive() const = 0;
+    // Starts a zoom pulse at the cursor. False when a pulse runs or the cursor cannot be read.
+    virtual bool RequestPulse() = 0;
+    // Replaces the four tuning values (the two flags are kept as given).
+    virtual void UpdateSettings(const FocusZoomSettings& settings) = 0;
+
     // Busy flags polled while the session waits for the animations to end.
     virtual bool IsTransitionRunning() const = 0;
     virtual bool IsTogglePending() const = 0;

@@ -95,6 +95,12 @@ struct FakeWorld {
     std::atomic<bool> focusBusyForever{false};
     std::atomic<bool> focusStopped{false};
     std::optional<FocusZoomSettings> focusSettings;
+    std::vector<bool> focusRequests;
+    std::atomic<bool> focusStarted{false};
+    std::atomic<bool> pulseRefused{false};
+    std::atomic<int> pulses{0};
+    std::atomic<bool> focusThrows{false};
+    CropCallback cropCallback;
 };
 
 class FakeScreenCapture final : public IScreenCapture {
@@ -223,9 +229,28 @@ class FakeFocusZoomManager final : public IFocusZoomManager {
         m_world->focusSettings = settings;
     }
     void SetMagnifier(IMagnifierManager*) override {}
-    void SetCropCallback(CropCallback) override {}
-    void Start() override {}
+    void SetCropCallback(CropCallback callback) override {
+        m_world->cropCallback = std::move(callback);
+    }
+    void Start() override { m_world->focusStarted = true; }
     void Stop() override { m_world->focusStopped = true; }
+    void SetCursorFocusActive(bool active) override {
+        if (m_world->focusThrows)
+            throw std::runtime_error("focus machinery failed");
+        m_world->focusRequests.push_back(active);
+    }
+    bool IsFocusActive() const override {
+        return !m_world->focusRequests.empty() && m_world->focusRequests.back();
+    }
+    bool RequestPulse() override {
+        if (m_world->pulseRefused)
+            return false;
+        ++m_world->pulses;
+        return true;
+    }
+    void UpdateSettings(const FocusZoomSettings& settings) override {
+        m_world->focusSettings = settings;
+    }
     bool IsTransitionRunning() const override { return m_world->focusBusyForever; }
     bool IsTogglePending() const override { return false; }
     bool IsPulseRunning() const override { return false; }
@@ -236,6 +261,14 @@ class FakeFocusZoomManager final : public IFocusZoomManager {
 
 class FakeMagnifierManager final : public IMagnifierManager {
   public:
+    bool IsEnabled() const override { return false; }
+    bool IsAnimating() const override { return false; }
+    double CurrentZoom() const override { return 1.0; }
+    void ZoomTo(double, double, double, int32_t, int32_t, double) override {}
+    MagnifierOffset ComputeOffset(double, double, int32_t, int32_t, double) const override {
+        return {};
+    }
+    bool ApplyTransform(double, int32_t, int32_t) override { return false; }
     void Stop() override {}
 };
 
