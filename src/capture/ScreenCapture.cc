@@ -109,6 +109,7 @@ bool ScreenCapture::InitializeForMonitor(uint64_t monitor) {
         m_windowHandle = 0;
         m_poolWidth = size.width;
         m_poolHeight = size.height;
+        CreateFramePoolAhead();
         std::lock_guard lock(m_cropMutex);
         m_sourceWidth = size.width;
         m_sourceHeight = size.height;
@@ -133,6 +134,7 @@ bool ScreenCapture::InitializeForWindow(uint64_t window) {
         m_windowHandle = window;
         m_poolWidth = size.width;
         m_poolHeight = size.height;
+        CreateFramePoolAhead();
         std::lock_guard lock(m_cropMutex);
         m_sourceWidth = monitor ? monitor->width : size.width;
         m_sourceHeight = monitor ? monitor->height : size.height;
@@ -140,6 +142,18 @@ bool ScreenCapture::InitializeForWindow(uint64_t window) {
     } catch (const std::exception&) {
         return false;
     }
+}
+
+// The pool's buffers take tens of milliseconds to create; made here, they are ready when the
+// capture starts, which matters most for a prepared session. Start makes one if this failed.
+void ScreenCapture::CreateFramePoolAhead() {
+    m_framePool.reset();
+    if (!m_device || !m_item)
+        return;
+    const platform::FrameSize size = m_item->Size();
+    if (Failed(m_display->CreateFramePool(m_device, *m_item, kPoolBuffers, size, &m_framePool)))
+        m_framePool.reset();
+    m_framePoolSize = size;
 }
 
 std::optional<CropBox> ScreenCapture::ClampCrop(int32_t x, int32_t y, int32_t width, int32_t height,
@@ -252,8 +266,11 @@ bool ScreenCapture::StartPhases() {
         phase = "creating frame pool";
         if (!m_device)
             Check(kFail);
-        m_framePool.reset();
-        Check(m_display->CreateFramePool(m_device, *m_item, kPoolBuffers, size, &m_framePool));
+        if (!m_framePool || !(m_framePoolSize == size)) {
+            m_framePool.reset();
+            Check(m_display->CreateFramePool(m_device, *m_item, kPoolBuffers, size, &m_framePool));
+            m_framePoolSize = size;
+        }
         m_poolWidth = size.width;
         m_poolHeight = size.height;
         LogLine("[ScreenCapture] Start: frame pool created\n");

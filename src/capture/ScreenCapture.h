@@ -84,6 +84,7 @@ class ScreenCapture final : public IScreenCapture {
 
     void CreateDevice();
     bool StartPhases();
+    void CreateFramePoolAhead();
     void OnFrameArrived(platform::FramePool& pool);
     // The crop of `frame` as a view of its pixels, or `frame` itself when there is no crop.
     std::shared_ptr<gfx::Texture> ApplyCrop(std::shared_ptr<gfx::Texture> frame);
@@ -111,6 +112,7 @@ class ScreenCapture final : public IScreenCapture {
     gfx::DeviceContext* m_context = nullptr;
     std::unique_ptr<platform::CaptureItem> m_item;
     std::shared_ptr<platform::FramePool> m_framePool;
+    platform::FrameSize m_framePoolSize;
     std::unique_ptr<platform::CaptureSession> m_session;
 
     std::atomic<bool> m_isCapturing{false};
