@@ -77,6 +77,20 @@ class NativeRecorder final : public Object, public std::enable_shared_from_this<
     void Pause();
     void Resume();
 
+    // Prepared start: every component is built and configured ahead, so that the start itself
+    // only stamps the time origin and starts the captures. Discarding is ignored while recording.
+    std::shared_ptr<AsyncOperation<bool>> PrepareAsync(const RecordingConfig& config);
+    std::shared_ptr<AsyncOperation<bool>> StartPreparedAsync();
+    void DiscardPrepared();
+
+    // Cursor focus and cropping while recording.
+    void ToggleCursorFocus(bool active);
+    void PulseAtCursor();
+    void SetFocusZoomSettings(const FocusZoomSettings& settings);
+    // In capture coordinates, as given.
+    void SetCropRegion(const CaptureRect& rect);
+    bool IsCursorFocusActive() const noexcept { return m_isCursorFocusActive.load(); }
+
     bool IsPrepared() const noexcept { return m_isPrepared.load(); }
     bool IsRecording() const noexcept { return m_isRecording.load(); }
     bool IsPaused() const noexcept { return m_isPaused.load(); }
@@ -126,12 +140,24 @@ class NativeRecorder final : public Object, public std::enable_shared_from_this<
 
     explicit NativeRecorder(std::unique_ptr<ComponentFactory> factory);
 
+    // A session built by StartAsync or, without starting anything, by PrepareAsync.
+    enum class Build { kStart, kPrepare };
+
     bool RunStart(const RecordingConfig& config);
     bool StartSession(const RecordingConfig& config, std::string& error);
+    bool BuildSession(const RecordingConfig& config, Build build, std::string& error);
     bool FailStart(const char* message, std::string& error);
+    bool RunPrepare(const RecordingConfig& config);
+    bool RunStartPrepared();
+    bool StartPreparedSession(std::string& error);
+    bool FailPreparedStart(const std::string& reason, std::string& error);
+    bool StartScreenCapture();
+    void StartAudioCapture();
+    void RaiseStartOutcome(bool started, const std::string& error);
     bool InitializeScreenCapture(const RecordingConfig& config);
     void SetUpFocusZoom(const RecordingConfig& config, int32_t capturedWidth,
-                        int32_t capturedHeight, int32_t outputWidth, int32_t outputHeight);
+                        int32_t capturedHeight, int32_t outputWidth, int32_t outputHeight,
+                        Build build);
     void SetUpAudio(const RecordingConfig& config);
     bool TryProcessAudio(const RecordingConfig& config);
     bool CreateInitializedAudio(const RecordingConfig& config, bool captureSystem);
@@ -152,7 +178,7 @@ class NativeRecorder final : public Object, public std::enable_shared_from_this<
     void OnVideoFrame(gfx::Texture* texture, int64_t timestamp);
     void OnAudioData(const uint8_t* data, uint32_t bytes, int64_t timestamp, int64_t duration);
     void DrainAudio();
-    void OnFocusCrop(const FocusRect& rect);
+    void OnFocusCrop(const FocusRect& rect, Build build);
     void ProgressTick();
     void RaiseError(const std::string& text);
 
@@ -177,6 +203,7 @@ class NativeRecorder final : public Object, public std::enable_shared_from_this<
     mutable std::mutex m_outputPathMutex;
     Origin m_monitorOrigin;
     FocusZoomSettings m_focusZoomSettings;
+    std::unique_ptr<RecordingConfig> m_preparedConfig;
 
     std::atomic<int64_t> m_recordingStartNs{0};
     std::atomic<int64_t> m_pauseStartNs{0};

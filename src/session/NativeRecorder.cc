@@ -157,7 +157,12 @@ bool NativeRecorder::RunStart(const RecordingConfig& config) {
             error = "Unknown error occurred";
         }
     }
-    // Raised after the session lock is released, so a handler may call Stop or StartAsync.
+    RaiseStartOutcome(started, error);
+    return started;
+}
+
+// Raised after the session lock is released, so a handler may call Stop or start again.
+void NativeRecorder::RaiseStartOutcome(bool started, const std::string& error) {
     try {
         if (started) {
             m_recordingStarted.Raise(*this, nullptr);
@@ -169,7 +174,6 @@ bool NativeRecorder::RunStart(const RecordingConfig& config) {
     } catch (...) {
         LogLine("[NativeRecorder] Unknown exception\n");
     }
-    return started;
 }
 
 bool NativeRecorder::FailStart(const char* message, std::string& error) {
@@ -179,11 +183,34 @@ bool NativeRecorder::FailStart(const char* message, std::string& error) {
 }
 
 bool NativeRecorder::StartSession(const RecordingConfig& config, std::string& error) {
+    if (!BuildSession(config, Build::kStart, error)) {
+        return false;
+    }
+    ResetSessionTiming();
+    if (!StartScreenCapture()) {
+        return FailStart("Failed to start screen capture", error);
+    }
+    StartAudioCapture();
+    m_isRecording.store(true);
+    m_isPaused.store(false);
+    WritePerfStartLine();
+    StartProgressThread();
+    return true;
+}
+
+// Everything up to the start of the captures. A prepared build reports its failures in the log
+// only, and leaves the focus zoom to be started with the recording.
+bool NativeRecorder::BuildSession(const RecordingConfig& config, Build build, std::string& error) {
+    const bool prepare = build == Build::kPrepare;
     {
         std::lock_guard lock(m_outputPathMutex);
         m_outputPath = config.OutputPath();
     }
     if (!InitializeScreenCapture(config)) {
+        if (prepare) {
+            LogLine("[NativeRecorder] PrepareAsync: Failed to initialize screen capture\n");
+            return false;
+        }
         return FailStart("Failed to initialize screen capture", error);
     }
 
@@ -201,7 +228,7 @@ bool NativeRecorder::StartSession(const RecordingConfig& config, std::string& er
 
     const int32_t outputWidth = config.Width() > 0 ? config.Width() : capturedWidth;
     const int32_t outputHeight = config.Height() > 0 ? config.Height() : capturedHeight;
-    SetUpFocusZoom(config, capturedWidth, capturedHeight, outputWidth, outputHeight);
+    SetUpFocusZoom(config, capturedWidth, capturedHeight, outputWidth, outputHeight, build);
 
     m_encoder = m_factory->CreateEncoder();
     if (m_encoder && m_screenCapture->HasDevice()) {
@@ -227,36 +254,44 @@ bool NativeRecorder::StartSession(const RecordingConfig& config, std::string& er
         .keyframeIntervalSeconds = static_cast<uint32_t>(config.KeyframeIntervalSeconds()),
     };
     if (!m_encoder || !m_encoder->Initialize(settings)) {
+        if (prepare) {
+            LogLine("[NativeRecorder] PrepareAsync: Failed to initialize encoder\n");
+            return false;
+        }
         return FailStart("Failed to initialize encoder", error);
     }
-
-    if (hasAudio) {
-        SetUpAudio(config);
+    if (!hasAudio) {
+        return true;
     }
-    ResetSessionTiming();
+    // A prepared session records the system sound even for a window: no process audio.
+    if (!prepare) {
+        SetUpAudio(config);
+    } else if (!CreateInitializedAudio(config, config.CaptureSystemAudio())) {
+        LogLine("[NativeRecorder] PrepareAsync: WARNING - Audio capture init failed\n");
+    }
+    ApplyAudioSettings(config);
+    return true;
+}
 
+bool NativeRecorder::StartScreenCapture() {
     const std::weak_ptr<NativeRecorder> weak = weak_from_this();
-    const bool captureStarted = m_screenCapture->Start([weak](gfx::Texture* texture, int64_t ts) {
+    return m_screenCapture->Start([weak](gfx::Texture* texture, int64_t ts) {
         if (auto self = weak.lock()) {
             Contained("OnVideoFrame", [&] { self->OnVideoFrame(texture, ts); });
         }
     });
-    if (!captureStarted) {
-        return FailStart("Failed to start screen capture", error);
-    }
-    if (m_audioCapture) {
-        m_audioCapture->Start([weak](const uint8_t* data, uint32_t bytes, int64_t ts, int64_t dur) {
-            if (auto self = weak.lock()) {
-                Contained("OnAudioData", [&] { self->OnAudioData(data, bytes, ts, dur); });
-            }
-        });
-    }
+}
 
-    m_isRecording.store(true);
-    m_isPaused.store(false);
-    WritePerfStartLine();
-    StartProgressThread();
-    return true;
+void NativeRecorder::StartAudioCapture() {
+    if (!m_audioCapture) {
+        return;
+    }
+    const std::weak_ptr<NativeRecorder> weak = weak_from_this();
+    m_audioCapture->Start([weak](const uint8_t* data, uint32_t bytes, int64_t ts, int64_t dur) {
+        if (auto self = weak.lock()) {
+            Contained("OnAudioData", [&] { self->OnAudioData(data, bytes, ts, dur); });
+        }
+    });
 }
 
 bool NativeRecorder::InitializeScreenCapture(const RecordingConfig& config) {
@@ -277,7 +312,7 @@ bool NativeRecorder::InitializeScreenCapture(const RecordingConfig& config) {
 
 void NativeRecorder::SetUpFocusZoom(const RecordingConfig& config, int32_t capturedWidth,
                                     int32_t capturedHeight, int32_t outputWidth,
-                                    int32_t outputHeight) {
+                                    int32_t outputHeight, Build build) {
     if (m_focusZoomManager) {
         m_focusZoomManager->Stop();
     }
@@ -293,12 +328,14 @@ void NativeRecorder::SetUpFocusZoom(const RecordingConfig& config, int32_t captu
                                    capturedHeight, outputWidth, outputHeight,
                                    WithDefaults(config.FocusZoom()));
     m_focusZoomManager->SetMagnifier(m_magnifierManager.get());
-    m_focusZoomManager->SetCropCallback([weak = weak_from_this()](const FocusRect& rect) {
+    m_focusZoomManager->SetCropCallback([weak = weak_from_this(), build](const FocusRect& rect) {
         if (auto self = weak.lock()) {
-            self->OnFocusCrop(rect);
+            self->OnFocusCrop(rect, build);
         }
     });
-    m_focusZoomManager->Start();
+    if (build == Build::kStart) {
+        m_focusZoomManager->Start();
+    }
 }
 
 void NativeRecorder::SetUpAudio(const RecordingConfig& config) {
@@ -414,6 +451,185 @@ void NativeRecorder::StartProgressThread() {
             deadline = std::max(deadline + kProgressPeriodNs, platform::SteadyClockNs());
         }
     });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Prepared start
+
+std::shared_ptr<AsyncOperation<bool>> NativeRecorder::PrepareAsync(const RecordingConfig& config) {
+    return AsyncOperation<bool>::Run(
+        [self = shared_from_this(), config] { return self->RunPrepare(config); });
+}
+
+// Holds the session lock throughout, unlike a start it builds without: a StartAsync or a discard
+// running beside the building would replace or destroy the components it is configuring.
+bool NativeRecorder::RunPrepare(const RecordingConfig& config) {
+    std::lock_guard lock(m_sessionMutex);
+    if (m_isRecording.load() || m_isPrepared.load()) {
+        return false;
+    }
+    m_isShuttingDown.store(false);
+    try {
+        std::string unused;
+        if (!BuildSession(config, Build::kPrepare, unused)) {
+            return false;
+        }
+        m_preparedConfig = std::make_unique<RecordingConfig>(config);
+        m_isPrepared.store(true);
+        return true;
+    } catch (const std::exception& e) {
+        LogLine("[NativeRecorder] PrepareAsync exception: %s\n", e.what());
+    } catch (...) {
+        LogLine("[NativeRecorder] PrepareAsync unknown exception\n");
+    }
+    return false;
+}
+
+std::shared_ptr<AsyncOperation<bool>> NativeRecorder::StartPreparedAsync() {
+    return AsyncOperation<bool>::Run(
+        [self = shared_from_this()] { return self->RunStartPrepared(); });
+}
+
+bool NativeRecorder::RunStartPrepared() {
+    bool started = false;
+    std::string error;
+    {
+        // Also taken here, so that a discard cannot tear the components down mid-start.
+        std::lock_guard lock(m_sessionMutex);
+        try {
+            started = StartPreparedSession(error);
+        } catch (const std::exception& e) {
+            LogLine("[NativeRecorder] StartPreparedAsync exception: %s\n", e.what());
+            error = "Prepared recording failed with a native exception";
+            m_isRecording.store(false);
+        } catch (...) {
+            LogLine("[NativeRecorder] StartPreparedAsync unknown exception\n");
+            error = "Prepared recording failed with an unknown native exception";
+            m_isRecording.store(false);
+        }
+    }
+    RaiseStartOutcome(started, error);
+    return started;
+}
+
+bool NativeRecorder::StartPreparedSession(std::string& error) {
+    if (!m_isPrepared.load()) {
+        LogLine("[NativeRecorder] StartPreparedAsync: Not prepared - call PrepareAsync first\n");
+        error = "Prepared recording could not start because recorder is not prepared";
+        return false;
+    }
+    if (m_isRecording.load()) {
+        LogLine("[NativeRecorder] StartPreparedAsync: Already recording\n");
+        error = "Prepared recording could not start because recording is already active";
+        return false;
+    }
+    if (m_focusZoomManager) {
+        m_focusZoomManager->Start();
+    }
+    ResetSessionTiming();
+    m_isRecording.store(true);
+    m_isPaused.store(false);
+    WritePerfStartLine();
+    if (!m_screenCapture) {
+        LogLine("[NativeRecorder] StartPreparedAsync: ScreenCapture is null\n");
+        return FailPreparedStart("ScreenCapture is null", error);
+    }
+    if (!StartScreenCapture()) {
+        const std::string reason = m_screenCapture->LastError();
+        return FailPreparedStart(reason.empty() ? "Unknown screen capture start failure" : reason,
+                                 error);
+    }
+    StartAudioCapture();
+    m_isPrepared.store(false);
+    StartProgressThread();
+    return true;
+}
+
+// The prepared components stay, so the application may try again or discard them.
+bool NativeRecorder::FailPreparedStart(const std::string& reason, std::string& error) {
+    LogLine("[NativeRecorder] StartPreparedAsync: Failed to start capture: %s\n", reason.c_str());
+    error = "Failed to start screen capture during prepared start: " + reason;
+    m_isRecording.store(false);
+    return false;
+}
+
+void NativeRecorder::DiscardPrepared() {
+    if (m_isRecording.load()) {
+        return;  // the teardown would not wait for the recording's callbacks
+    }
+    {
+        std::lock_guard lock(m_componentsMutex);
+        if (!m_isPrepared.load() && !m_screenCapture && !m_encoder && !m_audioCapture) {
+            return;
+        }
+    }
+    m_isShuttingDown.store(true);
+    if (m_focusZoomManager) {
+        if (m_isCursorFocusActive.exchange(false)) {
+            m_focusZoomManager->SetCursorFocusActive(false);
+        }
+        m_focusZoomManager->SetCropCallback({});
+        m_focusZoomManager->SetMagnifier(nullptr);
+        m_focusZoomManager->Stop();
+    }
+    if (m_magnifierManager) {
+        m_magnifierManager->Stop();
+    }
+    std::lock_guard lock(m_sessionMutex);
+    if (m_isRecording.load()) {
+        return;  // a start won the race for the lock
+    }
+    DestroyComponents();
+    m_isPrepared.store(false);
+    m_preparedConfig.reset();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Cursor focus and cropping
+
+void NativeRecorder::ToggleCursorFocus(bool active) {
+    if (m_isShuttingDown.load() || !m_isRecording.load() ||
+        m_isCursorFocusActive.load() == active) {
+        return;
+    }
+    // Nothing is rolled back on a fault: the flag keeps the requested state.
+    try {
+        m_isCursorFocusActive.store(active);
+        if (m_focusZoomManager) {
+            m_focusZoomManager->SetCursorFocusActive(active);
+        } else {
+            LogLine("[NativeRecorder] ERROR: m_focusZoomManager is NULL!\n");
+        }
+        if (m_isShuttingDown.load()) {
+            return;
+        }
+        m_cursorFocusChanged.Raise(*this, active);
+    } catch (const std::exception& e) {
+        LogLine("[NativeRecorder] ToggleCursorFocus exception: %s\n", e.what());
+    } catch (...) {
+        LogLine("[NativeRecorder] ToggleCursorFocus unknown exception\n");
+    }
+}
+
+void NativeRecorder::PulseAtCursor() {
+    if (!m_isRecording.load() || !m_focusZoomManager) {
+        return;
+    }
+    m_focusZoomManager->RequestPulse();
+}
+
+void NativeRecorder::SetFocusZoomSettings(const FocusZoomSettings& settings) {
+    m_focusZoomSettings = settings;
+    if (m_focusZoomManager) {
+        m_focusZoomManager->UpdateSettings(WithDefaults(settings));
+    }
+}
+
+void NativeRecorder::SetCropRegion(const CaptureRect& rect) {
+    std::lock_guard lock(m_componentsMutex);
+    if (m_screenCapture) {
+        m_screenCapture->SetCropRegion(rect.X, rect.Y, rect.Width, rect.Height);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -727,13 +943,17 @@ void NativeRecorder::OnAudioData(const uint8_t* data, uint32_t bytes, int64_t ti
     encoder->WriteAudioSample(data, bytes, timestamp, duration);
 }
 
-void NativeRecorder::OnFocusCrop(const FocusRect& rect) {
+void NativeRecorder::OnFocusCrop(const FocusRect& rect, Build build) {
     try {
         if (m_isShuttingDown.load()) {
             return;
         }
         if (!m_screenCapture) {
-            LogLine("[NativeRecorder] WARNING: Crop callback but m_screenCapture is null!\n");
+            LogLine(
+                build == Build::kPrepare
+                    ? "[NativeRecorder] WARNING: Crop callback (Prepare) but m_screenCapture is "
+                      "null!\n"
+                    : "[NativeRecorder] WARNING: Crop callback but m_screenCapture is null!\n");
             return;
         }
         m_screenCapture->SetCropRegion(rect.x - m_monitorOrigin.left, rect.y - m_monitorOrigin.top,

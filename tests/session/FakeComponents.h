@@ -58,6 +58,8 @@ struct FakeWorld {
     std::optional<uint64_t> windowInitialized;
     std::vector<std::vector<int32_t>> cropRegions;
     int64_t screenOriginNs = 0;
+    std::string screenStartError;
+    std::atomic<int> screenStarts{0};
     FrameCallback frameCallback;
 
     // Encoder.
@@ -127,10 +129,11 @@ class FakeScreenCapture final : public IScreenCapture {
     void ReleaseCrop() override {}
     void SetSessionStartTime(int64_t originNs) override { m_world->screenOriginNs = originNs; }
     bool Start(FrameCallback callback) override {
+        m_world->screenStarts++;
         m_world->frameCallback = std::move(callback);
         return m_world->screenStartResult;
     }
-    std::string LastError() const override { return {}; }
+    std::string LastError() const override { return m_world->screenStartError; }
     void SetPaused(bool paused) override { m_world->screenPaused = paused; }
     void Stop() override { m_world->screenStopped = true; }
 

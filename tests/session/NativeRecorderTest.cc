@@ -3,48 +3,12 @@
 #include <chrono>
 #include <thread>
 
-#include "session/FakeComponents.h"
-#include "support/LogCapture.h"
-#include "tamro/NativeRecorder.h"
+#include "session/RecorderTest.h"
 
 namespace tamro::test {
 namespace {
 
-using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-
-// Time bounds carry generous slack: the behaviour, not the speed, is under test.
-constexpr auto kSlack = 400ms;
-
-class NativeRecorderTest : public ::testing::Test {
-  protected:
-    NativeRecorderTest()
-        : m_world(std::make_shared<FakeWorld>()),
-          m_recorder(NativeRecorder::Create(std::make_unique<FakeComponentFactory>(m_world))) {
-        m_config.OutputPath("/tmp/out.mp4");
-    }
-
-    bool Start() { return m_recorder->StartAsync(m_config)->Get(); }
-
-    // Runs Stop and returns how long it took.
-    Clock::duration TimedStop() {
-        const auto begin = Clock::now();
-        m_recorder->Stop();
-        return Clock::now() - begin;
-    }
-
-    void DeliverFrame(int64_t timestamp) { m_world->frameCallback(nullptr, timestamp); }
-
-    std::vector<int64_t> WrittenVideo() {
-        std::lock_guard lock(m_world->writtenMutex);
-        return m_world->writtenVideoPts;
-    }
-
-    LogCapture m_log;
-    std::shared_ptr<FakeWorld> m_world;
-    std::shared_ptr<NativeRecorder> m_recorder;
-    RecordingConfig m_config;
-};
+using NativeRecorderTest = RecorderTest;
 
 TEST_F(NativeRecorderTest, StopWhenIdleReturnsAtOnceWithoutEvent) {
     int stopped = 0;
