@@ -5,6 +5,7 @@
 #include "encode/Encoder.h"
 #include "platform/audio/AudioDevicesFactory.h"
 #include "platform/display/SyntheticDisplay.h"
+#include "platform/display/SyntheticScene.h"
 #include "platform/display/X11Display.h"
 
 namespace tamro {
@@ -81,7 +82,11 @@ std::unique_ptr<ComponentFactory> ComponentFactory::CreateDefault() {
 
 std::unique_ptr<ComponentFactory> ComponentFactory::CreateSynthetic() {
     return std::make_unique<PlatformComponentFactory>(
-        []() -> std::shared_ptr<platform::Display> { return platform::SyntheticDisplay::Create(); },
+        []() -> std::shared_ptr<platform::Display> {
+            platform::SyntheticDisplay::Options options;
+            options.cursorPath = &platform::SyntheticScene::CursorTour;
+            return platform::SyntheticDisplay::Create(std::move(options));
+        },
         platform::SyntheticAudio(SyntheticSounds()));
 }
 

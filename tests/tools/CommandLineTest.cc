@@ -56,6 +56,12 @@ TEST(CommandLineTest, OptionsReachTheirFields) {
     EXPECT_EQ(audio.micVolume, 1.5);
     EXPECT_EQ(audio.systemVolume, 0.0);
     EXPECT_TRUE(audio.ducking);
+
+    const CommandLine zoom = Parsed({"--zoom", "--start-after", "250"});
+    EXPECT_TRUE(zoom.zoom);
+    EXPECT_TRUE(zoom.prepare) << "a start delay is for a prepared start";
+    EXPECT_EQ(zoom.startAfterMs, 250u);
+    EXPECT_FALSE(Parsed({"--prepare"}).startAfterMs.has_value());
 }
 
 TEST(CommandLineTest, BadValuesAreRefusedWithTheirReason) {
@@ -81,6 +87,8 @@ TEST(CommandLineTest, BadValuesAreRefusedWithTheirReason) {
               "--mic-volume needs a volume from 0 to 2, not '2.5'");
     EXPECT_NE(Refusal({"--system-volume", "-1"}), "");
     EXPECT_NE(Refusal({"--mic", ""}), "");
+    EXPECT_EQ(Refusal({"--start-after", "-1"}),
+              "--start-after needs milliseconds from 0 to 3600000, not '-1'");
 }
 
 TEST(ReportTest, ProgressAndSummaryLines) {

@@ -122,6 +122,15 @@ const std::map<std::string, ValueParser>& ValueOptions() {
                  return "--noise needs 0, 1 or 2, not '" + v + "'";
              return std::nullopt;
          }},
+        {"--start-after",
+         [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
+             uint32_t ms = 0;
+             if (!ParseNumber(v, &ms) || ms > 3'600'000)
+                 return "--start-after needs milliseconds from 0 to 3600000, not '" + v + "'";
+             c.startAfterMs = ms;
+             c.prepare = true;
+             return std::nullopt;
+         }},
         {"--mic-volume",
          [](const std::string& v, CommandLine& c) {
              return ParseVolume("--mic-volume", v, &c.micVolume);
@@ -146,6 +155,9 @@ const std::map<std::string, Flag>& Flags() {
         {"--no-system-audio", {&CommandLine::systemAudio, false}},
         {"--window-audio-only", {&CommandLine::windowAudioOnly, true}},
         {"--ducking", {&CommandLine::ducking, true}},
+        {"--zoom", {&CommandLine::zoom, true}},
+        {"--zoom-tour", {&CommandLine::zoomTour, true}},
+        {"--prepare", {&CommandLine::prepare, true}},
         {"--synthetic", {&CommandLine::synthetic, true}},
         {"--list", {&CommandLine::list, true}},
         {"--verbose", {&CommandLine::verbose, true}},
@@ -196,10 +208,17 @@ std::string UsageText() {
            "  --mic-volume V       microphone volume from 0 to 2 (default: 1)\n"
            "  --system-volume V    system sound volume from 0 to 2 (default: 0.5)\n"
            "  --ducking            lower the system sound while you speak\n"
+           "  --zoom               zoom in on the mouse cursor from the start\n"
+           "  --zoom-tour          zoom in at 1.5 s, pulse at 5 s, zoom out at 8 s\n"
+           "  --prepare            get everything ready, then start on Enter\n"
+           "  --start-after MS     with --prepare: start MS milliseconds after it is ready\n"
            "  --synthetic          record the built-in animated scene instead of the screen\n"
            "  --list               print the monitors and windows with their ids\n"
            "  --verbose            show the engine's diagnostic lines\n"
            "\n"
+           "\n"
+           "While recording, 'z' and Enter switches the cursor zoom on or off, 'p' and Enter\n"
+           "zooms in briefly at the cursor.\n"
            "Without an X display the built-in scene is recorded.\n";
 }
 

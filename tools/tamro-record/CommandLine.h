@@ -33,6 +33,10 @@ struct CommandLine {
     double micVolume = 1.0;
     double systemVolume = 0.5;
     bool ducking = false;
+    bool zoom = false;      // focus on the cursor from the start
+    bool zoomTour = false;  // focus on, a pulse and focus off at set times
+    bool prepare = false;   // prepare, then start on Enter or after startAfterMs
+    std::optional<uint32_t> startAfterMs;
     bool synthetic = false;
     bool list = false;
     bool verbose = false;

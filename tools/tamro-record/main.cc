@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -11,8 +12,10 @@
 #include <mutex>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #include "CommandLine.h"
+#include "ConsoleInput.h"
 #include "Report.h"
 #include "tamro/Desktop.h"
 #include "tamro/Diagnostics.h"
@@ -147,9 +150,45 @@ void Subscribe(NativeRecorder& recorder, Observed& observed) {
     });
 }
 
-// Until the time is up, a stop signal arrives or the recorder stops by itself.
+bool StopSignalled(const sigset_t& stopSignals) {
+    const timespec now{0, 0};
+    return sigtimedwait(&stopSignals, nullptr, &now) > 0;
+}
+
+// The focus zoom's moments in --zoom-tour, in recorded seconds.
+struct ZoomTour {
+    static constexpr double kFocusOn = 1.5;
+    static constexpr double kPulse = 5.0;
+    static constexpr double kFocusOff = 8.0;
+    int done = 0;
+
+    void Advance(NativeRecorder& recorder) {
+        const double at = recorder.ElapsedSeconds();
+        if (done == 0 && at >= kFocusOn) {
+            recorder.ToggleCursorFocus(true);
+            ++done;
+        } else if (done == 1 && at >= kPulse) {
+            recorder.PulseAtCursor();
+            ++done;
+        } else if (done == 2 && at >= kFocusOff) {
+            recorder.ToggleCursorFocus(false);
+            ++done;
+        }
+    }
+};
+
+void RunCommand(NativeRecorder& recorder, const std::string& command) {
+    if (command == "z")
+        recorder.ToggleCursorFocus(!recorder.IsCursorFocusActive());
+    else if (command == "p")
+        recorder.PulseAtCursor();
+}
+
+// Until the time is up, a stop signal arrives or the recorder stops by itself; meanwhile typed
+// commands and the zoom tour are carried out.
 void WaitForEnd(NativeRecorder& recorder, const CommandLine& line, const sigset_t& stopSignals,
-                Observed& observed) {
+                ConsoleInput& input, Observed& observed) {
+    ZoomTour tour;
     for (;;) {
         {
             std::lock_guard lock(observed.mutex);
@@ -163,10 +202,34 @@ void WaitForEnd(NativeRecorder& recorder, const CommandLine& line, const sigset_
                 return;
             wait = std::min(wait, std::chrono::milliseconds(static_cast<int64_t>(left * 1000) + 1));
         }
-        const timespec timeout{0, static_cast<long>(wait.count() * 1'000'000)};
-        if (sigtimedwait(&stopSignals, nullptr, &timeout) > 0)
+        if (const auto command = input.NextLine(input.Ended() ? 0ms : wait))
+            RunCommand(recorder, *command);
+        else if (input.Ended() && !StopSignalled(stopSignals))
+            std::this_thread::sleep_for(wait);
+        if (StopSignalled(stopSignals))
             return;
+        if (line.zoomTour)
+            tour.Advance(recorder);
     }
+}
+
+// Waits for Enter (or the end of input), the start delay or a stop signal; false on the signal.
+bool WaitForStartCue(const CommandLine& line, const sigset_t& stopSignals, ConsoleInput& input) {
+    const auto startAt = line.startAfterMs ? std::chrono::steady_clock::now() +
+                                                 std::chrono::milliseconds(*line.startAfterMs)
+                                           : std::chrono::steady_clock::time_point::max();
+    while (std::chrono::steady_clock::now() < startAt) {
+        if (StopSignalled(stopSignals))
+            return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            startAt - std::chrono::steady_clock::now());
+        const auto wait = std::clamp(left, 0ms, 20ms);
+        if (input.NextLine(wait) || (input.Ended() && !line.startAfterMs))
+            return true;
+        if (input.Ended())
+            std::this_thread::sleep_for(wait);
+    }
+    return !StopSignalled(stopSignals);
 }
 
 int Fail(const std::string& message) {
@@ -187,9 +250,25 @@ int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSig
     const std::shared_ptr<NativeRecorder> recorder = NativeRecorder::Create(source);
     Subscribe(*recorder, observed);
 
+    ConsoleInput input;
     bool started = false;
     try {
-        started = recorder->StartAsync(MakeConfig(line))->Get();
+        if (!line.prepare) {
+            started = recorder->StartAsync(MakeConfig(line))->Get();
+        } else if (recorder->PrepareAsync(MakeConfig(line))->Get()) {
+            std::fprintf(stderr,
+                         line.startAfterMs ? "Ready; starting in %u ms\n"
+                                           : "Ready; Enter starts the recording\n",
+                         line.startAfterMs.value_or(0));
+            if (!WaitForStartCue(line, stopSignals, input)) {
+                recorder->DiscardPrepared();
+                return Fail("stopped before the recording started; nothing was recorded");
+            }
+            started = recorder->StartPreparedAsync()->Get();
+        } else {
+            std::lock_guard lock(observed.mutex);
+            observed.error = "the recording could not be prepared";
+        }
     } catch (const std::exception& e) {
         return Fail(std::string("the recording could not start: ") + e.what());
     }
@@ -201,10 +280,12 @@ int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSig
             message += " (" + observed.lastEngineLine + ")";
         return Fail(message);
     }
+    if (line.zoom)
+        recorder->ToggleCursorFocus(true);
     std::fprintf(stderr, "Recording to %s%s\n", line.output.c_str(),
                  line.seconds ? "" : "; Ctrl-C stops");
 
-    WaitForEnd(*recorder, line, stopSignals, observed);
+    WaitForEnd(*recorder, line, stopSignals, input, observed);
     const double seconds = recorder->ElapsedSeconds();
     recorder->Stop();
     {

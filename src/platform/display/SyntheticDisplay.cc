@@ -128,7 +128,9 @@ std::shared_ptr<SyntheticDisplay> SyntheticDisplay::Create(Options options) {
 }
 
 SyntheticDisplay::SyntheticDisplay(Key, Options options)
-    : m_options(std::move(options)), m_changeRate(m_options.changeRate) {}
+    : m_options(std::move(options)),
+      m_createdNs(SteadyClockNs()),
+      m_changeRate(m_options.changeRate) {}
 
 uint64_t SyntheticDisplay::AddWindow(WindowInfo window) {
     std::lock_guard lock(m_mutex);
@@ -160,6 +162,7 @@ void SyntheticDisplay::RemoveWindow(uint64_t window) {
 void SyntheticDisplay::SetCursor(CursorPosition position) {
     std::lock_guard lock(m_mutex);
     m_cursor = position;
+    m_cursorSet = true;
 }
 
 void SyntheticDisplay::SetChangeRate(double changesPerSecond) {
@@ -225,6 +228,8 @@ uint32_t SyntheticDisplay::WindowProcessId(uint64_t window) {
 
 std::optional<CursorPosition> SyntheticDisplay::Cursor() {
     std::lock_guard lock(m_mutex);
+    if (m_options.cursorPath && !m_cursorSet)
+        return m_options.cursorPath(SteadyClockNs() - m_createdNs);
     return m_cursor;
 }
 

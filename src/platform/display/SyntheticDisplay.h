@@ -28,6 +28,9 @@ class SyntheticDisplay final : public Display,
         double changeRate = 30.0;
         Painter painter;  // empty = the animated scene
         bool drawCursor = true;
+        // Where the cursor is at a time since the display was created; empty = it stays where
+        // SetCursor put it. SetCursor ends a path.
+        std::function<CursorPosition(int64_t timeNs)> cursorPath;
     };
 
     static std::shared_ptr<SyntheticDisplay> Create(Options options);
@@ -80,10 +83,12 @@ class SyntheticDisplay final : public Display,
                     uint64_t frameIndex, bool cursor);
 
     const Options m_options;
+    const int64_t m_createdNs;
     mutable std::mutex m_mutex;
     std::map<uint64_t, WindowState> m_windows;
     uint64_t m_nextWindow = 0x400001;
     CursorPosition m_cursor{960, 540};
+    bool m_cursorSet = false;
     double m_changeRate;
     std::chrono::milliseconds m_closeDelay{0};
     int32_t m_poolFailure = 0;

@@ -48,6 +48,33 @@ void PaintNumber(gfx::Texture& texture, int32_t x, int32_t y, int32_t size, uint
 
 }  // namespace
 
+CursorPosition SyntheticScene::CursorTour(int64_t timeNs) {
+    struct Stop {
+        double x, y;
+        double leaveAt;   // seconds into the tour
+        double arriveAt;  // at the next stop
+    };
+    static constexpr std::array<Stop, 4> kStops = {{{960, 540, 2.5, 4.0},
+                                                    {480, 300, 5.5, 7.0},
+                                                    {1440, 760, 8.5, 10.0},
+                                                    {960, 540, 12.0, 12.0}}};
+    constexpr double kLength = 12.0;
+    const double t = std::fmod(static_cast<double>(std::max<int64_t>(timeNs, 0)) / 1e9, kLength);
+    for (size_t i = 0; i + 1 < kStops.size(); ++i) {
+        const Stop& from = kStops[i];
+        const Stop& to = kStops[i + 1];
+        if (t < from.leaveAt)
+            return {static_cast<int32_t>(from.x), static_cast<int32_t>(from.y)};
+        if (t < from.arriveAt) {
+            const double p = (t - from.leaveAt) / (from.arriveAt - from.leaveAt);
+            const double e = 0.5 - 0.5 * std::cos(p * 3.14159265358979323846);
+            return {static_cast<int32_t>(from.x + (to.x - from.x) * e),
+                    static_cast<int32_t>(from.y + (to.y - from.y) * e)};
+        }
+    }
+    return {static_cast<int32_t>(kStops.back().x), static_cast<int32_t>(kStops.back().y)};
+}
+
 void SyntheticScene::FillRect(gfx::Texture& texture, int32_t x, int32_t y, int32_t width,
                               int32_t height, uint32_t argb) {
     const int32_t x0 = std::max(0, x);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "platform/display/Display.h"
 #include "platform/gfx/Texture.h"
 
 namespace tamro::platform {
@@ -17,6 +18,9 @@ class SyntheticScene {
                       uint64_t frameIndex);
     // Paints an arrow cursor with its tip at (x, y), clipped to the texture.
     static void PaintCursor(gfx::Texture& texture, int32_t x, int32_t y);
+    // A cursor that glides between points of a 1920 × 1080 screen and rests at each, so that a
+    // focus zoom has something to follow; repeats every 12 s.
+    static CursorPosition CursorTour(int64_t timeNs);
     // Fills a rectangle (clipped), colour as 0xAARRGGBB.
     static void FillRect(gfx::Texture& texture, int32_t x, int32_t y, int32_t width, int32_t height,
                          uint32_t argb);
