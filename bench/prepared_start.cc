@@ -47,6 +47,7 @@ class FirstFrameEncoder final : public IEncoder {
         m_inner->WriteAudioSample(pcm, bytes, timestamp, duration);
     }
     void Finalize() override { m_inner->Finalize(); }
+    void Abandon() override { m_inner->Abandon(); }
 
   private:
     std::unique_ptr<IEncoder> m_inner;

@@ -314,6 +314,17 @@ void Encoder::Finalize() {
     m_finalized = true;
 }
 
+void Encoder::Abandon() {
+    if (!m_initialized.load() || m_finalized.load())
+        return;
+    std::scoped_lock lock(m_videoMutex, m_audioMutex);
+    if (m_sinkWriter) {
+        m_sinkWriter->Abandon();
+        m_sinkWriter.reset();
+    }
+    m_finalized = true;
+}
+
 bool Encoder::AdoptDevice() {
     if (!m_device) {
         // The frame's memory is readable by any device of this platform, so a device of the

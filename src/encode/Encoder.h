@@ -44,6 +44,7 @@ class Encoder final : public IEncoder {
     void SetD3DDevice(gfx::Device* device) override;
     bool Initialize(const EncoderSettings& settings) override;
     void Finalize() override;
+    void Abandon() override;
 
     bool WriteVideoFrame(gfx::Texture* texture, int64_t timestamp) override;
     // An NV12 image of the output size whose rows are `rowPitch` bytes apart; chroma rows follow

@@ -39,6 +39,9 @@ class IEncoder {
                                   int64_t duration) = 0;
     // Drains the encoders and completes the file; the file is whole only after it returns.
     virtual void Finalize() = 0;
+    // Closes a file nothing is to be kept of and removes it: a session discarded before it
+    // recorded.
+    virtual void Abandon() = 0;
 };
 
 }  // namespace tamro

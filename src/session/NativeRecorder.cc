@@ -579,6 +579,9 @@ void NativeRecorder::DiscardPrepared() {
     if (m_isRecording.load()) {
         return;  // a start won the race for the lock
     }
+    if (m_encoder) {
+        m_encoder->Abandon();  // nothing was recorded: no file is left behind
+    }
     DestroyComponents();
     m_isPrepared.store(false);
     m_preparedConfig.reset();

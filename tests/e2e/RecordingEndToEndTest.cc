@@ -227,6 +227,22 @@ TEST_F(RecordingEndToEndTest, InterruptAtOnceEndsCleanlyWithAReadableFile) {
     }
 }
 
+TEST_F(RecordingEndToEndTest, PreparedToolStartsAfterItsDelayOrStopsCleanly) {
+    const std::string file = Output("prepared.mp4");
+    std::string log;
+    ASSERT_EQ(
+        RunTool({"--prepare", "--start-after", "300", "--seconds", "1.5", "--output", file}, &log),
+        0)
+        << log;
+    EXPECT_NE(log.find("Ready; starting in 300 ms"), std::string::npos) << log;
+    EXPECT_NEAR(Recording(file).Duration(), 1.5, 0.2);
+
+    const std::string never = Output("never.mp4");
+    EXPECT_EQ(RunTool({"--prepare", "--start-after", "5000", "--output", never}, &log, 1500ms), 1);
+    EXPECT_NE(log.find("nothing was recorded"), std::string::npos) << log;
+    EXPECT_FALSE(std::filesystem::exists(never)) << "a discarded preparation leaves no file";
+}
+
 // Through the API: pausing takes the paused time out of the file, and progress comes each second.
 TEST_F(RecordingEndToEndTest, PauseShortensTheFileAndProgressArrivesEachSecond) {
     setenv("DISPLAY", m_server.Name().c_str(), 1);

@@ -174,6 +174,13 @@ TEST(SinkWriterTest, RefusesPathsItCannotWriteAndLeavesNoFile) {
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "a.mp4"));
     writer.reset();
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+
+    // So does one abandoned after it began.
+    Writer begun = Open(dir.path() / "b.mp4", kSubtypeNV12, true);
+    ASSERT_EQ(begun.writer->BeginWriting(), kOk);
+    begun.writer->Abandon();
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    EXPECT_EQ(begun.writer->Finalize(), kInvalidRequest);
 }
 
 TEST(SinkWriterTest, RefusesMismatchedTypesAndEarlyWrites) {

@@ -73,6 +73,7 @@ struct FakeWorld {
     std::vector<int64_t> writtenVideoPts;
     std::vector<int64_t> writtenAudioPts;
     std::atomic<bool> finalized{false};
+    std::atomic<bool> abandoned{false};
     std::atomic<int> encoderDestroyed{0};
 
     // Audio.
@@ -176,6 +177,7 @@ class FakeEncoder final : public IEncoder {
         std::this_thread::sleep_for(m_world->finalizeDuration);
         m_world->finalized = true;
     }
+    void Abandon() override { m_world->abandoned = true; }
 
   private:
     std::shared_ptr<FakeWorld> m_world;

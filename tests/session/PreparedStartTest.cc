@@ -76,6 +76,7 @@ TEST_F(PreparedStartTest, DiscardTearsAPreparationDownAndIsIgnoredWhenIdleOrReco
     EXPECT_EQ(m_world->encoderDestroyed, 1);
     EXPECT_TRUE(m_world->focusStopped);
     EXPECT_FALSE(m_world->finalized) << "nothing was recorded";
+    EXPECT_TRUE(m_world->abandoned);
     EXPECT_FALSE(StartPrepared());
 
     ASSERT_TRUE(Prepare()) << "a discard does not block the next preparation";

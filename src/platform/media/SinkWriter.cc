@@ -249,6 +249,18 @@ ResultCode SinkWriter::Finalize() {
     return result;
 }
 
+void SinkWriter::Abandon() {
+    const State was = m_state.exchange(State::kFinalized);
+    if (was == State::kFinalized)
+        return;
+    if (was == State::kWriting) {
+        for (Stream& stream : m_streams)
+            stream.encoder->Drain();
+    }
+    std::lock_guard lock(m_muxMutex);
+    RemoveFile();
+}
+
 void SinkWriter::RemoveFile() {
     if (m_format && m_format->pb)
         avio_closep(&m_format->pb);

@@ -62,6 +62,8 @@ class SinkWriter {
     ResultCode WriteSample(uint32_t streamIndex, MediaSample sample);
     // Drains the encoders and completes the file; the first error of any stage.
     ResultCode Finalize();
+    // Stops the stream encoders and removes the file instead of completing it.
+    void Abandon();
 
     const std::string& Path() const { return m_path; }
 
