@@ -1,6 +1,8 @@
 #include "session/ComponentFactory.h"
 
 #include "audio/AudioCapture.h"
+#include "capture/FocusZoomManager.h"
+#include "capture/MagnifierManager.h"
 #include "capture/ScreenCapture.h"
 #include "encode/Encoder.h"
 #include "platform/audio/AudioDevicesFactory.h"
@@ -22,8 +24,15 @@ class PlatformComponentFactory final : public ComponentFactory {
     std::unique_ptr<IScreenCapture> CreateScreenCapture() override {
         return std::make_unique<ScreenCapture>(Desktop());
     }
-    std::unique_ptr<IFocusZoomManager> CreateFocusZoomManager() override { return nullptr; }
-    std::unique_ptr<IMagnifierManager> CreateMagnifierManager() override { return nullptr; }
+    std::unique_ptr<IFocusZoomManager> CreateFocusZoomManager() override {
+        return std::make_unique<FocusZoomManager>(
+            [desktop = Desktop()]() -> std::optional<platform::CursorPosition> {
+                return desktop ? desktop->Cursor() : std::nullopt;
+            });
+    }
+    std::unique_ptr<IMagnifierManager> CreateMagnifierManager() override {
+        return std::make_unique<MagnifierManager>();
+    }
     std::unique_ptr<IEncoder> CreateEncoder() override { return std::make_unique<Encoder>(); }
     // Without an audio server, Initialize fails and the session records no audio.
     std::unique_ptr<IAudioCapture> CreateAudioCapture() override {
