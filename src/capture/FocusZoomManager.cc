@@ -24,7 +24,11 @@ constexpr int64_t kNsPerMs = 1'000'000;
 constexpr int64_t kToggleDebounceNs = 100 * kNsPerMs;
 // A held toggle is applied as if the last one were older than the debounce.
 constexpr int64_t kToggleBackdateNs = 110 * kNsPerMs;
-constexpr int64_t kCallbackIntervalNs = kNsPerSecond / 30;
+// 30 a second, less a millisecond: the idle pass takes 33 ms, and a limit of 33.3 ms would skip
+// every other pass.
+constexpr int64_t kCallbackIntervalNs = kNsPerSecond / 30 - kNsPerMs;
+// Closer than this the eased view is put on its target.
+constexpr double kArrivedPixels = 0.5;
 constexpr double kZoomInSeconds = 0.2;
 constexpr double kZoomOutSeconds = 0.25;
 constexpr double kMagnifierZoomInMs = 200;
@@ -396,11 +400,19 @@ std::optional<Delivery> FocusZoomManager::Core::TrackingStep(
         m_lastCursor = *cursor;
         m_cursorValid = true;
     }
-    if (std::hypot(cursor->x - m_lastCursor.x, cursor->y - m_lastCursor.y) < m_params.deadZone)
-        return std::nullopt;
-    m_lastCursor = *cursor;
-    m_smoothed.x += (cursor->x - m_smoothed.x) * m_params.smoothing;
-    m_smoothed.y += (cursor->y - m_smoothed.y) * m_params.smoothing;
+    // A move past the dead zone sets a new target; the view then eases towards it on every pass
+    // until it arrives, so it settles where a cursor stopped rather than part of the way there.
+    if (std::hypot(cursor->x - m_lastCursor.x, cursor->y - m_lastCursor.y) >= m_params.deadZone)
+        m_lastCursor = *cursor;
+    const double dx = m_lastCursor.x - m_smoothed.x;
+    const double dy = m_lastCursor.y - m_smoothed.y;
+    // Arrived, the view is still compared below: a rectangle the rate limit held back goes now.
+    if (std::hypot(dx, dy) < kArrivedPixels) {
+        m_smoothed = m_lastCursor;
+    } else {
+        m_smoothed.x += dx * m_params.smoothing;
+        m_smoothed.y += dy * m_params.smoothing;
+    }
     if (MagnifierEnabled()) {
         FollowWithMagnifier();
         return std::nullopt;
@@ -409,7 +421,7 @@ std::optional<Delivery> FocusZoomManager::Core::TrackingStep(
         return std::nullopt;
     const FocusRect rect = FocusAtSmoothed();
     const int64_t nowNs = SteadyClockNs();
-    // Skipped rather than queued: the next movement brings a fresher rectangle.
+    // Skipped rather than queued: a later pass delivers it, fresher.
     if (rect == m_currentRect || nowNs - m_lastCallbackNs < kCallbackIntervalNs)
         return std::nullopt;
     m_currentRect = rect;

@@ -176,6 +176,8 @@ std::optional<CropBox> ScreenCapture::ClampCrop(int32_t x, int32_t y, int32_t wi
 void ScreenCapture::SetCropRegion(int32_t x, int32_t y, int32_t width, int32_t height) {
     std::lock_guard lock(m_cropMutex);
     if (width <= 0 || height <= 0) {
+        if (m_cropActive)
+            ++m_cropGeneration;
         m_cropActive = false;
         return;
     }
@@ -183,6 +185,8 @@ void ScreenCapture::SetCropRegion(int32_t x, int32_t y, int32_t width, int32_t h
         ClampCrop(x, y, width, height, m_sourceWidth, m_sourceHeight);
     if (!box)
         return;
+    if (!m_cropActive || !(m_crop == *box))
+        ++m_cropGeneration;
     m_crop = *box;
     m_cropActive = true;
 }
@@ -350,9 +354,10 @@ void ScreenCapture::OnFrameArrived(platform::FramePool& pool) {
     try {
         const std::shared_ptr<platform::CaptureFrame> held = std::move(frame);
         const int64_t arrivedNs = SteadyClockNs();
-        const std::shared_ptr<gfx::Texture> delivered =
-            ApplyCrop(std::shared_ptr<gfx::Texture>(held, held->Surface()));
-        RefreshLastFrame(delivered, arrivedNs);
+        const std::shared_ptr<gfx::Texture> captured(held, held->Surface());
+        const uint64_t generation = m_cropGeneration.load();
+        const std::shared_ptr<gfx::Texture> delivered = ApplyCrop(captured);
+        RefreshLastFrame(captured, delivered, generation, arrivedNs);
         if (SteadyClockNs() - m_lastEmitNs >= kRealFrameThresholdNs) {
             std::lock_guard lock(m_emitMutex);
             const int64_t emitNs = SteadyClockNs();
@@ -407,15 +412,42 @@ std::shared_ptr<gfx::Texture> ScreenCapture::ApplyCrop(std::shared_ptr<gfx::Text
     return view;
 }
 
-void ScreenCapture::RefreshLastFrame(std::shared_ptr<gfx::Texture> delivered, int64_t arrivedNs) {
+void ScreenCapture::RefreshLastFrame(std::shared_ptr<gfx::Texture> captured,
+                                     std::shared_ptr<gfx::Texture> delivered,
+                                     uint64_t cropGeneration, int64_t arrivedNs) {
     std::shared_ptr<gfx::Texture> previous;
+    std::shared_ptr<gfx::Texture> previousCaptured;
     {
         std::lock_guard lock(m_lastFrameMutex);
         previous = std::exchange(m_lastFrame, std::move(delivered));
+        previousCaptured = std::exchange(m_lastCaptured, std::move(captured));
+        m_lastFrameCropGeneration = cropGeneration;
         m_lastFrameArrivedNs = arrivedNs;
         m_lastFrameFresh = true;
     }
-    // Released outside the lock: it may hand a buffer back to the pool.
+    // Released outside the lock: they may hand a buffer back to the pool.
+}
+
+// On an idle screen no frame comes to carry a new crop, and a zoom would not show until the
+// content changed; the repeat is cut from the captured frame again instead. The crop is a view
+// of the frame's pixels, so this costs no copy.
+std::shared_ptr<gfx::Texture> ScreenCapture::FrameToRepeat(int64_t* freshArrivalNs) {
+    std::shared_ptr<gfx::Texture> captured;
+    {
+        std::lock_guard lock(m_lastFrameMutex);
+        *freshArrivalNs = m_lastFrameFresh ? m_lastFrameArrivedNs : 0;
+        const uint64_t generation = m_cropGeneration.load();
+        if (generation == m_lastFrameCropGeneration || !m_lastCaptured)
+            return m_lastFrame;
+        captured = m_lastCaptured;
+        m_lastFrameCropGeneration = generation;
+    }
+    std::shared_ptr<gfx::Texture> recropped = ApplyCrop(captured);
+    std::shared_ptr<gfx::Texture> previous;
+    std::lock_guard lock(m_lastFrameMutex);
+    if (m_lastCaptured == captured)
+        previous = std::exchange(m_lastFrame, recropped);
+    return recropped;
 }
 
 void ScreenCapture::MarkLastFrameEmitted(int64_t arrivedNs) {
@@ -512,13 +544,8 @@ void ScreenCapture::PacerTick(bool* engaged) {
         EmitBlackFrame();
         return;
     }
-    std::shared_ptr<gfx::Texture> last;
     int64_t freshArrivalNs = 0;
-    {
-        std::lock_guard lock(m_lastFrameMutex);
-        last = m_lastFrame;
-        freshArrivalNs = m_lastFrameFresh ? m_lastFrameArrivedNs : 0;
-    }
+    const std::shared_ptr<gfx::Texture> last = FrameToRepeat(&freshArrivalNs);
     if (!last)
         return;
     uint32_t tookMs = 0;

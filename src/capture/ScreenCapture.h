@@ -88,7 +88,12 @@ class ScreenCapture final : public IScreenCapture {
     void OnFrameArrived(platform::FramePool& pool);
     // The crop of `frame` as a view of its pixels, or `frame` itself when there is no crop.
     std::shared_ptr<gfx::Texture> ApplyCrop(std::shared_ptr<gfx::Texture> frame);
-    void RefreshLastFrame(std::shared_ptr<gfx::Texture> delivered, int64_t arrivedNs);
+    // The newest frame, both as captured and as delivered with the crop of `cropGeneration`.
+    void RefreshLastFrame(std::shared_ptr<gfx::Texture> captured,
+                          std::shared_ptr<gfx::Texture> delivered, uint64_t cropGeneration,
+                          int64_t arrivedNs);
+    // The frame for the pacer to repeat, cropped afresh when the crop changed since it came.
+    std::shared_ptr<gfx::Texture> FrameToRepeat(int64_t* freshArrivalNs);
     // The newest frame went out: a later repeat of it is stamped with the time it goes out.
     void MarkLastFrameEmitted(int64_t arrivedNs);
     // Calls the callback under emitMutex; false when nothing was emitted.
@@ -129,6 +134,7 @@ class ScreenCapture final : public IScreenCapture {
     mutable std::mutex m_cropMutex;
     CropBox m_crop;
     bool m_cropActive = false;
+    std::atomic<uint64_t> m_cropGeneration{0};  // counts changes of the crop
 
     // The callback is replaced under its own lock so that Stop never waits for an emission in
     // progress; emitters call a snapshot, which stays valid until they return.
@@ -145,6 +151,8 @@ class ScreenCapture final : public IScreenCapture {
     // not reused while it is held here or by a repeat in progress.
     std::mutex m_lastFrameMutex;
     std::shared_ptr<gfx::Texture> m_lastFrame;
+    std::shared_ptr<gfx::Texture> m_lastCaptured;
+    uint64_t m_lastFrameCropGeneration = 0;
     int64_t m_lastFrameArrivedNs = 0;
     bool m_lastFrameFresh = false;  // not emitted yet
     std::mutex m_emitMutex;

@@ -242,6 +242,10 @@ TEST_F(FocusZoomManagerTest, CursorMovesInsideTheDeadZoneMoveNothing) {
     m_cursor->MoveTo(1400, 700);
     ASSERT_TRUE(WaitUntil([&] { return m_crops->Count() > settled; }));
     EXPECT_GT(LastCrop()->x, kCentred.x) << "follows the cursor, smoothed";
+    // And settles on it once it stops, rather than part of the way there.
+    const FocusRect atCursor = FocusGeometry().FocusAt(0.55, 1400, 700);
+    EXPECT_TRUE(WaitUntil([&] { return LastCrop() == atCursor; }, 1s))
+        << LastCrop()->x << "," << LastCrop()->y;
 }
 
 TEST_F(FocusZoomManagerTest, FocusOnDuringAZoomOutRestartsFromTheWholeDisplay) {

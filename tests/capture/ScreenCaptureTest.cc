@@ -218,6 +218,29 @@ TEST(ScreenCaptureTest, CropCutsTheRegionAndOutOfBoundsFramesGoOutWhole) {
         "[ScreenCapture] Crop BOUNDS INVALID #1: box=(600,400,1000,700), src=640x480"));
 }
 
+// A zoom on a screen that does not change: the repeats follow the crop as it moves and ends.
+TEST(ScreenCaptureTest, RepeatsOfAStillScreenFollowTheCrop) {
+    ScreenCapture capture(SyntheticDisplay::Create(StillScreen()));
+    Recorder recorder;
+    ASSERT_TRUE(capture.InitializeForMonitor(0));
+    ASSERT_TRUE(capture.Start(recorder.Callback()));
+    std::this_thread::sleep_for(150ms);
+    capture.SetCropRegion(10, 10, 400, 300);
+    std::this_thread::sleep_for(150ms);
+    capture.SetCropRegion(0, 0, 0, 0);
+    std::this_thread::sleep_for(150ms);
+    capture.Stop();
+    const auto deliveries = recorder.Deliveries();
+    ASSERT_GT(deliveries.size(), 8u);
+    EXPECT_EQ(deliveries.front().width, 1920u);
+    const auto cropped = std::find_if(deliveries.begin(), deliveries.end(),
+                                      [](const Delivery& d) { return d.width == 400; });
+    ASSERT_NE(cropped, deliveries.end()) << "the crop never reached a repeat";
+    EXPECT_EQ(cropped->height, 300u);
+    EXPECT_EQ(cropped->firstPixel, 0xFFABCDEFu) << "(10, 10) of the screen";
+    EXPECT_EQ(deliveries.back().width, 1920u) << "and the whole screen once it ended";
+}
+
 TEST(ScreenCaptureTest, RepeatsAfterTheScreenStopsShowTheNewestFrameWithAndWithoutCrop) {
     for (const bool crop : {false, true}) {
         SCOPED_TRACE(crop ? "cropped" : "whole");
