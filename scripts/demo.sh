@@ -11,5 +11,6 @@ ninja -C build
 
 mkdir -p out
 # Records the X display when there is one, else the built-in synthetic scene; extra arguments
-# go to the recorder (e.g. --synthetic, --region X,Y,W,H).
-build/tools/tamro-record --seconds 10 --output out/demo.mp4 "$@"
+# go to the recorder (e.g. --synthetic, --region X,Y,W,H). The focus zoom zooms in on the
+# cursor, follows it, pulses and zooms out again.
+build/tools/tamro-record --seconds 10 --zoom-tour --output out/demo.mp4 "$@"
