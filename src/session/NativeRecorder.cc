@@ -120,6 +120,8 @@ NativeRecorder::NativeRecorder(std::unique_ptr<ComponentFactory> factory)
 
 NativeRecorder::~NativeRecorder() {
     Stop();
+    // A preparation, or what a failed start left, has recorded nothing: no file is kept of it.
+    DiscardPrepared();
     if (m_progressThread.joinable()) {
         // Only left over when Stop failed part-way; the thread holds nothing of ours but a weak
         // reference.

@@ -89,6 +89,14 @@ TEST_F(PreparedStartTest, DiscardTearsAPreparationDownAndIsIgnoredWhenIdleOrReco
     EXPECT_TRUE(m_world->finalized);
 }
 
+TEST_F(PreparedStartTest, ARecorderDestroyedWhilePreparedKeepsNoFile) {
+    ASSERT_TRUE(Prepare());
+    m_recorder.reset();
+    EXPECT_TRUE(m_world->abandoned);
+    EXPECT_FALSE(m_world->finalized);
+    EXPECT_EQ(m_world->screenDestroyed, 1);
+}
+
 TEST_F(PreparedStartTest, PrepareFailuresAreLoggedWithoutEvents) {
     m_world->screenInitResult = false;
     EXPECT_FALSE(Prepare());
