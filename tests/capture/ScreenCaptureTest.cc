@@ -256,35 +256,6 @@ TEST(ScreenCaptureTest, RepeatsAfterTheScreenStopsShowTheNewestFrameWithAndWitho
     }
 }
 
-TEST(ScreenCaptureTest, WindowResizeRecreatesThePoolAndMinimisedGivesSourceSizedBlack) {
-    auto options = StillScreen();
-    options.changeRate = 20.0;
-    auto display = SyntheticDisplay::Create(options);
-    const uint64_t window = display->AddWindow({.title = "w", .width = 800, .height = 600});
-    ScreenCapture capture(display);
-    Recorder recorder;
-    ASSERT_TRUE(capture.InitializeForWindow(window));
-    ASSERT_TRUE(capture.Start(recorder.Callback()));
-    std::this_thread::sleep_for(150ms);
-    display->ResizeWindow(window, 1024, 700);
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(capture.Width(), 1024u);
-    EXPECT_EQ(capture.Height(), 700u);
-    EXPECT_EQ(recorder.Deliveries().back().width, 1024u);
-
-    display->SetIconic(window, true);
-    std::this_thread::sleep_for(100ms);
-    const size_t before = recorder.Deliveries().size();
-    std::this_thread::sleep_for(500ms);
-    capture.Stop();
-    const auto deliveries = recorder.Deliveries();
-    const size_t black = deliveries.size() - before;
-    EXPECT_GE(black, 8u);
-    EXPECT_LE(black, 17u);
-    EXPECT_EQ(deliveries.back().width, 1920u) << "black frames have the monitor's size";
-    EXPECT_EQ(deliveries.back().firstPixel, 0xFF000000u);
-}
-
 TEST(ScreenCaptureTest, HangingCloseIsAbandonedAfter500ms) {
     test::LogCapture log;
     auto display = SyntheticDisplay::Create(StillScreen());

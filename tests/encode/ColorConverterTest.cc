@@ -115,15 +115,13 @@ TEST_F(ColorConverterTest, RefusesWhatItCannotConvert) {
     EXPECT_FALSE(m_converter.Convert(small.get(), &image));
     EXPECT_TRUE(log.Contains(
         "[ColorConverter] Input dimensions mismatch: expected 1920x1088, got 1280x720"));
-}
 
-TEST_F(ColorConverterTest, FailsCleanlyWhenTheDeviceCannotCreateTextures) {
+    ColorConverter noTextures;
     m_device->SetFaults({.failTextureCreation = true});
-    test::LogCapture log;
-    EXPECT_FALSE(m_converter.Initialize(m_device.get(), 64, 32));
+    EXPECT_FALSE(noTextures.Initialize(m_device.get(), 64, 32));
     EXPECT_TRUE(log.Contains("[ColorConverter] Failed to create staging texture: 0x8007000E"));
     EXPECT_EQ(log.Count("[ColorConverter] Failed to create staging texture"), 2);
-    EXPECT_FALSE(m_converter.IsInitialized());
+    EXPECT_FALSE(noTextures.IsInitialized());
 }
 
 // The vectorised row matches the plain one at every width, including tails shorter than a vector,
