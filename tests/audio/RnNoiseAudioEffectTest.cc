@@ -123,7 +123,7 @@ TEST(RnNoiseAudioEffectTest, ModeZeroCreatesNoProcessorButStillLimits) {
     EXPECT_FLOAT_EQ(frame[2], 0.5f) << "no processor, so no delay";
 }
 
-TEST(RnNoiseAudioEffectTest, NoiseRemovalDelaysOneFrameAndStartsOverOnDiscard) {
+TEST(RnNoiseAudioEffectTest, TheProcessorFollowsDiscardFormatAndClose) {
     RnNoiseAudioEffect effect;
     ASSERT_EQ(effect.SetEncodingProperties(FloatFormat(48000, 2)), kOk);
     ASSERT_TRUE(effect.CurrentState().hasProcessor);
@@ -134,27 +134,23 @@ TEST(RnNoiseAudioEffectTest, NoiseRemovalDelaysOneFrameAndStartsOverOnDiscard) {
             << "round " << round << ": the first 10 ms after a start are the processor's delay";
         effect.DiscardQueuedFrames();
     }
-    effect.Close();
-    EXPECT_FALSE(effect.CurrentState().hasProcessor);
-    auto frame = SquareFrame(0.3f);
-    effect.ProcessFrame(frame);
-    EXPECT_NEAR(frame[0], 0.3f, 1e-6) << "after Close only gain and limiting run";
-}
 
-TEST(RnNoiseAudioEffectTest, ANewFormatHandsTheOldStateToTheNewProcessor) {
-    RnNoiseAudioEffect effect;
-    effect.SetEncodingProperties(FloatFormat(48000, 2));
+    // A new format hands the old state to the new processor.
     effect.SetEncodingProperties(FloatFormat(48000, 1));
-    const auto state = effect.CurrentState();
-    EXPECT_TRUE(state.processorWarm);
-    EXPECT_EQ(state.channels, 1u);
-
+    EXPECT_TRUE(effect.CurrentState().processorWarm);
+    EXPECT_EQ(effect.CurrentState().channels, 1u);
     effect.SetEncodingProperties(FloatFormat(44100, 0));
     EXPECT_EQ(effect.CurrentState().channels, 1u) << "0 channels count as 1";
     // Bypassed at 44.1 kHz: no delay, and the samples only go through 16-bit and back.
     auto frame = SquareFrame(0.3f);
     effect.ProcessFrame(frame);
     EXPECT_NEAR(frame[0], 0.3f, 1e-4);
+
+    effect.Close();
+    EXPECT_FALSE(effect.CurrentState().hasProcessor);
+    frame = SquareFrame(0.3f);
+    effect.ProcessFrame(frame);
+    EXPECT_NEAR(frame[0], 0.3f, 1e-6) << "after Close only gain and limiting run";
 }
 
 // White noise at -30 dBFS with 1 kHz tone bursts, through the build's real denoiser, in the
