@@ -98,15 +98,10 @@ TEST_F(AudioCaptureStreamTest, ServoPrefillsOnlyTheCapturedRingsButAlwaysAddsThe
         log.Contains("[AudioCapture] Drift servo ENABLED: rings prefilled to 128ms setpoint"));
     EXPECT_FALSE(capture->Start(nullptr)) << "already running";
     capture->Stop();
-    // What the rings still hold goes out through Drain, up to the end time it is given.
-    capture->Drain(0);
-    EXPECT_EQ(capture->FramesSent(), 0u) << "nothing is due before time 0";
-    EXPECT_EQ(capture->MicRing().Used(), 0u);
 
     setenv("TAMRO_AUDIO_DRIFT", "0", 1);
     ASSERT_TRUE(capture->Start(nullptr));
     EXPECT_EQ(capture->MicRing().Used(), 0u);
-    EXPECT_EQ(capture->RingPrefill(), 0);
     EXPECT_EQ(capture->StreamLatency(), 200'000);
 }
 

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "capture/FocusGeometry.h"
@@ -26,35 +27,35 @@ using Clock = std::chrono::steady_clock;
 
 constexpr FocusRect kFull{0, 0, 1920, 1080};
 constexpr FocusRect kCentred{432, 244, 1056, 594};
-
-struct ScriptedCursor {
-    void MoveTo(int32_t x, int32_t y) {
-        std::lock_guard lock(mutex);
-        position = platform::CursorPosition{x, y};
-    }
-    std::mutex mutex;
-    std::optional<platform::CursorPosition> position;
-};
+// A second toggle within 100 ms is held back; 104 ms is early enough to catch an animation
+// halfway.
+constexpr auto kPastDebounce = 120ms;
+constexpr auto kJustPastDebounce = 104ms;
 
 struct Crop {
     Clock::time_point at;
     FocusRect rect;
 };
 
-struct CropLog {
+// The cursor the tracking thread reads and the crops it delivers; shared with the thread, which
+// may outlive the test's manager.
+struct Scene {
+    void MoveTo(int32_t x, int32_t y) {
+        std::lock_guard lock(mutex);
+        cursor = platform::CursorPosition{x, y};
+    }
     std::vector<Crop> Crops() {
         std::lock_guard lock(mutex);
         return crops;
     }
-    size_t Count() { return Crops().size(); }
     std::mutex mutex;
+    std::optional<platform::CursorPosition> cursor;
     std::vector<Crop> crops;
 };
 
 template <typename Predicate>
 bool WaitUntil(Predicate done, std::chrono::milliseconds limit = 2s) {
-    const auto deadline = Clock::now() + limit;
-    while (!done()) {
+    for (const auto deadline = Clock::now() + limit; !done();) {
         if (Clock::now() > deadline)
             return false;
         std::this_thread::sleep_for(2ms);
@@ -65,29 +66,18 @@ bool WaitUntil(Predicate done, std::chrono::milliseconds limit = 2s) {
 // The flags drop before the step's last callback has returned: give it time to land.
 template <typename Predicate>
 bool WaitUntilLanded(Predicate done) {
-    if (!WaitUntil(done))
-        return false;
+    const bool reached = WaitUntil(done);
     std::this_thread::sleep_for(50ms);
-    return true;
+    return reached;
 }
 
-// Past the 100 ms within which a second toggle is held back.
-void PastDebounce() {
-    std::this_thread::sleep_for(120ms);
-}
-
-// Just past the debounce, early enough to catch an animation halfway.
-void JustPastDebounce() {
-    std::this_thread::sleep_for(104ms);
-}
-
-std::optional<FocusRect> LoggedStartRect(const test::LogCapture& log, const char* prefix) {
+std::optional<FocusRect> LoggedStartRect(const test::LogCapture& log, const std::string& prefix) {
     for (const std::string& line : log.Lines()) {
         const size_t at = line.find(prefix);
         FocusRect r;
         if (at != std::string::npos &&
-            std::sscanf(line.c_str() + at + std::string(prefix).size(), "startRect=(%d,%d,%dx%d)",
-                        &r.x, &r.y, &r.width, &r.height) == 4)
+            std::sscanf(line.c_str() + at + prefix.size(), "startRect=(%d,%d,%dx%d)", &r.x, &r.y,
+                        &r.width, &r.height) == 4)
             return r;
     }
     return std::nullopt;
@@ -117,7 +107,6 @@ class RecordingMagnifier final : public IMagnifierManager {
         return true;
     }
     void Stop() override { ++stops; }
-
     std::vector<int32_t> Applied() {
         std::lock_guard lock(mutex);
         return applied;
@@ -134,63 +123,61 @@ class RecordingMagnifier final : public IMagnifierManager {
 
 class FocusZoomManagerTest : public ::testing::Test {
   protected:
-    void StartManager(const FocusSurface& surface = {}, CursorReader reader = {}) {
-        if (!reader) {
-            reader = [cursor = m_cursor]() -> std::optional<platform::CursorPosition> {
-                std::lock_guard lock(cursor->mutex);
-                return cursor->position;
-            };
-        }
-        m_manager = std::make_unique<FocusZoomManager>(std::move(reader));
+    void StartManager(int32_t cursorX = 960, int32_t cursorY = 540,
+                      const FocusSurface& surface = {}) {
+        m_scene->MoveTo(cursorX, cursorY);
+        m_manager = std::make_unique<FocusZoomManager>(
+            [scene = m_scene]() -> std::optional<platform::CursorPosition> {
+                std::lock_guard lock(scene->mutex);
+                return scene->cursor;
+            });
         m_manager->Initialize(surface.displayX, surface.displayY, surface.width, surface.height,
-                              surface.outputWidth, surface.outputHeight, kSettings);
-        m_manager->SetCropCallback([crops = m_crops](const FocusRect& rect) {
-            std::lock_guard lock(crops->mutex);
-            crops->crops.push_back({Clock::now(), rect});
+                              surface.outputWidth, surface.outputHeight,
+                              {.Flag1 = false,
+                               .Flag2 = true,
+                               .cropFraction = 0.55,
+                               .smoothing = 0.4,
+                               .deadZone = 5.0,
+                               .pulseFactor = 2.0});
+        m_manager->SetCropCallback([scene = m_scene](const FocusRect& rect) {
+            std::lock_guard lock(scene->mutex);
+            scene->crops.push_back({Clock::now(), rect});
         });
         m_manager->Start();
     }
-
     std::optional<FocusRect> LastCrop() {
-        const auto crops = m_crops->Crops();
+        const auto crops = m_scene->Crops();
         return crops.empty() ? std::nullopt : std::optional(crops.back().rect);
     }
-
-    bool SettleFocus(bool on) {
-        m_manager->SetCursorFocusActive(on);
+    bool TransitionLanded() {
         return WaitUntilLanded([&] { return !m_manager->IsTransitionRunning(); });
     }
-
-    static constexpr FocusZoomSettings kSettings{.Flag1 = false,
-                                                 .Flag2 = true,
-                                                 .cropFraction = 0.55,
-                                                 .smoothing = 0.4,
-                                                 .deadZone = 5.0,
-                                                 .pulseFactor = 2.0};
+    bool SettleFocus(bool on) {
+        m_manager->SetCursorFocusActive(on);
+        return TransitionLanded();
+    }
 
     test::LogCapture m_log;
-    std::shared_ptr<ScriptedCursor> m_cursor = std::make_shared<ScriptedCursor>();
-    std::shared_ptr<CropLog> m_crops = std::make_shared<CropLog>();
+    std::shared_ptr<Scene> m_scene = std::make_shared<Scene>();
     RecordingMagnifier m_magnifier;  // outlives the manager that points at it
     std::unique_ptr<FocusZoomManager> m_manager;
 };
 
 TEST_F(FocusZoomManagerTest, ZoomsInOnTheCursorAndOutToTheWholeDisplay) {
-    m_cursor->MoveTo(2880, 540);
-    StartManager({.displayX = 1920});
+    StartManager(2880, 540, {.displayX = 1920});
     ASSERT_TRUE(SettleFocus(true));
     EXPECT_TRUE(m_manager->IsFocusActive());
-    const auto zoomIn = m_crops->Crops();
+    const auto zoomIn = m_scene->Crops();
     ASSERT_GE(zoomIn.size(), 2u) << "an animation, not a jump";
     EXPECT_EQ(zoomIn.back().rect, (FocusRect{2352, 244, 1056, 594}));
     EXPECT_LT(zoomIn.front().rect.width, 1920);
     for (size_t i = 1; i < zoomIn.size(); ++i)
         EXPECT_LE(zoomIn[i].rect.width, zoomIn[i - 1].rect.width);
 
-    PastDebounce();
+    std::this_thread::sleep_for(kPastDebounce);
     ASSERT_TRUE(SettleFocus(false));
     EXPECT_FALSE(m_manager->IsFocusActive());
-    const auto all = m_crops->Crops();
+    const auto all = m_scene->Crops();
     ASSERT_GE(all.size(), zoomIn.size() + 2);
     EXPECT_EQ(all.back().rect, (FocusRect{1920, 0, 1920, 1080}));
     for (size_t i = zoomIn.size() + 1; i < all.size(); ++i)
@@ -199,7 +186,6 @@ TEST_F(FocusZoomManagerTest, ZoomsInOnTheCursorAndOutToTheWholeDisplay) {
 }
 
 TEST_F(FocusZoomManagerTest, TogglesCloserThanTheDebounceAreAppliedByTheTrackingThread) {
-    m_cursor->MoveTo(960, 540);
     StartManager();
     const auto first = Clock::now();
     m_manager->SetCursorFocusActive(true);
@@ -211,15 +197,13 @@ TEST_F(FocusZoomManagerTest, TogglesCloserThanTheDebounceAreAppliedByTheTracking
     EXPECT_TRUE(m_manager->IsFocusActive());
     ASSERT_TRUE(WaitUntil([&] { return !m_manager->IsFocusActive(); }));
     const auto appliedAfter = Clock::now() - first;
-    std::this_thread::sleep_for(50ms);
     EXPECT_GE(appliedAfter, 95ms);
     EXPECT_LT(appliedAfter, 350ms);
+    ASSERT_TRUE(TransitionLanded());
     EXPECT_FALSE(m_manager->IsTogglePending());
-    EXPECT_EQ(m_log.Count("Cursor focus OFF (crop mode)"), 1);
 
     // Held requests that come back to the current state change nothing.
-    ASSERT_TRUE(WaitUntilLanded([&] { return !m_manager->IsTransitionRunning(); }));
-    PastDebounce();
+    std::this_thread::sleep_for(kPastDebounce);
     m_manager->SetCursorFocusActive(true);
     m_manager->SetCursorFocusActive(false);
     m_manager->SetCursorFocusActive(true);
@@ -229,18 +213,17 @@ TEST_F(FocusZoomManagerTest, TogglesCloserThanTheDebounceAreAppliedByTheTracking
 }
 
 TEST_F(FocusZoomManagerTest, CursorMovesInsideTheDeadZoneMoveNothing) {
-    m_cursor->MoveTo(960, 540);
     StartManager();
     ASSERT_TRUE(SettleFocus(true));
-    const size_t settled = m_crops->Count();
+    const size_t settled = m_scene->Crops().size();
     for (int i = 0; i < 40; ++i) {
-        m_cursor->MoveTo(960 + (i % 2) * 3, 540 + (i % 3 == 0) * 3);
+        m_scene->MoveTo(960 + (i % 2) * 3, 540 + (i % 3 == 0) * 3);
         std::this_thread::sleep_for(10ms);
     }
-    EXPECT_EQ(m_crops->Count(), settled);
+    EXPECT_EQ(m_scene->Crops().size(), settled);
 
-    m_cursor->MoveTo(1400, 700);
-    ASSERT_TRUE(WaitUntil([&] { return m_crops->Count() > settled; }));
+    m_scene->MoveTo(1400, 700);
+    ASSERT_TRUE(WaitUntil([&] { return m_scene->Crops().size() > settled; }));
     EXPECT_GT(LastCrop()->x, kCentred.x) << "follows the cursor, smoothed";
     // And settles on it once it stops, rather than part of the way there.
     const FocusRect atCursor = FocusGeometry().FocusAt(0.55, 1400, 700);
@@ -249,52 +232,46 @@ TEST_F(FocusZoomManagerTest, CursorMovesInsideTheDeadZoneMoveNothing) {
 }
 
 TEST_F(FocusZoomManagerTest, FocusOnDuringAZoomOutRestartsFromTheWholeDisplay) {
-    m_cursor->MoveTo(960, 540);
     StartManager();
     ASSERT_TRUE(SettleFocus(true));
-    PastDebounce();
+    std::this_thread::sleep_for(kPastDebounce);
     m_manager->SetCursorFocusActive(false);
-    JustPastDebounce();
+    std::this_thread::sleep_for(kJustPastDebounce);
     ASSERT_TRUE(m_manager->IsTransitionRunning()) << "the zoom-out takes 250 ms";
-    const auto zoomOut = m_crops->Crops();
-    m_manager->SetCursorFocusActive(true);
-    ASSERT_TRUE(WaitUntilLanded([&] { return !m_manager->IsTransitionRunning(); }));
+    const auto zoomOut = m_scene->Crops();
+    ASSERT_TRUE(SettleFocus(true));
 
-    const auto all = m_crops->Crops();
-    int widestAfter = 0;
-    for (size_t i = zoomOut.size(); i < all.size(); ++i)
-        widestAfter = std::max(widestAfter, all[i].rect.width);
-    EXPECT_GT(widestAfter, zoomOut.back().rect.width);
+    const auto all = m_scene->Crops();
+    const auto widest =
+        std::max_element(all.begin() + zoomOut.size(), all.end(),
+                         [](auto& a, auto& b) { return a.rect.width < b.rect.width; });
+    ASSERT_NE(widest, all.end());
+    EXPECT_GT(widest->rect.width, zoomOut.back().rect.width);
     EXPECT_EQ(all.back().rect, kCentred);
 }
 
 TEST_F(FocusZoomManagerTest, FocusOffDuringAZoomInStartsFromTheLastDeliveredRect) {
-    m_cursor->MoveTo(960, 540);
     StartManager();
     m_manager->SetCursorFocusActive(true);
-    JustPastDebounce();
+    std::this_thread::sleep_for(kJustPastDebounce);
     m_manager->SetCursorFocusActive(false);
     ASSERT_TRUE(WaitUntilLanded([&] { return !m_manager->IsTogglePending(); }));
-    const std::optional<FocusRect> start =
-        LoggedStartRect(m_log, "Cursor focus OFF (crop mode) - ");
+    const auto start = LoggedStartRect(m_log, "Cursor focus OFF (crop mode) - ");
     ASSERT_TRUE(start);
     EXPECT_NE(*start, kFull);
     EXPECT_NE(*start, kCentred);
-    ASSERT_TRUE(WaitUntilLanded([&] { return !m_manager->IsTransitionRunning(); }));
-    bool delivered = false;
-    for (const Crop& crop : m_crops->Crops())
-        delivered |= crop.rect == *start;
-    EXPECT_TRUE(delivered);
+    ASSERT_TRUE(TransitionLanded());
+    const auto crops = m_scene->Crops();
+    EXPECT_TRUE(std::any_of(crops.begin(), crops.end(), [&](auto& c) { return c.rect == *start; }));
     EXPECT_EQ(LastCrop(), kFull);
     EXPECT_FALSE(m_log.Contains("Invalid start rect"));
 }
 
 TEST_F(FocusZoomManagerTest, AZoomOutFromARectOutsideTheLimitsStartsCentred) {
     // On a display narrower than the minimum window every rectangle is out of bounds.
-    m_cursor->MoveTo(10, 10);
-    StartManager({.width = 320, .height = 240, .outputWidth = 320, .outputHeight = 240});
+    StartManager(10, 10, {.width = 320, .height = 240, .outputWidth = 320, .outputHeight = 240});
     ASSERT_TRUE(SettleFocus(true));
-    PastDebounce();
+    std::this_thread::sleep_for(kPastDebounce);
     ASSERT_TRUE(SettleFocus(false));
     EXPECT_TRUE(
         m_log.Contains("[FocusZoomManager] Invalid start rect (0,0,400x300), using default"));
@@ -304,22 +281,20 @@ TEST_F(FocusZoomManagerTest, AZoomOutFromARectOutsideTheLimitsStartsCentred) {
 }
 
 TEST_F(FocusZoomManagerTest, TrackingCallsBackAtMostThirtyTimesASecond) {
-    m_cursor->MoveTo(200, 200);
-    StartManager();
+    StartManager(200, 200);
     ASSERT_TRUE(SettleFocus(true));
-    const size_t settled = m_crops->Count();
+    const size_t settled = m_scene->Crops().size();
     const auto begin = Clock::now();
     for (int i = 0; Clock::now() - begin < 1s; ++i) {
-        m_cursor->MoveTo(200 + (i * 7) % 1500, 200 + (i * 3) % 700);
+        m_scene->MoveTo(200 + (i * 7) % 1500, 200 + (i * 3) % 700);
         std::this_thread::sleep_for(4ms);
     }
-    const size_t tracked = m_crops->Count() - settled;
+    const size_t tracked = m_scene->Crops().size() - settled;
     EXPECT_LE(tracked, 31u);
     EXPECT_GE(tracked, 5u);
 }
 
 TEST_F(FocusZoomManagerTest, PulseZoomsToThePeakAndBack) {
-    m_cursor->MoveTo(960, 540);
     StartManager();
     ASSERT_TRUE(m_manager->RequestPulse());
     EXPECT_TRUE(m_manager->IsPulseRunning());
@@ -327,24 +302,22 @@ TEST_F(FocusZoomManagerTest, PulseZoomsToThePeakAndBack) {
     ASSERT_TRUE(WaitUntilLanded([&] { return !m_manager->IsPulseRunning(); }));
     EXPECT_FALSE(m_manager->IsFocusActive());
 
-    const auto crops = m_crops->Crops();
+    const auto crops = m_scene->Crops();
     ASSERT_GE(crops.size(), 3u);
-    bool reachedPeak = false;
-    for (const Crop& crop : crops)
-        reachedPeak |= crop.rect == FocusRect{696, 392, 528, 300};
-    EXPECT_TRUE(reachedPeak);
+    EXPECT_TRUE(std::any_of(crops.begin(), crops.end(), [](auto& c) {
+        return c.rect == FocusRect{696, 392, 528, 300};
+    }));
     EXPECT_EQ(crops.back().rect, kFull) << "focus is off, so the pulse ends on the display";
     EXPECT_GE(crops.back().at - crops.front().at, 300ms);
 
     {
-        std::lock_guard lock(m_cursor->mutex);
-        m_cursor->position.reset();
+        std::lock_guard lock(m_scene->mutex);
+        m_scene->cursor.reset();
     }
     EXPECT_FALSE(m_manager->RequestPulse()) << "no cursor";
 }
 
 TEST_F(FocusZoomManagerTest, CallbackFailuresAreContained) {
-    m_cursor->MoveTo(960, 540);
     StartManager();
     auto calls = std::make_shared<std::atomic<int>>(0);
     m_manager->SetCropCallback([calls](const FocusRect&) {
@@ -359,19 +332,17 @@ TEST_F(FocusZoomManagerTest, CallbackFailuresAreContained) {
 }
 
 TEST_F(FocusZoomManagerTest, StopGivesUpOnACallbackThatNeverReturns) {
-    m_cursor->MoveTo(960, 540);
     StartManager();
     std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    auto token = std::make_shared<int>(0);
-    std::weak_ptr<int> tokenAlive = token;
-    std::atomic<bool> entered{false};
-    m_manager->SetCropCallback([released, token = std::move(token), &entered](const FocusRect&) {
-        entered = true;
+    auto token = std::make_shared<std::atomic<bool>>(false);  // set once the callback is entered
+    const std::weak_ptr<std::atomic<bool>> tokenAlive = token;
+    m_manager->SetCropCallback([released = release.get_future().share(), token](const FocusRect&) {
+        *token = true;
         released.wait();
     });
     m_manager->SetCursorFocusActive(true);
-    ASSERT_TRUE(WaitUntil([&] { return entered.load(); }));
+    ASSERT_TRUE(WaitUntil([&] { return token->load(); }));
+    token.reset();
 
     const auto begin = Clock::now();
     m_manager->Stop();
@@ -387,23 +358,21 @@ TEST_F(FocusZoomManagerTest, StopGivesUpOnACallbackThatNeverReturns) {
 
 TEST_F(FocusZoomManagerTest, AnEnabledMagnifierIsDrivenInsteadOfTheCrop) {
     RecordingMagnifier& magnifier = m_magnifier;
-    m_cursor->MoveTo(2880, 540);
-    StartManager({.displayX = 1920});
+    StartManager(2880, 540, {.displayX = 1920});
     m_manager->SetMagnifier(&magnifier);
     m_manager->SetCursorFocusActive(true);
     EXPECT_FALSE(m_manager->IsTransitionRunning());
     ASSERT_EQ(magnifier.zooms.size(), 1u);
-    EXPECT_NEAR(magnifier.zooms[0].zoom, 2.0 / 0.55, 1e-9);
-    EXPECT_EQ(magnifier.zooms[0].centerX, 960);
-    EXPECT_EQ(magnifier.zooms[0].centerY, 540);
-    EXPECT_EQ(magnifier.zooms[0].width, 1920);
-    EXPECT_EQ(magnifier.zooms[0].durationMs, 200);
+    const auto& in = magnifier.zooms[0];
+    EXPECT_NEAR(in.zoom, 2.0 / 0.55, 1e-9);
+    EXPECT_EQ(std::tuple(in.centerX, in.centerY, in.width, in.durationMs),
+              std::tuple(960.0, 540.0, 1920, 200.0));
 
     // Left alone while it animates, then moved only when the offset changes.
     magnifier.animating = true;
     magnifier.zoom = 2.0;
     const auto moveAndWait = [&](int32_t x) {
-        m_cursor->MoveTo(x, 540);
+        m_scene->MoveTo(x, 540);
         std::this_thread::sleep_for(100ms);
     };
     moveAndWait(2980);
@@ -416,13 +385,13 @@ TEST_F(FocusZoomManagerTest, AnEnabledMagnifierIsDrivenInsteadOfTheCrop) {
     moveAndWait(3280);
     EXPECT_EQ(magnifier.Applied(), (std::vector<int32_t>{100, 200}));
 
-    PastDebounce();
+    std::this_thread::sleep_for(kPastDebounce);
     m_manager->SetCursorFocusActive(false);
     ASSERT_EQ(magnifier.zooms.size(), 2u);
     EXPECT_EQ(magnifier.zooms[1].zoom, 1.0);
     EXPECT_GT(magnifier.zooms[1].centerX, 960) << "around the smoothed cursor";
     EXPECT_EQ(magnifier.zooms[1].durationMs, 250);
-    EXPECT_EQ(m_crops->Count(), 0u);
+    EXPECT_TRUE(m_scene->Crops().empty());
 
     m_manager->Stop();
     EXPECT_EQ(magnifier.stops, 1);

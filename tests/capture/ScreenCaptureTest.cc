@@ -5,6 +5,7 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "capture/ScreenCapture.h"
@@ -62,7 +63,8 @@ SyntheticDisplay::Options StillScreen() {
 
 TEST(ScreenCaptureTest, StartRulesAndIdempotentStop) {
     test::LogCapture log;
-    ScreenCapture capture(SyntheticDisplay::Create(StillScreen()));
+    auto display = SyntheticDisplay::Create(StillScreen());
+    ScreenCapture capture(display);
     ASSERT_TRUE(capture.HasDevice());
     EXPECT_FALSE(capture.Start([](gfx::Texture*, int64_t) {}));
     EXPECT_EQ(capture.LastError(), "Capture item is missing");
@@ -71,7 +73,13 @@ TEST(ScreenCaptureTest, StartRulesAndIdempotentStop) {
     ASSERT_TRUE(capture.InitializeForMonitor(0));
     EXPECT_EQ(capture.Width(), 1920u);
     EXPECT_EQ(capture.Height(), 1080u);
-    ASSERT_TRUE(capture.Start([](gfx::Texture*, int64_t) {}));
+    display->FailNextSessionStart(static_cast<int32_t>(0x80070005));
+    EXPECT_FALSE(capture.Start([](gfx::Texture*, int64_t) {}));
+    EXPECT_EQ(
+        capture.LastError().rfind(
+            "[ScreenCapture] Start failed during starting capture session: HRESULT=0x80070005", 0),
+        0u);
+    ASSERT_TRUE(capture.Start([](gfx::Texture*, int64_t) {})) << "a failed start can be retried";
     EXPECT_EQ(capture.LastError(), "");
     EXPECT_FALSE(capture.Start([](gfx::Texture*, int64_t) {}));
     EXPECT_EQ(capture.LastError(), "Screen capture is already active");
@@ -88,9 +96,6 @@ TEST(ScreenCaptureTest, UnknownSourcesAndBrokenDevices) {
     EXPECT_FALSE(capture.InitializeForMonitor(777));
     EXPECT_TRUE(log.Contains("[ScreenCapture] CreateForMonitor failed: 0x80070057"));
     EXPECT_FALSE(capture.InitializeForWindow(0x123456));
-
-    ScreenCapture noDisplay(nullptr);
-    EXPECT_FALSE(noDisplay.InitializeForMonitor(0));
 
     std::vector<gfx::DriverType> tried;
     ScreenCapture warpOnly(SyntheticDisplay::Create(), [&](gfx::DriverType type, int32_t* result) {
@@ -114,54 +119,29 @@ TEST(ScreenCaptureTest, UnknownSourcesAndBrokenDevices) {
               "message=Unspecified error\n");
 }
 
-TEST(ScreenCaptureTest, FailingStartPhaseBecomesTheLastError) {
-    auto display = SyntheticDisplay::Create(StillScreen());
-    ScreenCapture capture(display);
-    ASSERT_TRUE(capture.InitializeForMonitor(0));
-    display->FailNextSessionStart(static_cast<int32_t>(0x80070005));
-    EXPECT_FALSE(capture.Start([](gfx::Texture*, int64_t) {}));
-    EXPECT_EQ(
-        capture.LastError().rfind(
-            "[ScreenCapture] Start failed during starting capture session: HRESULT=0x80070005", 0),
-        0u);
-    EXPECT_TRUE(capture.Start([](gfx::Texture*, int64_t) {})) << "a failed start can be retried";
-}
-
-TEST(ScreenCaptureTest, IdleScreenIsPacedNearThirtyPerSecondWithRisingTimestamps) {
-    ScreenCapture capture(SyntheticDisplay::Create(StillScreen()));
-    Recorder recorder;
-    ASSERT_TRUE(capture.InitializeForMonitor(0));
-    capture.SetSessionStartTime(platform::SteadyClockNs());
-    ASSERT_TRUE(capture.Start(recorder.Callback()));
-    std::this_thread::sleep_for(1500ms);
-    capture.Stop();
-    const auto deliveries = recorder.Deliveries();
-    // Generous floor: loaded or sanitized builds slip ticks; without the pacer there would be one.
-    EXPECT_GE(deliveries.size(), 25u);
-    EXPECT_LE(deliveries.size(), 47u);
-    for (size_t i = 1; i < deliveries.size(); ++i) {
-        EXPECT_GT(deliveries[i].timestamp, deliveries[i - 1].timestamp);
-        EXPECT_GE(deliveries[i].atNs - deliveries[i - 1].atNs, 30'000'000) << i;
-    }
-    const size_t countAtStop = recorder.Deliveries().size();
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(recorder.Deliveries().size(), countAtStop) << "nothing after Stop";
-}
-
-TEST(ScreenCaptureTest, FastChangesAreThinnedToThe31msRule) {
-    auto options = StillScreen();
-    options.changeRate = 100.0;
-    ScreenCapture capture(SyntheticDisplay::Create(options));
-    Recorder recorder;
-    ASSERT_TRUE(capture.InitializeForMonitor(0));
-    ASSERT_TRUE(capture.Start(recorder.Callback()));
-    std::this_thread::sleep_for(1000ms);
-    capture.Stop();
-    const auto deliveries = recorder.Deliveries();
-    EXPECT_GE(deliveries.size(), 15u);
-    EXPECT_LE(deliveries.size(), 33u);
-    for (size_t i = 1; i < deliveries.size(); ++i) {
-        EXPECT_GE(deliveries[i].atNs - deliveries[i - 1].atNs, 30'000'000);
+// Generous floors: loaded or sanitized builds slip ticks. Without the pacer an idle screen would
+// give one frame; without the 31 ms rule a fast one would give 150.
+TEST(ScreenCaptureTest, IdleAndFastScreensArePacedNearThirtyPerSecondWithRisingTimestamps) {
+    for (const auto& [changeRate, fewest, most] : {std::tuple{0.0, 25u, 47u}, {100.0, 22u, 49u}}) {
+        SCOPED_TRACE(changeRate);
+        auto options = StillScreen();
+        options.changeRate = changeRate;
+        ScreenCapture capture(SyntheticDisplay::Create(options));
+        Recorder recorder;
+        ASSERT_TRUE(capture.InitializeForMonitor(0));
+        capture.SetSessionStartTime(platform::SteadyClockNs());
+        ASSERT_TRUE(capture.Start(recorder.Callback()));
+        std::this_thread::sleep_for(1500ms);
+        capture.Stop();
+        const auto deliveries = recorder.Deliveries();
+        EXPECT_GE(deliveries.size(), fewest);
+        EXPECT_LE(deliveries.size(), most);
+        for (size_t i = 1; i < deliveries.size(); ++i) {
+            EXPECT_GT(deliveries[i].timestamp, deliveries[i - 1].timestamp);
+            EXPECT_GE(deliveries[i].atNs - deliveries[i - 1].atNs, 30'000'000) << i;
+        }
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(recorder.Deliveries().size(), deliveries.size()) << "nothing after Stop";
     }
 }
 
@@ -274,35 +254,6 @@ TEST(ScreenCaptureTest, RepeatsAfterTheScreenStopsShowTheNewestFrameWithAndWitho
             EXPECT_GE(deliveries[i].firstPixel, newest);
         }
     }
-}
-
-TEST(ScreenCaptureTest, WindowResizeRecreatesThePoolAndMinimisedGivesSourceSizedBlack) {
-    auto options = StillScreen();
-    options.changeRate = 20.0;
-    auto display = SyntheticDisplay::Create(options);
-    const uint64_t window = display->AddWindow({.title = "w", .width = 800, .height = 600});
-    ScreenCapture capture(display);
-    Recorder recorder;
-    ASSERT_TRUE(capture.InitializeForWindow(window));
-    ASSERT_TRUE(capture.Start(recorder.Callback()));
-    std::this_thread::sleep_for(150ms);
-    display->ResizeWindow(window, 1024, 700);
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(capture.Width(), 1024u);
-    EXPECT_EQ(capture.Height(), 700u);
-    EXPECT_EQ(recorder.Deliveries().back().width, 1024u);
-
-    display->SetIconic(window, true);
-    std::this_thread::sleep_for(100ms);
-    const size_t before = recorder.Deliveries().size();
-    std::this_thread::sleep_for(500ms);
-    capture.Stop();
-    const auto deliveries = recorder.Deliveries();
-    const size_t black = deliveries.size() - before;
-    EXPECT_GE(black, 8u);
-    EXPECT_LE(black, 17u);
-    EXPECT_EQ(deliveries.back().width, 1920u) << "black frames have the monitor's size";
-    EXPECT_EQ(deliveries.back().firstPixel, 0xFF000000u);
 }
 
 TEST(ScreenCaptureTest, HangingCloseIsAbandonedAfter500ms) {

@@ -160,6 +160,8 @@ TEST_F(X11CaptureTest, WindowIsCapturedAloneThroughResizeAndMinimise) {
     EXPECT_TRUE(WaitForFrame([](const Snapshot& frame) {
         return frame.width == 800 && frame.height == 600 && frame.At(790, 590) == 0xCC3300u;
     })) << "frames follow the window's new size";
+    EXPECT_EQ(capture.Width(), 800u);
+    EXPECT_EQ(capture.Height(), 600u);
 
     SetIconic(target);
     EXPECT_TRUE(WaitForFrame([](const Snapshot& frame) {

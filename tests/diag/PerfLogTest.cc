@@ -3,11 +3,9 @@
 
 #include <fstream>
 #include <regex>
-#include <set>
 #include <thread>
 
 #include "diag/PerfLog.h"
-#include "diag/RateLimit.h"
 #include "platform/system/Environment.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
@@ -27,33 +25,24 @@ std::vector<std::string> ReadLines(const std::filesystem::path& path) {
     return lines;
 }
 
-struct SwitchCase {
-    const char* value;  // null: variable unset
-    bool on;
-};
-
-class PerfSwitchTest : public ::testing::TestWithParam<SwitchCase> {};
-
-TEST_P(PerfSwitchTest, ValueDecidesTheSwitch) {
-    const SwitchCase& c = GetParam();
-    if (c.value == nullptr) {
-        unsetenv("TAMRO_PERF");
-    } else {
-        setenv("TAMRO_PERF", c.value, 1);
+TEST(PerfLogTest, EnvironmentValueDecidesTheSwitch) {
+    struct Case {
+        const char* value;  // null: variable unset
+        bool on;
+    };
+    for (const Case& c :
+         {Case{"1", true}, Case{"yes", true}, Case{"true", true}, Case{"1234567", true},
+          Case{"0", false}, Case{"00", false}, Case{"0yes", false}, Case{"", false},
+          Case{"12345678", false}, Case{nullptr, false}}) {
+        SCOPED_TRACE(c.value ? c.value : "unset");
+        if (c.value == nullptr) {
+            unsetenv("TAMRO_PERF");
+        } else {
+            setenv("TAMRO_PERF", c.value, 1);
+        }
+        EXPECT_EQ(PerfLog::ParseSwitch(platform::ReadEnvironment("TAMRO_PERF", 8)), c.on);
     }
-    EXPECT_EQ(PerfLog::ParseSwitch(platform::ReadEnvironment("TAMRO_PERF", 8)), c.on);
 }
-
-INSTANTIATE_TEST_SUITE_P(Values, PerfSwitchTest,
-                         ::testing::Values(SwitchCase{"1", true}, SwitchCase{"yes", true},
-                                           SwitchCase{"true", true}, SwitchCase{"1234567", true},
-                                           SwitchCase{"0", false}, SwitchCase{"00", false},
-                                           SwitchCase{"0yes", false}, SwitchCase{"", false},
-                                           SwitchCase{"12345678", false},
-                                           SwitchCase{nullptr, false}),
-                         [](const ::testing::TestParamInfo<SwitchCase>& info) {
-                             return "Case" + std::to_string(info.index);
-                         });
 
 TEST(PerfLogTest, EnabledLinesGoToOutputAndTimestampedFile) {
     TempDir dir;
@@ -128,21 +117,6 @@ TEST(PerfLogTest, ConcurrentWritersNeverInterleaveInExistingFolder) {
         const std::string body = line.substr(13 + std::string("[PERF][Capture] ").size());
         EXPECT_TRUE(body == a || body == b) << line;
     }
-}
-
-TEST(RateLimitTest, GatesOpenOnFirstAndEveryNth) {
-    FirstOnly once;
-    EXPECT_TRUE(once());
-    EXPECT_FALSE(once());
-    EveryNth everyTenth(10);
-    std::vector<int> opened;
-    for (int i = 1; i <= 25; ++i) {
-        if (everyTenth()) {
-            opened.push_back(i);
-        }
-    }
-    EXPECT_EQ(opened, (std::vector<int>{1, 11, 21}));
-    EXPECT_TRUE(IsEveryNth(5, 1));
 }
 
 }  // namespace

@@ -36,6 +36,11 @@ TEST_F(EncoderDeviceTest, SoftwareOnlyMachineHasNoHardwareEncoder) {
     EXPECT_FALSE(device.HasHardwareEncoder());
     EXPECT_NE(device.DeviceManager(), nullptr);
     EXPECT_EQ(device.DeviceManager()->CurrentDevice(), m_device.get());
+
+    EncoderDevice none;
+    EXPECT_FALSE(none.Initialize(nullptr, list));
+    EXPECT_TRUE(log.Contains("[D3D11EncoderDevice] Initialize failed: null device"));
+    EXPECT_FALSE(none.IsReady());
 }
 
 TEST_F(EncoderDeviceTest, HardwareEncoderMustTakeTheDevice) {
@@ -51,14 +56,6 @@ TEST_F(EncoderDeviceTest, HardwareEncoderMustTakeTheDevice) {
     EXPECT_TRUE(device.HasHardwareEncoder());
     EXPECT_TRUE(EncoderDevice::MachineHasHardwareEncoder(aware));
     EXPECT_FALSE(EncoderDevice::MachineHasHardwareEncoder(media::ScriptedEncoderList({}, kFail)));
-}
-
-TEST_F(EncoderDeviceTest, NullDeviceIsRefused) {
-    test::LogCapture log;
-    EncoderDevice device;
-    EXPECT_FALSE(device.Initialize(nullptr, media::ScriptedEncoderList({kSoftware})));
-    EXPECT_TRUE(log.Contains("[D3D11EncoderDevice] Initialize failed: null device"));
-    EXPECT_FALSE(device.IsReady());
 }
 
 // The encoder hands the writer the device manager only when a hardware encoder takes it.

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <fstream>
@@ -93,14 +92,10 @@ TEST_F(EncoderTest, WithoutAudioOrDeviceTheFileHasOnlyVideoThroughTheCpuPath) {
     const auto file = m_dir.path() / "rec.mp4";
     EncoderSettings settings = Settings(file, 1366, 768);
     settings.profile = 0;
-    setenv("TAMRO_PERF", "1", 1);
     test::LogCapture log;
     Encoder encoder;
     ASSERT_TRUE(encoder.Initialize(settings));
     EXPECT_TRUE(log.Contains("[Encoder] No D3D device at sink-writer creation"));
-    EXPECT_TRUE(
-        log.Contains("[PERF][Encode] 1366x768 @30fps bitrate=1.0Mbps "
-                     "hwD3DManager=NO(software-path likely)"));
     EXPECT_EQ(encoder.Width(), 1376u);
     EXPECT_EQ(encoder.Height(), 768u);
     EXPECT_FALSE(encoder.UsesDeviceManager());
@@ -109,9 +104,6 @@ TEST_F(EncoderTest, WithoutAudioOrDeviceTheFileHasOnlyVideoThroughTheCpuPath) {
     encoder.WriteAudioSample(block.data(), 4096, 0, 213'333);
     encoder.Finalize();
     EXPECT_EQ(encoder.AudioSamplesWritten(), 0u);
-    EXPECT_TRUE(
-        log.Contains("[PERF][Encode] video path caps: zeroCopy=0 gpuColorConv=1 "
-                     "inputNV12=1 input=1366x768 out=1376x768"));
 
     const test::Mp4Probe probe(file);
     ASSERT_TRUE(probe.Opened());
@@ -260,16 +252,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"MissingFolder", "none/a.mp4", 64, 64, 30, "output folder does not exist"},
         BadInput{"FolderIsAFile", "plain-file/a.mp4", 64, 64, 30, "output folder does not exist"},
         BadInput{"NotMp4", "a.mkv", 64, 64, 30, "output path is not an .mp4 file"},
-        BadInput{"FolderIsTheFile", "", 64, 64, 30, "output path is not an .mp4 file"}),
+        BadInput{"FolderIsTheFile", "", 64, 64, 30, "output path is not an .mp4 file"},
+        // An absolute path replaces the test folder: the sink writer is the first to fail.
+        BadInput{"Unwritable", "/proc/tamro-test.mp4", 64, 64, 30,
+                 "[Encoder] Failed to create sink writer: 0x"}),
     [](const auto& info) { return info.param.name; });
-
-TEST_F(EncoderTest, UnwritableFolderFailsAtTheSinkWriter) {
-    test::LogCapture log;
-    Encoder encoder;
-    EXPECT_FALSE(encoder.Initialize(Settings("/proc/tamro-test.mp4", 64, 64)));
-    EXPECT_EQ(log.Count("[Encoder] Failed to create sink writer: 0x"), 1);
-    EXPECT_FALSE(std::filesystem::exists("/proc/tamro-test.mp4"));
-}
 
 }  // namespace
 }  // namespace tamro

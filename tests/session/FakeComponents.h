@@ -54,7 +54,6 @@ struct FakeWorld {
     std::atomic<bool> screenPaused{false};
     std::atomic<bool> screenStopped{false};
     std::atomic<int> screenDestroyed{0};
-    std::optional<uint64_t> monitorInitialized;
     std::optional<uint64_t> windowInitialized;
     std::vector<std::vector<int32_t>> cropRegions;
     int64_t screenOriginNs = 0;
@@ -94,13 +93,11 @@ struct FakeWorld {
     AudioCallback audioCallback;
 
     // Focus zoom.
-    bool createFocusZoom = true;
     std::atomic<bool> focusBusyForever{false};
     std::atomic<bool> focusStopped{false};
     std::optional<FocusZoomSettings> focusSettings;
     std::vector<bool> focusRequests;
     std::atomic<bool> focusStarted{false};
-    std::atomic<bool> pulseRefused{false};
     std::atomic<int> pulses{0};
     std::atomic<bool> focusThrows{false};
     CropCallback cropCallback;
@@ -114,10 +111,7 @@ class FakeScreenCapture final : public IScreenCapture {
     bool HasDevice() const override { return m_world->screenHasDevice; }
     gfx::Device* GetDevice() const override { return nullptr; }
     void SetCaptureCursor(bool) override {}
-    bool InitializeForMonitor(uint64_t monitor) override {
-        m_world->monitorInitialized = monitor;
-        return m_world->screenInitResult;
-    }
+    bool InitializeForMonitor(uint64_t) override { return m_world->screenInitResult; }
     bool InitializeForWindow(uint64_t window) override {
         m_world->windowInitialized = window;
         return m_world->screenInitResult;
@@ -248,8 +242,6 @@ class FakeFocusZoomManager final : public IFocusZoomManager {
         return !m_world->focusRequests.empty() && m_world->focusRequests.back();
     }
     bool RequestPulse() override {
-        if (m_world->pulseRefused)
-            return false;
         ++m_world->pulses;
         return true;
     }
@@ -285,7 +277,7 @@ class FakeComponentFactory final : public ComponentFactory {
         return std::make_unique<FakeScreenCapture>(m_world);
     }
     std::unique_ptr<IFocusZoomManager> CreateFocusZoomManager() override {
-        return m_world->createFocusZoom ? std::make_unique<FakeFocusZoomManager>(m_world) : nullptr;
+        return std::make_unique<FakeFocusZoomManager>(m_world);
     }
     std::unique_ptr<IMagnifierManager> CreateMagnifierManager() override {
         return std::make_unique<FakeMagnifierManager>();
