@@ -437,7 +437,7 @@ std::shared_ptr<gfx::Texture> ScreenCapture::FrameToRepeat(int64_t* freshArrival
         std::lock_guard lock(m_lastFrameMutex);
         *freshArrivalNs = m_lastFrameFresh ? m_lastFrameArrivedNs : 0;
         const uint64_t generation = m_cropGeneration.load();
-        if (generation == m_lastFrameCropGeneration || !m_lastCaptured)
+        if (generation == m_lastFrameCropGeneration || !m_lastFrame || !m_lastCaptured)
             return m_lastFrame;
         captured = m_lastCaptured;
         m_lastFrameCropGeneration = generation;
@@ -632,6 +632,7 @@ void ScreenCapture::Stop() {
     m_blackTexture.reset();
     std::lock_guard lock(m_lastFrameMutex);
     m_lastFrame.reset();
+    m_lastCaptured.reset();
 }
 
 void ScreenCapture::WaitForPacer() {
