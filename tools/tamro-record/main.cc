@@ -12,7 +12,6 @@
 #include <mutex>
 #include <string>
 #include <system_error>
-#include <thread>
 
 #include "CommandLine.h"
 #include "ConsoleInput.h"
@@ -150,9 +149,11 @@ void Subscribe(NativeRecorder& recorder, Observed& observed) {
     });
 }
 
-bool StopSignalled(const sigset_t& stopSignals) {
-    const timespec now{0, 0};
-    return sigtimedwait(&stopSignals, nullptr, &now) > 0;
+// Takes a pending stop signal, waiting for one up to `wait`.
+bool StopSignalled(const sigset_t& stopSignals, std::chrono::milliseconds wait = 0ms) {
+    const timespec timeout{static_cast<time_t>(wait.count() / 1000),
+                           static_cast<long>(wait.count() % 1000 * 1'000'000)};
+    return sigtimedwait(&stopSignals, nullptr, &timeout) > 0;
 }
 
 // The focus zoom's moments in --zoom-tour, in recorded seconds.
@@ -202,12 +203,15 @@ void WaitForEnd(NativeRecorder& recorder, const CommandLine& line, const sigset_
                 return;
             wait = std::min(wait, std::chrono::milliseconds(static_cast<int64_t>(left * 1000) + 1));
         }
-        if (const auto command = input.NextLine(input.Ended() ? 0ms : wait))
-            RunCommand(recorder, *command);
-        else if (input.Ended() && !StopSignalled(stopSignals))
-            std::this_thread::sleep_for(wait);
-        if (StopSignalled(stopSignals))
-            return;
+        if (input.Ended()) {
+            if (StopSignalled(stopSignals, wait))
+                return;
+        } else {
+            if (const auto command = input.NextLine(wait))
+                RunCommand(recorder, *command);
+            if (StopSignalled(stopSignals))
+                return;
+        }
         if (line.zoomTour)
             tour.Advance(recorder);
     }
@@ -224,10 +228,14 @@ bool WaitForStartCue(const CommandLine& line, const sigset_t& stopSignals, Conso
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             startAt - std::chrono::steady_clock::now());
         const auto wait = std::clamp(left, 0ms, 20ms);
-        if (input.NextLine(wait) || (input.Ended() && !line.startAfterMs))
+        if (input.Ended()) {
+            if (!line.startAfterMs)
+                return true;
+            if (StopSignalled(stopSignals, wait))
+                return false;
+        } else if (input.NextLine(wait)) {
             return true;
-        if (input.Ended())
-            std::this_thread::sleep_for(wait);
+        }
     }
     return !StopSignalled(stopSignals);
 }
