@@ -40,8 +40,6 @@ constexpr double kPulseEnd = kPulseHoldEnd + kPulseOutSeconds;
 constexpr int64_t kAnimatingPeriodMs = 16;
 constexpr int64_t kIdlePeriodMs = 33;
 constexpr auto kJoinWait = std::chrono::milliseconds(500);
-constexpr auto kIdleWait = std::chrono::milliseconds(300);
-constexpr auto kIdlePoll = std::chrono::milliseconds(10);
 
 // Process-wide counters that throttle the animation log lines.
 std::atomic<uint64_t> g_transitionProgressCount{0};
@@ -100,8 +98,6 @@ class FocusZoomManager::Core {
     // Stop, before and after the join of the tracking thread.
     void BeginStop();
     void FinishStop();
-
-    bool Busy() const { return m_transitioning || m_pendingToggle || m_pulseActive; }
 
     std::atomic<bool> m_isRunning{false};
     std::atomic<bool> m_isFocusActive{false};
@@ -578,20 +574,6 @@ bool FocusZoomManager::IsTogglePending() const {
 
 bool FocusZoomManager::IsPulseRunning() const {
     return m_core->m_pulseActive;
-}
-
-bool FocusZoomManager::WaitUntilIdle() {
-    const auto deadline = std::chrono::steady_clock::now() + kIdleWait;
-    while (m_core->Busy()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            LogLine(
-                "[FocusZoomManager] WaitUntilIdle timed out while transition/pulse still "
-                "active\n");
-            return false;
-        }
-        std::this_thread::sleep_for(kIdlePoll);
-    }
-    return true;
 }
 
 }  // namespace tamro

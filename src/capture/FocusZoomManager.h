@@ -47,10 +47,6 @@ class FocusZoomManager final : public IFocusZoomManager {
     bool IsTogglePending() const override;
     bool IsPulseRunning() const override;
 
-    // Waits (300 ms at most) until no transition, pending toggle or pulse is left; false on
-    // time-out.
-    bool WaitUntilIdle();
-
   private:
     class Core;
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 
 namespace tamro::platform {
 
@@ -67,7 +68,7 @@ CursorPosition SyntheticScene::CursorTour(int64_t timeNs) {
             return {static_cast<int32_t>(from.x), static_cast<int32_t>(from.y)};
         if (t < from.arriveAt) {
             const double p = (t - from.leaveAt) / (from.arriveAt - from.leaveAt);
-            const double e = 0.5 - 0.5 * std::cos(p * 3.14159265358979323846);
+            const double e = 0.5 - 0.5 * std::cos(p * std::numbers::pi);
             return {static_cast<int32_t>(from.x + (to.x - from.x) * e),
                     static_cast<int32_t>(from.y + (to.y - from.y) * e)};
         }
