@@ -58,6 +58,9 @@ class CaptureFrame {
     virtual FrameSize ContentSize() const = 0;
     // BGRA texture of the pool's size, on the pool's device.
     virtual gfx::Texture* Surface() const = 0;
+    // Steady-clock instant the pixels were taken: the frame shows the screen of that moment,
+    // however late it is handled.
+    virtual int64_t CaptureTimeNs() const = 0;
 };
 
 class CaptureSession {

@@ -7,8 +7,12 @@ namespace tamro::platform {
 // Holds its buffer until destroyed, then hands it back to the pool (if the pool still exists).
 class QueuedFramePool::Frame final : public CaptureFrame {
   public:
-    Frame(std::weak_ptr<QueuedFramePool> pool, std::unique_ptr<PoolBuffer> buffer, FrameSize size)
-        : m_pool(std::move(pool)), m_buffer(std::move(buffer)), m_contentSize(size) {}
+    Frame(std::weak_ptr<QueuedFramePool> pool, std::unique_ptr<PoolBuffer> buffer, FrameSize size,
+          int64_t captureTimeNs)
+        : m_pool(std::move(pool)),
+          m_buffer(std::move(buffer)),
+          m_contentSize(size),
+          m_captureTimeNs(captureTimeNs) {}
     ~Frame() override {
         if (auto pool = m_pool.lock())
             pool->Recycle(std::move(m_buffer));
@@ -16,11 +20,13 @@ class QueuedFramePool::Frame final : public CaptureFrame {
 
     FrameSize ContentSize() const override { return m_contentSize; }
     gfx::Texture* Surface() const override { return m_buffer->Texture(); }
+    int64_t CaptureTimeNs() const override { return m_captureTimeNs; }
 
   private:
     std::weak_ptr<QueuedFramePool> m_pool;
     std::unique_ptr<PoolBuffer> m_buffer;
     FrameSize m_contentSize;
+    int64_t m_captureTimeNs;
 };
 
 QueuedFramePool::QueuedFramePool(uint32_t bufferCount, FrameSize size, BufferFactory bufferFactory,
@@ -55,7 +61,8 @@ std::unique_ptr<CaptureFrame> QueuedFramePool::TryGetNextFrame() {
         return nullptr;
     Queued next = std::move(m_ready.front());
     m_ready.pop_front();
-    return std::make_unique<Frame>(weak_from_this(), std::move(next.buffer), next.contentSize);
+    return std::make_unique<Frame>(weak_from_this(), std::move(next.buffer), next.contentSize,
+                                   next.captureTimeNs);
 }
 
 int32_t QueuedFramePool::CreateCaptureSession(const CaptureItem& item,
@@ -115,7 +122,8 @@ std::unique_ptr<PoolBuffer> QueuedFramePool::AcquireBuffer() {
     return buffer;
 }
 
-void QueuedFramePool::Publish(std::unique_ptr<PoolBuffer> buffer, FrameSize contentSize) {
+void QueuedFramePool::Publish(std::unique_ptr<PoolBuffer> buffer, FrameSize contentSize,
+                              int64_t captureTimeNs) {
     std::shared_ptr<const std::function<void()>> handler;
     {
         std::lock_guard lock(m_mutex);
@@ -131,7 +139,7 @@ void QueuedFramePool::Publish(std::unique_ptr<PoolBuffer> buffer, FrameSize cont
             if (dropped.buffer->Size() == m_size)
                 m_free.push_back(std::move(dropped.buffer));
         }
-        m_ready.push_back(Queued{std::move(buffer), contentSize});
+        m_ready.push_back(Queued{std::move(buffer), contentSize, captureTimeNs});
         handler = m_handler;
     }
     if (handler)

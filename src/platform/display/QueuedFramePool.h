@@ -53,7 +53,8 @@ class QueuedFramePool : public FramePool, public std::enable_shared_from_this<Qu
     // Producer side. Null when every buffer is in use or the pool is closed.
     std::unique_ptr<PoolBuffer> AcquireBuffer();
     // Queues the filled buffer (dropping the oldest queued frame when full) and calls the handler.
-    void Publish(std::unique_ptr<PoolBuffer> buffer, FrameSize contentSize);
+    // `captureTimeNs`: when its pixels were taken.
+    void Publish(std::unique_ptr<PoolBuffer> buffer, FrameSize contentSize, int64_t captureTimeNs);
     // Gives back a buffer the producer did not publish.
     void ReturnBuffer(std::unique_ptr<PoolBuffer> buffer);
     FrameSize Size() const;
@@ -63,6 +64,7 @@ class QueuedFramePool : public FramePool, public std::enable_shared_from_this<Qu
     struct Queued {
         std::unique_ptr<PoolBuffer> buffer;
         FrameSize contentSize;
+        int64_t captureTimeNs = 0;
     };
 
     void Recycle(std::unique_ptr<PoolBuffer> buffer);

@@ -108,8 +108,9 @@ class SyntheticDisplay::Session final : public CaptureSession {
         std::unique_ptr<PoolBuffer> buffer = m_pool->AcquireBuffer();
         if (!buffer)
             return false;
+        const int64_t capturedNs = SteadyClockNs();
         m_display->PaintFrame(m_item, *buffer->Texture(), *content, timeNs, frameIndex, m_cursor);
-        m_pool->Publish(std::move(buffer), *content);
+        m_pool->Publish(std::move(buffer), *content, capturedNs);
         return true;
     }
 

@@ -378,6 +378,8 @@ class X11Session final : public CaptureSession {
         const FrameSize content = m_content;
         const FrameSize grab{std::min(content.width, buffer->Size().width),
                              std::min(content.height, buffer->Size().height)};
+        // The server takes the pixels when it handles the request, right after this instant.
+        const int64_t capturedNs = SteadyClockNs();
         if (grab.width == 0 || grab.height == 0 || !GrabInto(*shm, grab)) {
             m_pool->ReturnBuffer(std::move(buffer));
             return true;  // nothing to grab now; wait for the next change
@@ -387,7 +389,7 @@ class X11Session final : public CaptureSession {
         // A buffer smaller than the content is a frame from before the pool's recreation: grab
         // again once buffers of the new size are there, even if nothing changes meanwhile.
         m_truncated = !(grab == content);
-        m_pool->Publish(std::move(buffer), content);
+        m_pool->Publish(std::move(buffer), content, capturedNs);
         return true;
     }
 
