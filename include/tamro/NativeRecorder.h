@@ -177,6 +177,7 @@ class NativeRecorder final : public Object, public std::enable_shared_from_this<
 
     void OnVideoFrame(gfx::Texture* texture, int64_t timestamp);
     void OnAudioData(const uint8_t* data, uint32_t bytes, int64_t timestamp, int64_t duration);
+    int64_t VideoEnd() const;
     void DrainAudio();
     void OnFocusCrop(const FocusRect& rect, Build build);
     void ProgressTick();
@@ -216,7 +217,7 @@ class NativeRecorder final : public Object, public std::enable_shared_from_this<
     std::atomic<int32_t> m_droppedFrames{0};
     std::atomic<int64_t> m_lastVideoPts{0};
     std::atomic<int64_t> m_lastAudioPts{0};
-    std::atomic<int64_t> m_lastWrittenVideoPts{0};
+    std::atomic<int64_t> m_lastWrittenVideoPts{-1};
     std::atomic<int64_t> m_frameDuration{0};  // 100-ns units
     std::atomic<bool> m_drainingAudio{false};
 

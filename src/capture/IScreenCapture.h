@@ -31,9 +31,14 @@ class IScreenCapture {
     // Switches cropping off and releases the crop texture, under the capture's crop lock.
     virtual void ReleaseCrop() = 0;
     virtual void SetSessionStartTime(int64_t originNs) = 0;
+    // Frames per second of the delivered stream, which has one frame in every 1/fps slot of the
+    // session's time line; set before Start.
+    virtual void SetFrameRate(uint32_t fps) = 0;
     virtual bool Start(FrameCallback callback) = 0;
     virtual std::string LastError() const = 0;
     virtual void SetPaused(bool paused) = 0;
+    // Slots filled with a repeat because delivery fell behind, since Start.
+    virtual uint64_t LateFrames() const = 0;
     // Idempotent; returns in bounded time even when the platform's close calls hang. No frame is
     // delivered after it returns.
     virtual void Stop() = 0;

@@ -18,9 +18,12 @@ namespace {
 using platform::SteadyClockNs;
 
 constexpr auto kStopWait = std::chrono::milliseconds(500);
-constexpr uint32_t kPoolBuffers = 2;
+// Pictures kept for the pacer to choose from: enough to pick the right one for a slot it handles
+// late. With the one shown last and the one being taken, every buffer is accounted for.
+constexpr size_t kRecentFrames = 2;
+constexpr uint32_t kPoolBuffers = kRecentFrames + 2;
 constexpr int32_t kMinimumCropSize = 100;
-constexpr int kStatisticsTicks = 150;
+constexpr int64_t kStatisticsIntervalSeconds = 5;
 
 // Process-wide count of out-of-bounds crop boxes; never reset.
 std::atomic<int32_t> g_invalidCropCount{0};
@@ -74,7 +77,7 @@ ScreenCapture::~ScreenCapture() {
     Stop();
     m_handlerGate->Close();
     std::unique_lock lock(m_lifetimeMutex);
-    m_pacerExited.wait(lock, [&] { return !m_pacerAlive; });
+    m_pacerExited.wait(lock, [&] { return m_pacersAlive == 0; });
 }
 
 void ScreenCapture::CreateDevice() {
@@ -176,8 +179,6 @@ std::optional<CropBox> ScreenCapture::ClampCrop(int32_t x, int32_t y, int32_t wi
 void ScreenCapture::SetCropRegion(int32_t x, int32_t y, int32_t width, int32_t height) {
     std::lock_guard lock(m_cropMutex);
     if (width <= 0 || height <= 0) {
-        if (m_cropActive)
-            ++m_cropGeneration;
         m_cropActive = false;
         return;
     }
@@ -185,8 +186,6 @@ void ScreenCapture::SetCropRegion(int32_t x, int32_t y, int32_t width, int32_t h
         ClampCrop(x, y, width, height, m_sourceWidth, m_sourceHeight);
     if (!box)
         return;
-    if (!m_cropActive || !(m_crop == *box))
-        ++m_cropGeneration;
     m_crop = *box;
     m_cropActive = true;
 }
@@ -205,6 +204,23 @@ std::optional<CropBox> ScreenCapture::CurrentCrop() const {
 void ScreenCapture::SetSessionStartTime(int64_t originNs) {
     m_presetStartNs = originNs;
     m_hasPresetStart = true;
+}
+
+void ScreenCapture::SetFrameRate(uint32_t fps) {
+    std::lock_guard lock(m_pacerMutex);
+    m_slots = FrameSlots(fps);
+}
+
+void ScreenCapture::SetPaused(bool paused) {
+    {
+        std::lock_guard lock(m_pacerMutex);
+        m_isPaused = paused;
+        if (paused)
+            m_slots.Pause(SteadyClockNs());
+        else
+            m_slots.Resume(SteadyClockNs());
+    }
+    m_pacerWake.notify_all();
 }
 
 std::string ScreenCapture::LastError() const {
@@ -243,12 +259,17 @@ bool ScreenCapture::Start(FrameCallback callback) {
         return false;
 
     m_isCapturing = true;
-    m_pacerRunning = true;
+    uint64_t run = 0;
+    {
+        std::lock_guard lock(m_pacerMutex);
+        m_pacerRunning = true;
+        run = ++m_pacerRun;
+    }
     {
         std::lock_guard lock(m_lifetimeMutex);
-        m_pacerAlive = true;
+        ++m_pacersAlive;
     }
-    m_pacerThread = std::thread([this] { FramePacerThread(); });
+    m_pacerThread = std::thread([this, run] { FramePacerThread(run); });
     LogLine("[ScreenCapture] Start: capture started\n");
     return true;
 }
@@ -309,13 +330,14 @@ bool ScreenCapture::StartPhases() {
 
         phase = "starting capture session";
         LogLine("[ScreenCapture] Start: calling StartCapture\n");
-        const int64_t now = SteadyClockNs();
-        m_startTimeNs = m_hasPresetStart ? m_presetStartNs.load() : now;
-        m_lastEmitNs = now;
         {
-            std::lock_guard lock(m_emitMutex);
-            m_lastTimestamp = 0;
+            std::lock_guard lock(m_pacerMutex);
+            m_slots.Start(m_hasPresetStart ? m_presetStartNs.load() : SteadyClockNs());
+            m_recent.clear();
+            m_shownLast = {};
+            m_isPaused = false;
         }
+        m_lateFrames = 0;
         Check(m_session->StartCapture());
         return true;
     } catch (const PhaseError& error) {
@@ -351,31 +373,21 @@ void ScreenCapture::OnFrameArrived(platform::FramePool& pool) {
             m_poolHeight = content.height;
         }
     }
-    try {
-        const std::shared_ptr<platform::CaptureFrame> held = std::move(frame);
-        const int64_t arrivedNs = SteadyClockNs();
-        const std::shared_ptr<gfx::Texture> captured(held, held->Surface());
-        const uint64_t generation = m_cropGeneration.load();
-        const std::shared_ptr<gfx::Texture> delivered = ApplyCrop(captured);
-        RefreshLastFrame(captured, delivered, generation, arrivedNs);
-        if (SteadyClockNs() - m_lastEmitNs >= kRealFrameThresholdNs) {
-            std::lock_guard lock(m_emitMutex);
-            const int64_t emitNs = SteadyClockNs();
-            if (emitNs - m_lastEmitNs >= kRealFrameThresholdNs) {
-                int64_t timestamp = 0;
-                // The slot is taken when the emission starts, as the pacer's is: measured after
-                // the callback, its cost would push the next 30 Hz frame under the threshold.
-                if (EmitFrame(delivered.get(), arrivedNs, &timestamp)) {
-                    MarkLastFrameEmitted(arrivedNs);
-                    m_lastEmitNs = emitNs;
-                    m_lastTimestamp = timestamp;
-                    ++m_realFrames;
-                }
-            }
+    const int64_t capturedNs = frame->CaptureTimeNs();
+    const std::shared_ptr<platform::CaptureFrame> held = std::move(frame);
+    TakenFrame dropped;
+    {
+        std::lock_guard lock(m_pacerMutex);
+        m_recent.push_back(
+            {std::shared_ptr<gfx::Texture>(held, held->Surface()), capturedNs, ++m_framesTaken});
+        if (m_recent.size() > kRecentFrames) {
+            dropped = std::move(m_recent.front());
+            m_recent.pop_front();
         }
-    } catch (...) {
-        // A failed frame is dropped; the next one is tried afresh.
     }
+    // Wakes a pacer that has slots due but had no picture yet; the dropped picture's buffer goes
+    // back to the pool outside the lock.
+    m_pacerWake.notify_all();
 }
 
 std::shared_ptr<gfx::Texture> ScreenCapture::ApplyCrop(std::shared_ptr<gfx::Texture> frame) {
@@ -412,56 +424,19 @@ std::shared_ptr<gfx::Texture> ScreenCapture::ApplyCrop(std::shared_ptr<gfx::Text
     return view;
 }
 
-void ScreenCapture::RefreshLastFrame(std::shared_ptr<gfx::Texture> captured,
-                                     std::shared_ptr<gfx::Texture> delivered,
-                                     uint64_t cropGeneration, int64_t arrivedNs) {
-    std::shared_ptr<gfx::Texture> previous;
-    std::shared_ptr<gfx::Texture> previousCaptured;
-    {
-        std::lock_guard lock(m_lastFrameMutex);
-        previous = std::exchange(m_lastFrame, std::move(delivered));
-        previousCaptured = std::exchange(m_lastCaptured, std::move(captured));
-        m_lastFrameCropGeneration = cropGeneration;
-        m_lastFrameArrivedNs = arrivedNs;
-        m_lastFrameFresh = true;
+const ScreenCapture::TakenFrame* ScreenCapture::PictureForSlot(const std::deque<TakenFrame>& recent,
+                                                               const TakenFrame& shownLast,
+                                                               int64_t closeNs) {
+    for (auto it = recent.rbegin(); it != recent.rend(); ++it) {
+        if (it->capturedNs <= closeNs)
+            return &*it;
     }
-    // Released outside the lock: they may hand a buffer back to the pool.
+    if (shownLast.serial != 0)
+        return &shownLast;
+    return recent.empty() ? nullptr : &recent.front();
 }
 
-// On an idle screen no frame comes to carry a new crop, and a zoom would not show until the
-// content changed; the repeat is cut from the captured frame again instead. The crop is a view
-// of the frame's pixels, so this costs no copy.
-std::shared_ptr<gfx::Texture> ScreenCapture::FrameToRepeat(int64_t* freshArrivalNs) {
-    std::shared_ptr<gfx::Texture> captured;
-    {
-        std::lock_guard lock(m_lastFrameMutex);
-        *freshArrivalNs = m_lastFrameFresh ? m_lastFrameArrivedNs : 0;
-        const uint64_t generation = m_cropGeneration.load();
-        if (generation == m_lastFrameCropGeneration || !m_lastFrame || !m_lastCaptured)
-            return m_lastFrame;
-        captured = m_lastCaptured;
-        m_lastFrameCropGeneration = generation;
-    }
-    std::shared_ptr<gfx::Texture> recropped = ApplyCrop(captured);
-    std::shared_ptr<gfx::Texture> previous;
-    std::lock_guard lock(m_lastFrameMutex);
-    if (m_lastCaptured == captured)
-        previous = std::exchange(m_lastFrame, recropped);
-    return recropped;
-}
-
-void ScreenCapture::MarkLastFrameEmitted(int64_t arrivedNs) {
-    std::lock_guard lock(m_lastFrameMutex);
-    if (m_lastFrameArrivedNs == arrivedNs)
-        m_lastFrameFresh = false;
-}
-
-int64_t ScreenCapture::EmissionTimestamp(int64_t nowNs, int64_t startNs, int64_t lastTimestamp) {
-    const int64_t timestamp = (nowNs - startNs) / 100;
-    return timestamp <= lastTimestamp ? lastTimestamp + 10000 : timestamp;
-}
-
-bool ScreenCapture::EmitFrame(gfx::Texture* texture, int64_t nowNs, int64_t* timestamp) {
+bool ScreenCapture::EmitFrame(gfx::Texture* texture, int64_t timestamp) {
     SharedCallback callback;
     {
         std::lock_guard lock(m_callbackMutex);
@@ -469,42 +444,101 @@ bool ScreenCapture::EmitFrame(gfx::Texture* texture, int64_t nowNs, int64_t* tim
     }
     if (!callback || !*callback || !texture)
         return false;
-    const int64_t ts = EmissionTimestamp(nowNs, m_startTimeNs, m_lastTimestamp);
     try {
-        (*callback)(texture, ts);
+        (*callback)(texture, timestamp);
     } catch (...) {
         LogLine("[ScreenCapture] Frame callback SEH EXCEPTION! Skipping frame.\n");
         return false;
     }
-    *timestamp = ts;
     return true;
 }
 
-int64_t ScreenCapture::NextPacerDeadline(int64_t deadlineNs, int64_t nowNs) {
-    const int64_t next = deadlineNs + kPacerPeriodNs;
-    return next < nowNs - kResyncLagNs ? nowNs + kPacerPeriodNs : next;
+void ScreenCapture::FramePacerThread(uint64_t run) {
+    PerfLog::Write("[PERF][Capture] frame pacer started\n");
+    std::unique_lock lock(m_pacerMutex);
+    int64_t statisticsDueNs = SteadyClockNs() + kStatisticsIntervalSeconds * 1'000'000'000;
+    bool engaged = false;
+    while (AwaitSlot(lock, run)) {
+        const uint64_t slot = m_slots.Next();
+        const int64_t closeNs = m_slots.CloseNs(slot);
+        const int64_t nowNs = SteadyClockNs();
+        if (nowNs - closeNs > kMaxCatchUpNs) {
+            LogLine("[ScreenCapture] Frame pacer stalled for %lldms; the time line skips it\n",
+                    static_cast<long long>((nowNs - closeNs) / 1'000'000));
+            m_slots.SkipTo(nowNs);
+            continue;
+        }
+        const TakenFrame picture = *PictureForSlot(m_recent, m_shownLast, closeNs);
+        const bool repeat = picture.serial == m_shownLast.serial;
+        const bool late = nowNs - closeNs >= m_slots.PeriodNs();
+        const int64_t timestamp = m_slots.Timestamp(slot);
+        m_slots.Advance();
+        lock.unlock();
+        const bool shown = FillSlot(timestamp, picture, repeat);
+        if (shown && repeat && late)
+            ++m_lateFrames;
+        if (shown && repeat && !engaged) {
+            engaged = true;
+            PerfLog::Write("[PERF][Capture] pacing engaged (first repeated frame emitted)\n");
+        }
+        if (nowNs >= statisticsDueNs) {
+            LogPacerStatistics();
+            statisticsDueNs = nowNs + kStatisticsIntervalSeconds * 1'000'000'000;
+        }
+        lock.lock();
+        if (m_pacerRun == run)
+            m_shownLast = picture;
+    }
+    if (m_pacerRun == run)
+        m_shownLast = {};
+    lock.unlock();
+    PerfLog::Write("[PERF][Capture] frame pacer exiting\n");
+    std::lock_guard lifetime(m_lifetimeMutex);
+    --m_pacersAlive;
+    m_pacerExited.notify_all();
 }
 
-void ScreenCapture::FramePacerThread() {
-    PerfLog::Write("[PERF][Capture] frame pacer started\n");
-    int64_t next = SteadyClockNs() + kPacerPeriodNs;
-    int ticks = 0;
-    bool engaged = false;
-    while (m_pacerRunning) {
-        platform::SleepUntilNs(next);
-        next = NextPacerDeadline(next, SteadyClockNs());
-        if (++ticks == kStatisticsTicks) {
-            LogPacerStatistics();
-            ticks = 0;
+// Sleeps until the next slot closes; a slot with no picture at all yet (the session's first)
+// waits for one. Stop and pauses wake it. A pacer whose join Stop abandoned ends here once it
+// returns, even if a new capture has started meanwhile.
+bool ScreenCapture::AwaitSlot(std::unique_lock<std::mutex>& lock, uint64_t run) {
+    while (m_pacerRunning && m_pacerRun == run) {
+        if (m_slots.Paused() || (m_recent.empty() && m_shownLast.serial == 0)) {
+            m_pacerWake.wait(lock);
+            continue;
         }
-        if (!m_pacerRunning)
-            break;
-        PacerTick(&engaged);
+        const int64_t closeNs = m_slots.CloseNs(m_slots.Next());
+        if (SteadyClockNs() >= closeNs)
+            return true;
+        m_pacerWake.wait_until(lock, Clock::time_point(std::chrono::nanoseconds(closeNs)));
     }
-    PerfLog::Write("[PERF][Capture] frame pacer exiting\n");
-    std::lock_guard lock(m_lifetimeMutex);
-    m_pacerAlive = false;
-    m_pacerExited.notify_all();
+    return false;
+}
+
+// Shows `picture` in the slot stamped `timestamp`: cropped as the crop is now, so that a zoom
+// shows on a still screen too, or black while a captured window is minimised.
+bool ScreenCapture::FillSlot(int64_t timestamp, const TakenFrame& picture, bool repeat) {
+    if (!m_isCapturing || m_isPaused)
+        return false;
+    const int64_t startNs = SteadyClockNs();
+    bool emitted = false;
+    if (repeat && ShowsMinimisedWindow()) {
+        emitted = EnsureBlackTexture() && EmitFrame(m_blackTexture.get(), timestamp);
+    } else {
+        const std::shared_ptr<gfx::Texture> delivered = ApplyCrop(picture.texture);
+        emitted = EmitFrame(delivered.get(), timestamp);
+    }
+    if (!emitted)
+        return false;
+    if (!repeat) {
+        ++m_realFrames;
+        return true;
+    }
+    ++m_pacedFrames;
+    const auto tookMs = static_cast<uint32_t>((SteadyClockNs() - startNs) / 1'000'000);
+    m_emitSumMs += tookMs;
+    RaiseToAtLeast(m_emitMaxMs, tookMs);
+    return true;
 }
 
 void ScreenCapture::LogPacerStatistics() {
@@ -512,8 +546,8 @@ void ScreenCapture::LogPacerStatistics() {
     const uint32_t paced = m_pacedFrames.exchange(0);
     bool hasLastFrame = false;
     {
-        std::lock_guard lock(m_lastFrameMutex);
-        hasLastFrame = m_lastFrame != nullptr;
+        std::lock_guard lock(m_pacerMutex);
+        hasLastFrame = m_shownLast.serial != 0;
     }
     const uint32_t emitSum = m_emitSumMs.exchange(0);
     const uint32_t emitMax = m_emitMaxMs.exchange(0);
@@ -529,34 +563,9 @@ void ScreenCapture::LogPacerStatistics() {
         hasLastFrame ? 1 : 0, paced ? emitSum / paced : 0, emitMax);
 }
 
-void ScreenCapture::PacerTick(bool* engaged) {
-    if (!m_isCapturing || m_isPaused)
-        return;
-    {
-        std::lock_guard lock(m_callbackMutex);
-        if (!m_frameCallback)
-            return;
-    }
-    if (SteadyClockNs() - m_lastEmitNs < kRepeatThresholdNs)
-        return;
+bool ScreenCapture::ShowsMinimisedWindow() {
     const uint64_t window = m_windowHandle;
-    if (window && m_display && m_display->IsIconic(window)) {
-        EmitBlackFrame();
-        return;
-    }
-    int64_t freshArrivalNs = 0;
-    const std::shared_ptr<gfx::Texture> last = FrameToRepeat(&freshArrivalNs);
-    if (!last)
-        return;
-    uint32_t tookMs = 0;
-    if (!EmitRepeat(last.get(), freshArrivalNs, &tookMs))
-        return;
-    m_emitSumMs += tookMs;
-    RaiseToAtLeast(m_emitMaxMs, tookMs);
-    if (!*engaged) {
-        *engaged = true;
-        PerfLog::Write("[PERF][Capture] pacing engaged (first repeated frame emitted)\n");
-    }
+    return window && m_display && m_display->IsIconic(window);
 }
 
 bool ScreenCapture::EnsureBlackTexture() {
@@ -585,31 +594,6 @@ bool ScreenCapture::EnsureBlackTexture() {
     return true;
 }
 
-void ScreenCapture::EmitBlackFrame() {
-    uint32_t tookMs = 0;
-    if (EnsureBlackTexture())
-        EmitRepeat(m_blackTexture.get(), 0, &tookMs);
-}
-
-bool ScreenCapture::EmitRepeat(gfx::Texture* texture, int64_t arrivedNs, uint32_t* tookMs) {
-    std::lock_guard lock(m_emitMutex);
-    const int64_t t = SteadyClockNs();
-    if (t - m_lastEmitNs < kRepeatThresholdNs)
-        return false;
-    int64_t timestamp = 0;
-    // A frame that came too soon after the previous emission goes out with the time it was
-    // captured, not up to a pacer period later, so the picture keeps in step with the sound.
-    if (!EmitFrame(texture, arrivedNs != 0 ? arrivedNs : t, &timestamp))
-        return false;
-    if (arrivedNs != 0)
-        MarkLastFrameEmitted(arrivedNs);
-    m_lastEmitNs = t;
-    m_lastTimestamp = timestamp;
-    ++m_pacedFrames;
-    *tookMs = static_cast<uint32_t>((SteadyClockNs() - t) / 1'000'000);
-    return true;
-}
-
 void ScreenCapture::Stop() {
     if (!m_isCapturing)
         return;
@@ -622,7 +606,12 @@ void ScreenCapture::Stop() {
         std::lock_guard lock(m_callbackMutex);
         m_frameCallback.reset();
     }
-    m_pacerRunning = false;
+    {
+        std::lock_guard lock(m_pacerMutex);
+        m_pacerRunning = false;
+        ++m_pacerRun;
+    }
+    m_pacerWake.notify_all();
     WaitForPacer();
     if (m_framePool)
         m_framePool->SetFrameArrived(nullptr);
@@ -630,9 +619,14 @@ void ScreenCapture::Stop() {
     m_item.reset();
     m_windowHandle = 0;
     m_blackTexture.reset();
-    std::lock_guard lock(m_lastFrameMutex);
-    m_lastFrame.reset();
-    m_lastCaptured.reset();
+    std::deque<TakenFrame> recent;
+    TakenFrame shownLast;
+    {
+        std::lock_guard lock(m_pacerMutex);
+        recent.swap(m_recent);
+        shownLast = std::exchange(m_shownLast, {});
+    }
+    // Their buffers go back to the pool outside the lock.
 }
 
 void ScreenCapture::WaitForPacer() {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -10,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "capture/FrameSlots.h"
 #include "capture/IScreenCapture.h"
 #include "platform/display/Display.h"
 #include "platform/gfx/Device.h"
@@ -25,14 +28,17 @@ struct CropBox {
     bool operator==(const CropBox&) const = default;
 };
 
-// Captures one monitor or window into BGRA textures on a device of its own, keeps the newest frame
-// so the pacer can repeat it while the screen is idle, applies the crop region, and stops within
-// bounded time even when the platform's close calls hang.
-// Threading: Start, Stop, SetPaused and SetCropRegion come from the recorder's threads (Start and
-// Stop are serialised); frames arrive on the display backend's worker thread and the pacer is a
-// thread of this object. The frame callback is never called by two threads at once. Destruction
-// waits for a pacer whose join Stop abandoned and for frame handlers still running, so the object
-// is never freed under them.
+// Captures one monitor or window into BGRA textures on a device of its own and delivers a
+// constant-rate stream: one frame for every 1/fps slot of the session's time line, stamped with
+// the slot's time. Each slot shows the newest picture taken by the slot's instant (half a slot
+// later at most), or repeats the one before when nothing new came; a minimised window shows
+// black. Frames are taken on the display backend's thread and only kept there; the pacer thread
+// delivers them, so a slow consumer delays neither the capture nor the time a picture carries.
+// Threading: Start, Stop, SetPaused, SetFrameRate and SetCropRegion come from the recorder's
+// threads (Start and Stop are serialised); frames arrive on the display backend's worker thread;
+// the pacer thread calls the frame callback, never two calls at once. Destruction waits for a
+// pacer whose join Stop abandoned and for frame handlers still running, so the object is never
+// freed under them.
 class ScreenCapture final : public IScreenCapture {
   public:
     using DeviceCreator =
@@ -56,9 +62,11 @@ class ScreenCapture final : public IScreenCapture {
     void SetCropRegion(int32_t x, int32_t y, int32_t width, int32_t height) override;
     void ReleaseCrop() override;
     void SetSessionStartTime(int64_t originNs) override;
+    void SetFrameRate(uint32_t fps) override;
     bool Start(FrameCallback callback) override;
     std::string LastError() const override;
-    void SetPaused(bool paused) override { m_isPaused = paused; }
+    void SetPaused(bool paused) override;
+    uint64_t LateFrames() const override { return m_lateFrames.load(); }
     void Stop() override;
 
     const std::shared_ptr<gfx::Device>& SharedDevice() const { return m_device; }
@@ -67,20 +75,25 @@ class ScreenCapture final : public IScreenCapture {
     // The clamping rule: nothing when the clamped region is smaller than the minimum.
     static std::optional<CropBox> ClampCrop(int32_t x, int32_t y, int32_t width, int32_t height,
                                             uint32_t sourceWidth, uint32_t sourceHeight);
-    // Timestamp (100-ns units) of a frame emitted at `nowNs`: strictly after `lastTimestamp`.
-    static int64_t EmissionTimestamp(int64_t nowNs, int64_t startNs, int64_t lastTimestamp);
-    // The pacer's next deadline after one that fired at `deadlineNs`, seen at `nowNs`: a deadline
-    // that fell far behind (a stall) restarts from now instead of firing catch-up ticks.
-    static int64_t NextPacerDeadline(int64_t deadlineNs, int64_t nowNs);
 
-    // One frame time at 30 fps exactly: a 33 ms period would repeat 30.3 frames a second.
-    static constexpr int64_t kPacerPeriodNs = 1'000'000'000 / 30;
-    static constexpr int64_t kResyncLagNs = 99'000'000;
-    static constexpr int64_t kRepeatThresholdNs = 32'000'000;
-    static constexpr int64_t kRealFrameThresholdNs = 31'000'000;
+    // A picture taken, and when.
+    struct TakenFrame {
+        std::shared_ptr<gfx::Texture> texture;
+        int64_t capturedNs = 0;
+        uint64_t serial = 0;  // 0: none
+    };
+    // The picture for a slot that closes at `closeNs`: the newest of `recent` (oldest first)
+    // taken by then, else the one shown last, else the oldest (the first pictures of a session
+    // stand for the moments before them).
+    static const TakenFrame* PictureForSlot(const std::deque<TakenFrame>& recent,
+                                            const TakenFrame& shownLast, int64_t closeNs);
+
+    // A pacer that fell further behind than this skips the missing time instead of filling it.
+    static constexpr int64_t kMaxCatchUpNs = 5'000'000'000;
 
   private:
     using SharedCallback = std::shared_ptr<const FrameCallback>;
+    using Clock = std::chrono::steady_clock;
 
     void CreateDevice();
     bool StartPhases();
@@ -88,25 +101,17 @@ class ScreenCapture final : public IScreenCapture {
     void OnFrameArrived(platform::FramePool& pool);
     // The crop of `frame` as a view of its pixels, or `frame` itself when there is no crop.
     std::shared_ptr<gfx::Texture> ApplyCrop(std::shared_ptr<gfx::Texture> frame);
-    // The newest frame, both as captured and as delivered with the crop of `cropGeneration`.
-    void RefreshLastFrame(std::shared_ptr<gfx::Texture> captured,
-                          std::shared_ptr<gfx::Texture> delivered, uint64_t cropGeneration,
-                          int64_t arrivedNs);
-    // The frame for the pacer to repeat, cropped afresh when the crop changed since it came.
-    std::shared_ptr<gfx::Texture> FrameToRepeat(int64_t* freshArrivalNs);
-    // The newest frame went out: a later repeat of it is stamped with the time it goes out.
-    void MarkLastFrameEmitted(int64_t arrivedNs);
-    // Calls the callback under emitMutex; false when nothing was emitted.
-    bool EmitFrame(gfx::Texture* texture, int64_t nowNs, int64_t* timestamp);
-    void FramePacerThread();
-    void PacerTick(bool* engaged);
-    void EmitBlackFrame();
-    // A pacer emission under emitMutex, when the repeat threshold has passed.
-    // `arrivedNs`: when the frame's content was captured, for a frame not yet emitted; 0 stamps
-    // the emission with its own time.
-    bool EmitRepeat(gfx::Texture* texture, int64_t arrivedNs, uint32_t* tookMs);
+    // Calls the callback; false when nothing was emitted.
+    bool EmitFrame(gfx::Texture* texture, int64_t timestamp);
+    // `run` tells this pacer from one started after a Stop that abandoned it.
+    void FramePacerThread(uint64_t run);
+    // Waits until the next slot closes with a picture to show; false when the pacer is to end.
+    bool AwaitSlot(std::unique_lock<std::mutex>& lock, uint64_t run);
+    // True when something was delivered.
+    bool FillSlot(int64_t timestamp, const TakenFrame& picture, bool repeat);
     void LogPacerStatistics();
     bool EnsureBlackTexture();
+    bool ShowsMinimisedWindow();
     void WaitForPacer();
     void CloseSessionBounded();
 
@@ -134,34 +139,32 @@ class ScreenCapture final : public IScreenCapture {
     mutable std::mutex m_cropMutex;
     CropBox m_crop;
     bool m_cropActive = false;
-    std::atomic<uint64_t> m_cropGeneration{0};  // counts changes of the crop
 
     // The callback is replaced under its own lock so that Stop never waits for an emission in
-    // progress; emitters call a snapshot, which stays valid until they return.
+    // progress; the pacer calls a snapshot, which stays valid until it returns.
     mutable std::mutex m_callbackMutex;
     SharedCallback m_frameCallback;
 
-    std::atomic<int64_t> m_startTimeNs{0};
-    std::atomic<int64_t> m_lastEmitNs{0};
     std::atomic<int64_t> m_presetStartNs{0};
     std::atomic<bool> m_hasPresetStart{false};
 
+    // The pacer's state: the time line, the newest pictures (oldest first) and the one shown
+    // last. The pictures hold their pool buffers, which are not reused meanwhile.
+    std::mutex m_pacerMutex;
+    std::condition_variable m_pacerWake;
+    FrameSlots m_slots;
+    std::deque<TakenFrame> m_recent;
+    uint64_t m_framesTaken = 0;
+    TakenFrame m_shownLast;
+    uint64_t m_pacerRun = 0;
+
     std::shared_ptr<gfx::Texture> m_blackTexture;  // pacer thread and Stop only
-    // The newest frame, held by reference rather than copied: its pool buffer or crop texture is
-    // not reused while it is held here or by a repeat in progress.
-    std::mutex m_lastFrameMutex;
-    std::shared_ptr<gfx::Texture> m_lastFrame;
-    std::shared_ptr<gfx::Texture> m_lastCaptured;
-    uint64_t m_lastFrameCropGeneration = 0;
-    int64_t m_lastFrameArrivedNs = 0;
-    bool m_lastFrameFresh = false;  // not emitted yet
-    std::mutex m_emitMutex;
-    int64_t m_lastTimestamp = 0;  // under m_emitMutex
 
     std::atomic<uint32_t> m_realFrames{0};
     std::atomic<uint32_t> m_pacedFrames{0};
     std::atomic<uint32_t> m_emitSumMs{0};
     std::atomic<uint32_t> m_emitMaxMs{0};
+    std::atomic<uint64_t> m_lateFrames{0};
 
     std::thread m_pacerThread;
     std::atomic<bool> m_pacerRunning{false};
@@ -172,7 +175,7 @@ class ScreenCapture final : public IScreenCapture {
     std::shared_ptr<platform::CallGate> m_handlerGate = std::make_shared<platform::CallGate>();
     std::mutex m_lifetimeMutex;
     std::condition_variable m_pacerExited;
-    bool m_pacerAlive = false;
+    int m_pacersAlive = 0;
 };
 
 }  // namespace tamro

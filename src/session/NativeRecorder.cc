@@ -6,6 +6,7 @@
 #include <exception>
 #include <utility>
 
+#include "capture/FrameSlots.h"
 #include "diag/Log.h"
 #include "diag/PerfLog.h"
 #include "diag/RateLimit.h"
@@ -33,6 +34,8 @@ constexpr milliseconds kDrainLimit{500};
 constexpr milliseconds kFinalizeReportAfter{1000};
 // 1 ms in media time: the smallest step that keeps video timestamps strictly increasing.
 constexpr int64_t kMonotonicStep = 10'000;
+// Before the first frame: a first frame stamped 0 is not a repeat of anything.
+constexpr int64_t kNoVideoYet = -1;
 
 constexpr double kDefaultCropFraction = 0.55;
 constexpr double kDefaultSmoothing = 0.4;
@@ -208,6 +211,16 @@ bool NativeRecorder::BuildSession(const RecordingConfig& config, Build build, st
         std::lock_guard lock(m_outputPathMutex);
         m_outputPath = config.OutputPath();
     }
+    if (config.FrameRate() < static_cast<int32_t>(FrameSlots::kMinFps) ||
+        config.FrameRate() > static_cast<int32_t>(FrameSlots::kMaxFps)) {
+        const std::string text = FormatLine("Frame rate %d is outside %u to %u", config.FrameRate(),
+                                            FrameSlots::kMinFps, FrameSlots::kMaxFps);
+        if (prepare) {
+            LogLine("[NativeRecorder] PrepareAsync: %s\n", text.c_str());
+            return false;
+        }
+        return FailStart(text.c_str(), error);
+    }
     if (!InitializeScreenCapture(config)) {
         if (prepare) {
             LogLine("[NativeRecorder] PrepareAsync: Failed to initialize screen capture\n");
@@ -306,6 +319,7 @@ bool NativeRecorder::InitializeScreenCapture(const RecordingConfig& config) {
         return false;
     }
     m_screenCapture->SetCaptureCursor(config.CaptureCursor());
+    m_screenCapture->SetFrameRate(static_cast<uint32_t>(config.FrameRate()));
     if (config.CaptureMode() == 1) {
         return m_screenCapture->InitializeForWindow(config.WindowHandle());
     }
@@ -419,7 +433,7 @@ void NativeRecorder::ResetSessionTiming() {
     m_droppedFrames.store(0);
     m_lastVideoPts.store(0);
     m_lastAudioPts.store(0);
-    m_lastWrittenVideoPts.store(0);
+    m_lastWrittenVideoPts.store(kNoVideoYet);
     m_pausedTotalUs.store(0);
     m_sessionOriginNs.store(now);
     m_hasSessionOrigin.store(true);
@@ -892,7 +906,8 @@ void NativeRecorder::OnVideoFrame(gfx::Texture* texture, int64_t timestamp) {
     if (encoder == nullptr) {
         return;
     }
-    int64_t pts = std::max<int64_t>(timestamp - m_pausedTotalUs.load() * 10, 0);
+    // The capture's time line already leaves pauses out.
+    int64_t pts = std::max<int64_t>(timestamp, 0);
     m_lastVideoPts.store(pts);
 
     const int64_t lastWritten = m_lastWrittenVideoPts.load();
@@ -919,11 +934,16 @@ void NativeRecorder::OnVideoFrame(gfx::Texture* texture, int64_t timestamp) {
     }
 }
 
+// Where the picture written so far ends.
+int64_t NativeRecorder::VideoEnd() const {
+    return std::max<int64_t>(m_lastWrittenVideoPts.load(), 0) + m_frameDuration.load();
+}
+
 // The audio still buffered when the session stopped, up to the end of the last video frame, so
 // that the sound does not end before the picture.
 void NativeRecorder::DrainAudio() {
     m_drainingAudio.store(true);
-    m_audioCapture->Drain(m_lastWrittenVideoPts.load() + m_frameDuration.load());
+    m_audioCapture->Drain(VideoEnd());
     m_drainingAudio.store(false);
 }
 
@@ -937,7 +957,7 @@ void NativeRecorder::OnAudioData(const uint8_t* data, uint32_t bytes, int64_t ti
     // from the output thread while it runs and from the drain after it.
     const bool live = !m_isShuttingDown.load() && m_isRecording.load();
     const bool ending = m_isShuttingDown.load() && (m_isRecording.load() || m_drainingAudio.load());
-    if (!live && !(ending && timestamp < m_lastWrittenVideoPts.load() + m_frameDuration.load())) {
+    if (!live && !(ending && timestamp < VideoEnd())) {
         return;
     }
     IEncoder* encoder = m_encoder.get();
@@ -975,13 +995,16 @@ void NativeRecorder::ProgressTick() {
         const double elapsed = ElapsedSeconds();
         const double fps =
             elapsed > 0.0 ? static_cast<double>(m_framesWritten.load()) / elapsed : 0.0;
-        const int32_t dropped = m_droppedFrames.load();
+        int64_t prefill = 0;
+        uint64_t lateFrames = 0;
+        {
+            std::lock_guard lock(m_componentsMutex);
+            prefill = m_audioCapture ? m_audioCapture->RingPrefill() : 0;
+            lateFrames = m_screenCapture ? m_screenCapture->LateFrames() : 0;
+        }
+        // Frames the encoder refused, and slots the capture could only fill with a repeat.
+        const auto dropped = static_cast<int32_t>(m_droppedFrames.load() + lateFrames);
         if (PerfLog::IsPerfEnabled()) {
-            int64_t prefill = 0;
-            {
-                std::lock_guard lock(m_componentsMutex);
-                prefill = m_audioCapture ? m_audioCapture->RingPrefill() : 0;
-            }
             const int64_t videoPts = m_lastVideoPts.load();
             const int64_t audioPts = m_lastAudioPts.load();
             PerfLog::Write(

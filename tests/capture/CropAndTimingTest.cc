@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include "capture/FrameSlots.h"
 #include "capture/ScreenCapture.h"
 #include "support/LogCapture.h"
 
 namespace tamro {
 namespace {
+
+constexpr int64_t kMs = 1'000'000;
 
 TEST(CropClampTest, ClampsToTheSourceAndEvenSizes) {
     test::LogCapture log;
@@ -19,24 +22,59 @@ TEST(CropClampTest, ClampsToTheSourceAndEvenSizes) {
         log.Contains("[ScreenCapture] Crop region too small after clamping: 20x300, ignoring"));
 }
 
-TEST(EmissionTimestampTest, StrictlyIncreasesFromTheOrigin) {
-    EXPECT_EQ(ScreenCapture::EmissionTimestamp(1'000'000'000, 0, 0), 10'000'000);
-    EXPECT_EQ(ScreenCapture::EmissionTimestamp(0, 0, 0), 10'000) << "equal to last: +1 ms";
-    EXPECT_EQ(ScreenCapture::EmissionTimestamp(100'000, 0, 1'000), 11'000);
-    EXPECT_EQ(ScreenCapture::EmissionTimestamp(100'000, 0, 999), 1'000);
-    EXPECT_EQ(ScreenCapture::EmissionTimestamp(0, 1'000'000, 0), 10'000) << "before the origin";
+TEST(FrameSlotsTest, SlotsLieOnTheGridOfTheRateWithoutDrift) {
+    for (const uint32_t fps : {1u, 7u, 30u, 60u, 120u}) {
+        SCOPED_TRACE(fps);
+        FrameSlots slots(fps);
+        slots.Start(5'000 * kMs);
+        EXPECT_EQ(slots.Timestamp(0), 0);
+        EXPECT_EQ(slots.Timestamp(fps), 10'000'000) << "one second after fps slots";
+        EXPECT_EQ(slots.Timestamp(3600ull * fps), 36'000'000'000) << "and an hour after";
+        EXPECT_EQ(slots.InstantNs(3600ull * fps), 5'000 * kMs + 3'600'000 * kMs);
+        EXPECT_EQ(slots.CloseNs(0), 5'000 * kMs + slots.PeriodNs() / 2);
+    }
+    FrameSlots thirty(30);
+    thirty.Start(0);
+    EXPECT_EQ(thirty.Timestamp(1), 333'333);
+    EXPECT_EQ(thirty.Timestamp(2), 666'666);
+    EXPECT_EQ(FrameSlots(0).Fps(), 1u);
+    EXPECT_EQ(FrameSlots(240).Fps(), 120u);
 }
 
-TEST(PacerDeadlineTest, ResynchronisesAfterAStallInsteadOfBursting) {
-    constexpr int64_t ms = 1'000'000;
-    constexpr int64_t period = ScreenCapture::kPacerPeriodNs;
-    EXPECT_EQ(ScreenCapture::NextPacerDeadline(100 * ms, 101 * ms), 100 * ms + period);
-    // Woken 200 ms late: the deadline restarts from now rather than firing six catch-up ticks.
-    EXPECT_EQ(ScreenCapture::NextPacerDeadline(100 * ms, 300 * ms), 300 * ms + period);
-    // A lag within the 99 ms allowance is caught up tick by tick.
-    EXPECT_EQ(ScreenCapture::NextPacerDeadline(100 * ms, 220 * ms), 100 * ms + period);
-    // Thirty ticks are one second to the nanosecond's rounding, so an idle screen gives 30 fps.
-    EXPECT_NEAR(30 * period, 1000 * ms, 30);
+TEST(FrameSlotsTest, APauseMovesTheInstantsButNotTheTimeLine) {
+    FrameSlots slots(30);
+    slots.Start(0);
+    for (int i = 0; i < 10; ++i)
+        slots.Advance();
+    const int64_t before = slots.InstantNs(10);
+    slots.Pause(300 * kMs);
+    EXPECT_TRUE(slots.Paused());
+    slots.Pause(400 * kMs);  // a second pause call keeps the first instant
+    slots.Resume(800 * kMs);
+    EXPECT_FALSE(slots.Paused());
+    EXPECT_EQ(slots.InstantNs(10), before + 500 * kMs);
+    EXPECT_EQ(slots.Timestamp(slots.Next()), slots.Timestamp(10)) << "no hole in the time line";
+    slots.Resume(900 * kMs);  // not paused: nothing moves
+    EXPECT_EQ(slots.InstantNs(10), before + 500 * kMs);
+
+    // A stall too long to fill: the next slot is shown as of now.
+    slots.SkipTo(60'000 * kMs);
+    EXPECT_EQ(slots.InstantNs(10), 60'000 * kMs);
+    EXPECT_EQ(slots.Timestamp(10), 3'333'333);
+}
+
+TEST(PictureForSlotTest, TheNewestPictureTakenByTheCloseElseTheOneShownElseTheFirst) {
+    using Taken = ScreenCapture::TakenFrame;
+    const std::deque<Taken> recent{{nullptr, 100, 7}, {nullptr, 130, 8}};
+    const Taken shown{nullptr, 70, 6};
+    EXPECT_EQ(ScreenCapture::PictureForSlot(recent, shown, 140)->serial, 8u);
+    EXPECT_EQ(ScreenCapture::PictureForSlot(recent, shown, 130)->serial, 8u);
+    // Handled late, after a newer picture came: the slot still shows the screen of its time.
+    EXPECT_EQ(ScreenCapture::PictureForSlot(recent, shown, 120)->serial, 7u);
+    EXPECT_EQ(ScreenCapture::PictureForSlot(recent, shown, 90)->serial, 6u);
+    // Nothing shown yet: the session's first picture stands for the moments before it.
+    EXPECT_EQ(ScreenCapture::PictureForSlot(recent, Taken{}, 90)->serial, 7u);
+    EXPECT_EQ(ScreenCapture::PictureForSlot({}, Taken{}, 90), nullptr);
 }
 
 }  // namespace

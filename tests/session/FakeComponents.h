@@ -57,6 +57,8 @@ struct FakeWorld {
     std::optional<uint64_t> windowInitialized;
     std::vector<std::vector<int32_t>> cropRegions;
     int64_t screenOriginNs = 0;
+    uint32_t screenFps = 0;
+    std::atomic<uint64_t> screenLateFrames{0};
     std::string screenStartError;
     std::atomic<int> screenStarts{0};
     FrameCallback frameCallback;
@@ -123,6 +125,7 @@ class FakeScreenCapture final : public IScreenCapture {
     }
     void ReleaseCrop() override {}
     void SetSessionStartTime(int64_t originNs) override { m_world->screenOriginNs = originNs; }
+    void SetFrameRate(uint32_t fps) override { m_world->screenFps = fps; }
     bool Start(FrameCallback callback) override {
         m_world->screenStarts++;
         m_world->frameCallback = std::move(callback);
@@ -130,6 +133,7 @@ class FakeScreenCapture final : public IScreenCapture {
     }
     std::string LastError() const override { return m_world->screenStartError; }
     void SetPaused(bool paused) override { m_world->screenPaused = paused; }
+    uint64_t LateFrames() const override { return m_world->screenLateFrames; }
     void Stop() override { m_world->screenStopped = true; }
 
   private:

@@ -22,7 +22,11 @@ size_t VideoQueueFrames(const MediaType& output) {
     return std::clamp(kVideoQueueBytes / std::max<size_t>(frameBytes, 1), kMinVideoQueueFrames,
                       kMaxVideoQueueFrames);
 }
-constexpr AVRational kVideoStreamTimeBase = {1, 90'000};
+// A thousand ticks a frame: every frame of the constant-rate stream falls on a whole tick.
+AVRational VideoStreamTimeBase(const MediaType& output) {
+    return {static_cast<int>(output.frameRateDenominator),
+            static_cast<int>(output.frameRateNumerator) * 1000};
+}
 
 bool HasMp4Extension(const std::string& path) {
     std::string extension = std::filesystem::path(path).extension().string();
@@ -179,8 +183,9 @@ ResultCode SinkWriter::CreateEncoder(Stream& stream) {
     const AVCodecContext* context = stream.encoder->Context();
     if (avcodec_parameters_from_context(stream.avStream->codecpar, context) < 0)
         return kOutOfMemory;
-    stream.avStream->time_base =
-        stream.output.major == MajorType::kVideo ? kVideoStreamTimeBase : context->time_base;
+    stream.avStream->time_base = stream.output.major == MajorType::kVideo
+                                     ? VideoStreamTimeBase(stream.output)
+                                     : context->time_base;
     if (stream.output.major == MajorType::kVideo)
         stream.avStream->avg_frame_rate = context->framerate;
     return kOk;
