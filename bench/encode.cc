@@ -72,8 +72,8 @@ void BM_LibyuvArgbToNv12_1080p(benchmark::State& state) {
 }
 BENCHMARK(BM_LibyuvArgbToNv12_1080p)->Unit(benchmark::kMillisecond);
 
-// Captured 1920x1080 frames written through WriteVideoFrame (scaled into 1920x1088, converted,
-// read back) as fast as the encoder takes them; a refused frame (queue full) is offered again
+// Captured 1920x1080 frames written through WriteVideoFrame (converted at their own size, read
+// back) as fast as the encoder takes them; a refused frame (queue full) is offered again
 // after a short pause, as a capture would deliver the next one. Reports frames per second, CPU
 // seconds per encoded second and the number of refusals.
 void BM_EncoderSustained1080p(benchmark::State& state) {

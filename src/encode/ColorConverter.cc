@@ -110,7 +110,11 @@ ColorConverter::Placement ColorConverter::PlacementFor(uint32_t width, uint32_t 
 bool ColorConverter::Accepts(uint32_t width, uint32_t height) const {
     if (width == 0 || height == 0 || width % 2 != 0 || height % 2 != 0)
         return false;
-    return (width == m_width && height <= m_height) || (height == m_height && width <= m_width);
+    // Bars of a pixel a side or less are left to the scaler, which stretches over them.
+    if (width == m_width && height == m_height)
+        return true;
+    return (width == m_width && height + 2 < m_height) ||
+           (height == m_height && width + 2 < m_width);
 }
 
 void ColorConverter::FillBlack(gfx::Texture* image) {

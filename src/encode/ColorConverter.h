@@ -13,8 +13,8 @@ namespace tamro {
 // of two staging images (the plane textures are views of the image's rows). The two images
 // alternate, so the caller may still read the previous image while the next frame converts; on
 // the CPU device there is no copy beyond the conversion itself.
-// A frame that spans the image along one axis and is shorter along the other (1080 rows in an
-// image padded to 1088) is converted straight into the middle of the image between black bars,
+// A frame that spans the image along one axis and is shorter along the other (a recorded window
+// that became narrower) is converted straight into the middle of the image between black bars,
 // which spares the encoder a letterboxing copy.
 // Threading: used from the encoder's frame-writing thread only.
 class ColorConverter {

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "shaders/BgraToNv12.h"
+
 namespace tamro {
 namespace {
 
@@ -15,14 +17,20 @@ struct Rgb {
     int b = 0;
 };
 
-int ToY(const Rgb& c) {
-    return ((66 * c.r + 129 * c.g + 25 * c.b + 128) >> 8) + 16;
+// The stream is tagged BT.709 limited range, and the installed libyuv converts from ARGB only
+// with BT.601 (or full-range JPEG) coefficients, so both paths share the device kernel's BT.709
+// arithmetic: a flat colour gives the same bytes whichever path a frame takes.
+uint8_t ToY(const Rgb& c) {
+    return shaders::Bt709Luma(c.r, c.g, c.b);
 }
-int ToU(const Rgb& c) {
-    return ((-38 * c.r - 74 * c.g + 112 * c.b + 128) >> 8) + 128;
+// Chroma of the mean of `count` (1 or 2) pixels whose channels are summed in `c`.
+uint8_t ToU(const Rgb& c, int count = 1) {
+    const int scale = 4 / count;
+    return shaders::Bt709ChromaU(c.r * scale, c.g * scale, c.b * scale);
 }
-int ToV(const Rgb& c) {
-    return ((112 * c.r - 94 * c.g - 18 * c.b + 128) >> 8) + 128;
+uint8_t ToV(const Rgb& c, int count = 1) {
+    const int scale = 4 / count;
+    return shaders::Bt709ChromaV(c.r * scale, c.g * scale, c.b * scale);
 }
 uint8_t Byte(int value) {
     return static_cast<uint8_t>(value);
@@ -31,14 +39,15 @@ uint8_t Byte(int value) {
 // The source and the mapping of content pixels onto it.
 class Sampler {
   public:
-    Sampler(const uint8_t* bgra, uint32_t width, uint32_t height, uint32_t pitch,
-            const ContentPlacement& placement)
+    // Samples the part of the source the placement shows.
+    Sampler(const uint8_t* bgra, uint32_t pitch, const LetterboxPlacement& placement)
         : m_bgra(bgra),
-          m_width(width),
-          m_height(height),
+          m_width(placement.sourceWidth),
+          m_height(placement.sourceHeight),
           m_pitch(pitch),
-          m_scaleX(static_cast<float>(width) / static_cast<float>(placement.width)),
-          m_scaleY(static_cast<float>(height) / static_cast<float>(placement.height)) {}
+          m_scaleX(static_cast<float>(placement.sourceWidth) / static_cast<float>(placement.width)),
+          m_scaleY(static_cast<float>(placement.sourceHeight) /
+                   static_cast<float>(placement.height)) {}
 
     // Bilinear sample at content position (x, y), in content pixels.
     Rgb At(float x, float y) const {
@@ -79,15 +88,14 @@ struct Frame {
     uint8_t* data;
     uint32_t width;
     uint32_t height;
-    ContentPlacement placement;
+    LetterboxPlacement placement;
 };
 
 void ToRgb32(const Sampler& sampler, const Frame& frame) {
     std::memset(frame.data, 0, static_cast<size_t>(frame.width) * frame.height * 4);
-    const ContentPlacement& p = frame.placement;
+    const LetterboxPlacement& p = frame.placement;
     for (uint32_t y = 0; y < p.height; ++y) {
-        uint8_t* row =
-            frame.data + (static_cast<size_t>(p.offsetY + y) * frame.width + p.offsetX) * 4;
+        uint8_t* row = frame.data + (static_cast<size_t>(p.top + y) * frame.width + p.left) * 4;
         for (uint32_t x = 0; x < p.width; ++x) {
             const Rgb c = sampler.At(static_cast<float>(x), static_cast<float>(y));
             row[x * 4 + 0] = Byte(c.b);
@@ -100,11 +108,11 @@ void ToRgb32(const Sampler& sampler, const Frame& frame) {
 
 void FillLuma(const Sampler& sampler, const Frame& frame) {
     std::memset(frame.data, 16, static_cast<size_t>(frame.width) * frame.height);
-    const ContentPlacement& p = frame.placement;
+    const LetterboxPlacement& p = frame.placement;
     for (uint32_t y = 0; y < p.height; ++y) {
-        uint8_t* row = frame.data + static_cast<size_t>(p.offsetY + y) * frame.width + p.offsetX;
+        uint8_t* row = frame.data + static_cast<size_t>(p.top + y) * frame.width + p.left;
         for (uint32_t x = 0; x < p.width; ++x)
-            row[x] = Byte(ToY(sampler.At(static_cast<float>(x), static_cast<float>(y))));
+            row[x] = ToY(sampler.At(static_cast<float>(x), static_cast<float>(y)));
     }
 }
 
@@ -117,14 +125,14 @@ Rgb BlockSample(const Sampler& sampler, uint32_t i, uint32_t j) {
 // whose rows are `rowBytes` apart.
 void FillChroma(const Sampler& sampler, const Frame& frame, uint8_t* u, uint8_t* v, uint32_t step,
                 uint32_t rowBytes) {
-    const ContentPlacement& p = frame.placement;
+    const LetterboxPlacement& p = frame.placement;
     for (uint32_t j = 0; j < p.height / 2; ++j) {
-        const size_t row = static_cast<size_t>(p.offsetY / 2 + j) * rowBytes;
+        const size_t row = static_cast<size_t>(p.top / 2 + j) * rowBytes;
         for (uint32_t i = 0; i < p.width / 2; ++i) {
             const Rgb c = BlockSample(sampler, i, j);
-            const size_t at = row + static_cast<size_t>(p.offsetX / 2 + i) * step;
-            u[at] = Byte(ToU(c));
-            v[at] = Byte(ToV(c));
+            const size_t at = row + static_cast<size_t>(p.left / 2 + i) * step;
+            u[at] = ToU(c);
+            v[at] = ToV(c);
         }
     }
 }
@@ -152,43 +160,23 @@ void ToYuy2(const Sampler& sampler, const Frame& frame) {
         frame.data[i] = 16;
         frame.data[i + 1] = 128;
     }
-    const ContentPlacement& p = frame.placement;
-    const size_t rowStart = p.offsetX > 0 ? ((frame.width - p.width) & ~3u) : 0;
+    const LetterboxPlacement& p = frame.placement;
+    const size_t rowStart = p.left > 0 ? ((frame.width - p.width) & ~3u) : 0;
     for (uint32_t y = 0; y < p.height; ++y) {
-        uint8_t* row = frame.data + (p.offsetY + y) * rowBytes + rowStart;
+        uint8_t* row = frame.data + (p.top + y) * rowBytes + rowStart;
         for (uint32_t i = 0; i < p.width / 2; ++i) {
             const Rgb a = sampler.At(2.0f * i, static_cast<float>(y));
             const Rgb b = sampler.At(2.0f * i + 1.0f, static_cast<float>(y));
-            const Rgb mean{(a.r + b.r) / 2, (a.g + b.g) / 2, (a.b + b.b) / 2};
-            row[i * 4 + 0] = Byte(ToY(a));
-            row[i * 4 + 1] = Byte(ToU(mean));
-            row[i * 4 + 2] = Byte(ToY(b));
-            row[i * 4 + 3] = Byte(ToV(mean));
+            const Rgb pair{a.r + b.r, a.g + b.g, a.b + b.b};
+            row[i * 4 + 0] = ToY(a);
+            row[i * 4 + 1] = ToU(pair, 2);
+            row[i * 4 + 2] = ToY(b);
+            row[i * 4 + 3] = ToV(pair, 2);
         }
     }
 }
 
-uint32_t EvenDown(uint32_t value) {
-    return value & ~1u;
-}
-
 }  // namespace
-
-ContentPlacement CpuFrameConverter::Fit(uint32_t sourceWidth, uint32_t sourceHeight,
-                                        uint32_t outputWidth, uint32_t outputHeight) {
-    const float aspect = static_cast<float>(sourceWidth) / static_cast<float>(sourceHeight);
-    ContentPlacement p;
-    if (aspect > static_cast<float>(outputWidth) / static_cast<float>(outputHeight)) {
-        p.width = outputWidth;
-        p.height = static_cast<uint32_t>(static_cast<float>(outputWidth) / aspect);
-        p.offsetY = (outputHeight - p.height) / 2;
-    } else {
-        p.height = outputHeight;
-        p.width = static_cast<uint32_t>(static_cast<float>(outputHeight) * aspect);
-        p.offsetX = (outputWidth - p.width) / 2;
-    }
-    return {EvenDown(p.width), EvenDown(p.height), EvenDown(p.offsetX), EvenDown(p.offsetY)};
-}
 
 size_t CpuFrameConverter::FrameBytes(const media::Guid& subtype, uint32_t width, uint32_t height) {
     const size_t pixels = static_cast<size_t>(width) * height;
@@ -206,13 +194,10 @@ bool CpuFrameConverter::Convert(const uint8_t* bgra, uint32_t width, uint32_t he
         outputHeight < 2) {
         return false;
     }
-    const ContentPlacement placement = Fit(width, height, outputWidth, outputHeight);
-    // A sliver too thin to show leaves the frame all border.
-    const ContentPlacement shown =
-        placement.width == 0 || placement.height == 0 ? ContentPlacement{} : placement;
-    const Sampler sampler(bgra, width, height, rowPitch,
-                          shown.width ? shown : ContentPlacement{width, height, 0, 0});
-    const Frame frame{output, outputWidth, outputHeight, shown};
+    const LetterboxPlacement placement =
+        Letterbox::Fit(width, height, outputWidth & ~1u, outputHeight & ~1u);
+    const Sampler sampler(bgra, rowPitch, placement);
+    const Frame frame{output, outputWidth, outputHeight, placement};
     if (subtype == media::kSubtypeRGB32 || subtype == media::kSubtypeARGB32)
         ToRgb32(sampler, frame);
     else if (subtype == media::kSubtypeNV12)

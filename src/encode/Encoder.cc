@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "diag/Log.h"
 #include "diag/PerfLog.h"
@@ -22,6 +23,8 @@ namespace {
 constexpr const char* kWriterTag = "Tamro (0.0.3)";
 // Larger than any texture the device creates; also catches negative sizes passed as unsigned.
 constexpr uint32_t kMaxDimension = 16384;
+// The smallest even size; libx264 takes it, and a hardware encoder that does not falls back to it.
+constexpr uint32_t kMinDimension = 2;
 constexpr int64_t kTicksPerSecond = 10'000'000;
 constexpr int64_t kSlowScaleMs = 21;
 
@@ -39,8 +42,14 @@ bool OutputFolderExists(const std::filesystem::path& path) {
     return std::filesystem::is_directory(folder, error);
 }
 
+// The format cache keys discovery by the size rounded up to whole macroblocks.
 uint32_t RoundUpTo16(uint32_t value) {
     return (value + 15) & ~15u;
+}
+
+// 4:2:0 needs even sizes; an odd size loses its last column or row.
+uint32_t EvenDown(uint32_t value) {
+    return value & ~1u;
 }
 
 // Candidates per requested profile: High falls back to Main, then Baseline.
@@ -101,8 +110,9 @@ void Encoder::SetD3DDevice(gfx::Device* device) {
 }
 
 bool Encoder::ValidateSettings(const EncoderSettings& settings) const {
-    if (settings.fps == 0 || settings.width == 0 || settings.height == 0 ||
-        settings.width > kMaxDimension || settings.height > kMaxDimension) {
+    if (settings.fps == 0 || EvenDown(settings.width) < kMinDimension ||
+        EvenDown(settings.height) < kMinDimension || settings.width > kMaxDimension ||
+        settings.height > kMaxDimension) {
         LogLine("[Encoder] Initialize failed: invalid output %dx%d @%ufps\n",
                 static_cast<int32_t>(settings.width), static_cast<int32_t>(settings.height),
                 settings.fps);
@@ -128,8 +138,8 @@ void Encoder::StoreSettings(const EncoderSettings& settings) {
     m_cabac = settings.cabac;
     m_bFrames = settings.bFrames;
     m_keyframeIntervalSeconds = settings.keyframeIntervalSeconds;
-    m_width = RoundUpTo16(settings.width);
-    m_height = RoundUpTo16(settings.height);
+    m_width = EvenDown(settings.width);
+    m_height = EvenDown(settings.height);
     m_fps = settings.fps;
     m_frameDuration = kTicksPerSecond / m_fps;
     m_hasAudio = settings.hasAudio;
@@ -155,6 +165,31 @@ media::SinkWriterAttributes Encoder::WriterAttributes() {
         m_encoderDevice.reset();
     }
     return attributes;
+}
+
+std::string Encoder::ChooseVideoEncoder() const {
+    std::string name = EncoderFormatCache::EncoderName();
+    if (!name.empty())
+        return name;
+    // The format came from the cache file, which keeps no name: discovery would have tried the
+    // hardware encoders first, so the first one listed is taken, and libx264 if it does not open.
+    std::vector<std::unique_ptr<media::EncoderActivation>> hardware;
+    if (Succeeded(
+            m_encoders->Enumerate(media::kEnumHardware | media::kEnumSortAndFilter, &hardware)) &&
+        !hardware.empty()) {
+        name = hardware.front()->FriendlyName().value_or("");
+    }
+    return name;
+}
+
+void Encoder::LogVideoEncoder(const std::string& chosen) {
+    m_videoEncoderName = m_sinkWriter->VideoEncoderName(m_videoStreamIndex);
+    if (!chosen.empty() && chosen != m_videoEncoderName) {
+        LogLine("[Encoder] Video encoder: %s (%s did not open at %ux%u)\n",
+                m_videoEncoderName.c_str(), chosen.c_str(), m_width, m_height);
+    } else {
+        LogLine("[Encoder] Video encoder: %s\n", m_videoEncoderName.c_str());
+    }
 }
 
 void Encoder::TagFile() {
@@ -200,8 +235,8 @@ void Encoder::ApplyCodecSettings() {
     if (Failed(m_sinkWriter->GetCodecSettings(m_videoStreamIndex, &codec)))
         return;
     codec->qualityVsSpeed = m_qualityVsSpeed;
-    if (m_cabac)
-        codec->cabacEnable = true;
+    // Set either way: left unset, the encoder's default (CABAC) would ignore a request for CAVLC.
+    codec->cabacEnable = m_cabac;
     codec->bPictureCount = m_bFrames;
     codec->gopSize = m_keyframeIntervalSeconds * m_fps;
 }
@@ -267,13 +302,14 @@ bool Encoder::Initialize(const EncoderSettings& settings) {
     if (!ValidateSettings(settings))
         return false;
     StoreSettings(settings);
-    if (!EncoderFormatCache::SelectInputSubtype(*m_encoders, m_width, m_height, m_fps,
-                                                &m_inputSubtype)) {
+    if (!EncoderFormatCache::SelectInputSubtype(*m_encoders, RoundUpTo16(m_width),
+                                                RoundUpTo16(m_height), m_fps, &m_inputSubtype)) {
         LogLine("[Encoder] Failed to find compatible encoder\n");
         return false;
     }
     m_frameBufferBytes = CpuFrameConverter::FrameBytes(m_inputSubtype, m_width, m_height);
-    const media::SinkWriterAttributes attributes = WriterAttributes();
+    media::SinkWriterAttributes attributes = WriterAttributes();
+    attributes.videoEncoderName = ChooseVideoEncoder();
     PerfLog::Write("[PERF][Encode] %ux%u @%ufps bitrate=%.1fMbps hwD3DManager=%s\n", settings.width,
                    settings.height, settings.fps,
                    static_cast<double>(settings.videoBitrate) / 1'000'000.0,
@@ -292,6 +328,7 @@ bool Encoder::Initialize(const EncoderSettings& settings) {
     const ResultCode began = m_sinkWriter->BeginWriting();
     if (Failed(began))
         return FailInitialize("[Encoder] Failed to begin writing: 0x%08X\n", began);
+    LogVideoEncoder(attributes.videoEncoderName);
     m_videoFramesWritten = 0;
     m_audioSamplesWritten = 0;
     m_initialized = true;

@@ -64,11 +64,15 @@ class Encoder final : public IEncoder {
     uint64_t AudioSamplesWritten() const { return m_audioSamplesWritten.load(); }
     bool HasGpuColorConverter() const { return m_gpuColorConv; }
     bool UsesDeviceManager() const { return m_usesDeviceManager; }
+    // The H.264 encoder the video stream runs on, once initialised.
+    const std::string& VideoEncoderName() const { return m_videoEncoderName; }
 
   private:
     bool ValidateSettings(const EncoderSettings& settings) const;
     void StoreSettings(const EncoderSettings& settings);
     platform::media::SinkWriterAttributes WriterAttributes();
+    std::string ChooseVideoEncoder() const;
+    void LogVideoEncoder(const std::string& chosen);
     void TagFile();
     platform::media::MediaType VideoOutputType(uint32_t videoBitrate);
     platform::media::MediaType VideoInputType() const;
@@ -119,6 +123,7 @@ class Encoder final : public IEncoder {
     bool m_gpuColorConv = false;
     std::unique_ptr<EncoderDevice> m_encoderDevice;
     bool m_usesDeviceManager = false;
+    std::string m_videoEncoderName;
     bool m_zeroCopy = false;
     uint32_t m_profile = 1;
     uint32_t m_effectiveProfile = 1;

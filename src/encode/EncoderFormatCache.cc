@@ -101,8 +101,9 @@ std::filesystem::path EncoderFormatCache::CacheFilePath() {
     if (!folder)
         return {};
     const std::filesystem::path tamro = *folder / "Tamro";
+    // A fresh account may have no data folder yet either: create the whole chain.
     std::error_code ignored;
-    std::filesystem::create_directory(tamro, ignored);
+    std::filesystem::create_directories(tamro, ignored);
     return tamro / "encoder_cache.bin";
 }
 

@@ -3,6 +3,7 @@
 #include "diag/Log.h"
 #include "diag/PerfLog.h"
 #include "diag/RateLimit.h"
+#include "encode/Letterbox.h"
 #include "shaders/ScaleLetterbox.h"
 #include "tamro/ResultCode.h"
 
@@ -17,15 +18,8 @@ bool CanCreateInputView(const gfx::Texture& texture) {
 
 shaders::LetterboxConstants LetterboxRect(uint32_t srcW, uint32_t srcH, uint32_t outW,
                                           uint32_t outH) {
-    const float aspect = static_cast<float>(srcW) / static_cast<float>(srcH);
-    if (aspect > static_cast<float>(outW) / static_cast<float>(outH)) {
-        const auto contentHeight = static_cast<uint32_t>(static_cast<float>(outW) / aspect);
-        const uint32_t top = (outH - contentHeight) / 2;
-        return {0, top, outW, top + contentHeight};
-    }
-    const auto contentWidth = static_cast<uint32_t>(static_cast<float>(outH) * aspect);
-    const uint32_t left = (outW - contentWidth) / 2;
-    return {left, 0, left + contentWidth, outH};
+    const LetterboxPlacement p = Letterbox::Fit(srcW, srcH, outW, outH);
+    return {p.sourceWidth, p.sourceHeight, p.left, p.top, p.left + p.width, p.top + p.height};
 }
 
 }  // namespace

@@ -10,31 +10,33 @@
 namespace tamro::shaders {
 namespace {
 
-// Luma: (0.2126 R + 0.7152 G + 0.0722 B) x 0.8588 + 16/255 (rounded), in fixed point with 8
+// Luma: (0.2126 R + 0.7152 G + 0.0722 B) x 219/255 + 16/255 (rounded), in fixed point with 8
 // fraction bits: coefficients that fit a byte, so that byte-by-byte multiply-adds take the
-// pixels as loaded, and still within one step of the exact value. Chroma works on the sum of
-// four pixels with 15 fraction bits, so its coefficients carry a quarter.
+// pixels as loaded, and still within one step of the exact value. Chroma is BT.709 scaled to the
+// limited range (x 224/255 around 128) and works on the sum of four pixels with 15 fraction bits,
+// so its coefficients carry a quarter; each triple sums to zero so that greys stay at 128, and
+// the offset holds half a step so that the shift rounds to nearest.
 constexpr int kLumaShift = 8;
 constexpr int kLumaR = 47;
 constexpr int kLumaG = 157;
 constexpr int kLumaB = 16;
 constexpr int kLumaOffset = 4221;
 constexpr int kShift = 15;
-constexpr int kUR = -939;
-constexpr int kUG = -3157;
-constexpr int kUB = 4096;
-constexpr int kVR = 4096;
-constexpr int kVG = -3721;
-constexpr int kVB = -375;
-constexpr int kChromaOffset = 128 << kShift;
+constexpr int kUR = -824;
+constexpr int kUG = -2774;
+constexpr int kUB = 3598;
+constexpr int kVR = 3598;
+constexpr int kVG = -3268;
+constexpr int kVB = -330;
+constexpr int kChromaOffset = (128 << kShift) + (1 << (kShift - 1));
+static_assert(kUR + kUG + kUB == 0 && kVR + kVG + kVB == 0);
 
 uint8_t Clamp8(int value) {
     return static_cast<uint8_t>(std::clamp(value, 0, 255));
 }
 
 uint8_t Luma(const uint8_t* pixel, int r, int b) {
-    return Clamp8((kLumaR * pixel[r] + kLumaG * pixel[1] + kLumaB * pixel[b] + kLumaOffset) >>
-                  kLumaShift);
+    return Bt709Luma(pixel[r], pixel[1], pixel[b]);
 }
 
 __attribute__((target("avx2"))) __m256i Load(const uint8_t* pixels) {
@@ -171,6 +173,18 @@ bool ValidArgs(const gfx::KernelArgs& args) {
 
 }  // namespace
 
+uint8_t Bt709Luma(int r, int g, int b) {
+    return Clamp8((kLumaR * r + kLumaG * g + kLumaB * b + kLumaOffset) >> kLumaShift);
+}
+
+uint8_t Bt709ChromaU(int r4, int g4, int b4) {
+    return Clamp8((kUR * r4 + kUG * g4 + kUB * b4 + kChromaOffset) >> kShift);
+}
+
+uint8_t Bt709ChromaV(int r4, int g4, int b4) {
+    return Clamp8((kVR * r4 + kVG * g4 + kVB * b4 + kChromaOffset) >> kShift);
+}
+
 void BgraToNv12RowPairPlain(const uint8_t* row0, const uint8_t* row1, uint8_t* luma0,
                             uint8_t* luma1, uint8_t* chroma, uint32_t width, bool redFirst) {
     const int r = redFirst ? 0 : 2;
@@ -185,8 +199,8 @@ void BgraToNv12RowPairPlain(const uint8_t* row0, const uint8_t* row1, uint8_t* l
         const int sr = p[r] + p[4 + r] + q[r] + q[4 + r];
         const int sg = p[1] + p[5] + q[1] + q[5];
         const int sb = p[b] + p[4 + b] + q[b] + q[4 + b];
-        chroma[x] = Clamp8((kUR * sr + kUG * sg + kUB * sb + kChromaOffset) >> kShift);
-        chroma[x + 1] = Clamp8((kVR * sr + kVG * sg + kVB * sb + kChromaOffset) >> kShift);
+        chroma[x] = Bt709ChromaU(sr, sg, sb);
+        chroma[x + 1] = Bt709ChromaV(sr, sg, sb);
     }
 }
 

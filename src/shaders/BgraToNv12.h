@@ -7,9 +7,15 @@
 namespace tamro::shaders {
 
 // "BgraToNv12": input 0 is a BGRA8 or RGBA8 frame, output 0 its R8 luma plane (same size),
-// output 1 its R8G8 chroma plane (half size each way). BT.709 luma mapped to 16..235; chroma of
-// each 2x2 block from the block's mean, full range around 128, clamped. Sizes must be even.
+// output 1 its R8G8 chroma plane (half size each way). BT.709 limited range: luma 16..235, chroma
+// of each 2x2 block from the block's mean, 16..240 around 128. Sizes must be even.
 int32_t BgraToNv12(const gfx::KernelArgs& args);
+
+// The kernel's arithmetic for one value: luma of one pixel, chroma of the sums of four pixels'
+// channels (a single pixel counts as four times itself).
+uint8_t Bt709Luma(int r, int g, int b);
+uint8_t Bt709ChromaU(int r4, int g4, int b4);
+uint8_t Bt709ChromaV(int r4, int g4, int b4);
 
 // One pair of rows (`width` even). `redFirst` for RGBA memory order. The plain version is the
 // reference the vectorised one must match byte for byte.

@@ -42,14 +42,17 @@ int32_t ScaleLetterbox(const gfx::KernelArgs& args) {
     std::memcpy(&rect, args.constants, sizeof(rect));
     if (in.Desc().format != gfx::Format::kBGRA8 || out.Desc().format != gfx::Format::kBGRA8 ||
         rect.left >= rect.right || rect.top >= rect.bottom || rect.right > out.Width() ||
-        rect.bottom > out.Height()) {
+        rect.bottom > out.Height() || rect.sourceWidth > in.Width() ||
+        rect.sourceHeight > in.Height()) {
         return kInvalidArg;
     }
+    const uint32_t sourceWidth = rect.sourceWidth ? rect.sourceWidth : in.Width();
+    const uint32_t sourceHeight = rect.sourceHeight ? rect.sourceHeight : in.Height();
     FillBorders(out, rect);
     uint8_t* destination = out.Row(rect.top) + static_cast<size_t>(rect.left) * 4;
     const int scaled = libyuv::ARGBScale(
-        in.Data(), static_cast<int>(in.RowPitch()), static_cast<int>(in.Width()),
-        static_cast<int>(in.Height()), destination, static_cast<int>(out.RowPitch()),
+        in.Data(), static_cast<int>(in.RowPitch()), static_cast<int>(sourceWidth),
+        static_cast<int>(sourceHeight), destination, static_cast<int>(out.RowPitch()),
         static_cast<int>(rect.right - rect.left), static_cast<int>(rect.bottom - rect.top),
         libyuv::kFilterBilinear);
     return scaled == 0 ? kOk : kFail;

@@ -6,8 +6,11 @@
 
 namespace tamro::shaders {
 
-// Constants of "ScaleLetterbox": where the scaled picture goes in the output.
+// Constants of "ScaleLetterbox": the part of the input shown, from its top-left corner (0 for
+// the whole input), and where the scaled picture goes in the output.
 struct LetterboxConstants {
+    uint32_t sourceWidth = 0;
+    uint32_t sourceHeight = 0;
     uint32_t left = 0;
     uint32_t top = 0;
     uint32_t right = 0;

@@ -46,13 +46,31 @@ class ColorConverterTest : public ::testing::Test {
     ColorConverter m_converter;
 };
 
-TEST_F(ColorConverterTest, ColoursGetLimitedRangeBt709) {
-    const Nv12Sample white = ConvertSolid({255, 255, 255, 255});
-    EXPECT_EQ(std::tuple(white.y, white.u, white.v), std::tuple(235, 128, 128));
-    // 0.2126 x 0.8588 x 255 + 16; U 0.3854 x 255; V at the clamp.
-    const Nv12Sample red = ConvertSolid({0, 0, 255, 255});
-    EXPECT_EQ(std::tuple(red.y, red.u, red.v), std::tuple(63, 98, 255));
+struct ColourCase {
+    const char* name;
+    Bgra colour;
+    std::tuple<int, int, int> yuv;
+};
+
+class ColorConverterColourTest : public ColorConverterTest,
+                                 public ::testing::WithParamInterface<ColourCase> {};
+
+// Luma in 16..235 and chroma in 16..240 around 128, as the stream's BT.709 limited-range tag says.
+TEST_P(ColorConverterColourTest, ColoursGetLimitedRangeBt709) {
+    const Nv12Sample sample = ConvertSolid(GetParam().colour);
+    const std::tuple<int, int, int> yuv{sample.y, sample.u, sample.v};
+    EXPECT_EQ(yuv, GetParam().yuv);
 }
+
+// Red: Y 0.2126 x 219 + 16, U 128 - 0.1146 x 224, V 128 + 112; blue likewise on U.
+INSTANTIATE_TEST_SUITE_P(
+    Colours, ColorConverterColourTest,
+    ::testing::Values(ColourCase{"White", {255, 255, 255, 255}, {235, 128, 128}},
+                      ColourCase{"Black", {0, 0, 0, 255}, {16, 128, 128}},
+                      ColourCase{"Red", {0, 0, 255, 255}, {63, 102, 240}},
+                      ColourCase{"Blue", {255, 0, 0, 255}, {32, 240, 118}},
+                      ColourCase{"Grey", {128, 128, 128, 255}, {126, 128, 128}}),
+    [](const auto& info) { return info.param.name; });
 
 TEST_F(ColorConverterTest, DeliversEachFrameInItsOwnImage) {
     ASSERT_TRUE(m_converter.Initialize(m_device.get(), 32, 16));
@@ -68,8 +86,8 @@ TEST_F(ColorConverterTest, DeliversEachFrameInItsOwnImage) {
     EXPECT_EQ(delivered, (std::vector<uint8_t>{16, 126, 235}));
 }
 
-// 1080 rows in an image padded to 1088 land between black bars; a frame of another size later
-// must not leave its pixels behind in either image.
+// A window that became shorter lands between black bars; a frame of another size later must not
+// leave its pixels behind in either image.
 TEST_F(ColorConverterTest, LetterboxesAShorterFrameWithoutScaling) {
     ASSERT_TRUE(m_converter.Initialize(m_device.get(), 64, 48));
     const Bgra white{255, 255, 255, 255};
@@ -109,12 +127,12 @@ TEST_F(ColorConverterTest, RefusesWhatItCannotConvert) {
     EXPECT_FALSE(m_converter.Initialize(nullptr, 1920, 1080));
     EXPECT_TRUE(log.Contains("[ColorConverter] Initialize failed: invalid parameters"));
 
-    ASSERT_TRUE(m_converter.Initialize(m_device.get(), 1920, 1088));
+    ASSERT_TRUE(m_converter.Initialize(m_device.get(), 1920, 1080));
     gfx::Texture* image = nullptr;
     auto small = test::SolidFrame(*m_device, 1280, 720, {});
     EXPECT_FALSE(m_converter.Convert(small.get(), &image));
     EXPECT_TRUE(log.Contains(
-        "[ColorConverter] Input dimensions mismatch: expected 1920x1088, got 1280x720"));
+        "[ColorConverter] Input dimensions mismatch: expected 1920x1080, got 1280x720"));
 
     ColorConverter noTextures;
     m_device->SetFaults({.failTextureCreation = true});
@@ -124,27 +142,43 @@ TEST_F(ColorConverterTest, RefusesWhatItCannotConvert) {
     EXPECT_FALSE(noTextures.IsInitialized());
 }
 
-// The vectorised row matches the plain one at every width, including tails shorter than a vector,
-// and in both memory orders; the plain one is within one step of the exact formula.
+// The vectorised row matches the plain one byte for byte at every width (odd numbers of pixel
+// pairs, tails shorter than a vector), from unaligned starts, in both memory orders; the plain
+// one is within one step of the exact limited-range formulas.
 TEST(BgraToNv12RowTest, VectorisedRowMatchesReference) {
     std::mt19937 random(7);
-    for (uint32_t width = 2; width <= 70; width += 2) {
-        std::vector<uint8_t> rows(width * 8);
-        for (uint8_t& byte : rows)
-            byte = static_cast<uint8_t>(random());
-        for (const bool redFirst : {false, true}) {
-            std::vector<uint8_t> expected(width * 3), actual(width * 3);
-            shaders::BgraToNv12RowPairPlain(rows.data(), rows.data() + width * 4, expected.data(),
-                                            expected.data() + width, expected.data() + 2 * width,
-                                            width, redFirst);
-            shaders::BestNv12RowPair()(rows.data(), rows.data() + width * 4, actual.data(),
-                                       actual.data() + width, actual.data() + 2 * width, width,
-                                       redFirst);
-            ASSERT_EQ(actual, expected) << "width " << width << " redFirst " << redFirst;
-            for (uint32_t x = 0; x < width && !redFirst; ++x) {
-                const uint8_t* p = rows.data() + x * 4;
-                const float luma = (0.2126f * p[2] + 0.7152f * p[1] + 0.0722f * p[0]) * 0.8588f;
-                EXPECT_NEAR(expected[x], luma + 0.0627f * 255.0f, 1.0f);
+    for (uint32_t width = 2; width <= 134; width += 2) {
+        for (const uint32_t start : {0u, 1u, 3u}) {
+            std::vector<uint8_t> rows((width + start) * 8);
+            for (uint8_t& byte : rows)
+                byte = static_cast<uint8_t>(random());
+            const uint8_t* row0 = rows.data() + start;
+            const uint8_t* row1 = row0 + width * 4;
+            for (const bool redFirst : {false, true}) {
+                std::vector<uint8_t> expected(width * 3), actual(width * 3 + start);
+                uint8_t* out = actual.data() + start;
+                shaders::BgraToNv12RowPairPlain(row0, row1, expected.data(),
+                                                expected.data() + width,
+                                                expected.data() + 2 * width, width, redFirst);
+                shaders::BestNv12RowPair()(row0, row1, out, out + width, out + 2 * width, width,
+                                           redFirst);
+                ASSERT_EQ(std::vector<uint8_t>(out, out + width * 3), expected)
+                    << "width " << width << " start " << start << " redFirst " << redFirst;
+            }
+            std::vector<uint8_t> plain(width * 3);
+            shaders::BgraToNv12RowPairPlain(row0, row1, plain.data(), plain.data() + width,
+                                            plain.data() + 2 * width, width, false);
+            for (uint32_t x = 0; x < width; x += 2) {
+                const uint8_t* p = row0 + x * 4;
+                const float luma = (0.2126f * p[2] + 0.7152f * p[1] + 0.0722f * p[0]) * 219 / 255;
+                EXPECT_NEAR(shaders::Bt709Luma(p[2], p[1], p[0]), luma + 16.0f, 1.0f);
+                float r = 0, g = 0, b = 0;
+                for (const uint8_t* q : {p, p + 4, p + width * 4, p + width * 4 + 4})
+                    r += q[2] / 4.0f, g += q[1] / 4.0f, b += q[0] / 4.0f;
+                const float u = (-0.114572f * r - 0.385428f * g + 0.5f * b) * 224 / 255 + 128;
+                const float v = (0.5f * r - 0.454153f * g - 0.045847f * b) * 224 / 255 + 128;
+                EXPECT_NEAR(plain[2 * width + x], u, 0.6f) << x;
+                EXPECT_NEAR(plain[2 * width + x + 1], v, 0.6f) << x;
             }
         }
     }

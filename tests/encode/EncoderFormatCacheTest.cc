@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "platform/media/ScriptedEncoderList.h"
 #include "support/AppDataFolder.h"
 #include "support/LogCapture.h"
+#include "support/TempDir.h"
 
 namespace tamro {
 namespace {
@@ -158,6 +160,26 @@ TEST(EncoderCacheFileTest, FailedPreWarmLeavesTheCacheEmptyForTheFirstRecording)
     media::Guid chosen;
     EXPECT_TRUE(EncoderFormatCache::SelectInputSubtype(list, 1920, 1088, 30, &chosen));
     EXPECT_EQ(list.Activations(), 1);
+}
+
+// A fresh account has no data folder at all: the whole chain is created, silently.
+TEST(EncoderCacheFileTest, FoldersAreCreatedOnAFreshAccount) {
+    test::TempDir home;
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    unsetenv("XDG_DATA_HOME");
+    setenv("HOME", home.path().c_str(), 1);
+    test::LogCapture log;
+    EncoderFormatCache::SaveEncoderCache(media::kSubtypeNV12);
+    setenv("HOME", savedHome.c_str(), 1);
+    EXPECT_EQ(ReadBytes(home.path() / ".local" / "share" / "Tamro" / "encoder_cache.bin"),
+              kNv12File);
+    EXPECT_EQ(log.Count("[Encoder]"), 0);
+
+    test::AppDataFolder appData;
+    const auto nested = appData.CacheFile().parent_path().parent_path() / "not" / "yet";
+    setenv("XDG_DATA_HOME", nested.c_str(), 1);
+    EncoderFormatCache::SaveEncoderCache(media::kSubtypeNV12);
+    EXPECT_EQ(ReadBytes(nested / "Tamro" / "encoder_cache.bin"), kNv12File);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "encode/Encoder.h"
+#include "platform/media/ScriptedEncoderList.h"
 #include "support/AppDataFolder.h"
 #include "support/FrameTextures.h"
 #include "support/LogCapture.h"
@@ -96,8 +97,6 @@ TEST_F(EncoderTest, WithoutAudioOrDeviceTheFileHasOnlyVideoThroughTheCpuPath) {
     Encoder encoder;
     ASSERT_TRUE(encoder.Initialize(settings));
     EXPECT_TRUE(log.Contains("[Encoder] No D3D device at sink-writer creation"));
-    EXPECT_EQ(encoder.Width(), 1376u);
-    EXPECT_EQ(encoder.Height(), 768u);
     EXPECT_FALSE(encoder.UsesDeviceManager());
     WriteFrames(encoder, 1366, 768, 3);
     const std::vector<uint8_t> block(4096, 0);
@@ -108,10 +107,48 @@ TEST_F(EncoderTest, WithoutAudioOrDeviceTheFileHasOnlyVideoThroughTheCpuPath) {
     const test::Mp4Probe probe(file);
     ASSERT_TRUE(probe.Opened());
     EXPECT_EQ(probe.Stream("video", "profile"), "High");
-    EXPECT_EQ(probe.Stream("video", "width"), "1376");
     EXPECT_EQ(probe.StreamCount("audio"), 0);
     EXPECT_EQ(probe.VideoFramePts().size(), 3u);
 }
+
+struct SizeCase {
+    const char* name;
+    uint32_t width, height;
+    uint32_t fileWidth, fileHeight;
+};
+
+class EncoderSizeTest : public EncoderTest, public ::testing::WithParamInterface<SizeCase> {};
+
+// The file has the requested size, an odd one rounded down to even for 4:2:0; the encoder pads
+// to whole macroblocks itself and signals the crop, so no bars are coded into the picture.
+TEST_P(EncoderSizeTest, FileHasTheRequestedEvenSize) {
+    const SizeCase& c = GetParam();
+    const auto file = m_dir.path() / "size.mp4";
+    Encoder encoder;
+    encoder.SetD3DDevice(m_device.get());
+    ASSERT_TRUE(encoder.Initialize(Settings(file, c.width, c.height)));
+    EXPECT_EQ(encoder.Width(), c.fileWidth);
+    EXPECT_EQ(encoder.Height(), c.fileHeight);
+    auto white = test::SolidFrame(*m_device, c.width, c.height, {255, 255, 255, 255});
+    ASSERT_TRUE(encoder.WriteVideoFrame(white.get(), 0));
+    encoder.Finalize();
+    const test::Mp4Probe probe(file);
+    EXPECT_EQ(probe.Stream("video", "width"), std::to_string(c.fileWidth));
+    EXPECT_EQ(probe.Stream("video", "height"), std::to_string(c.fileHeight));
+    const std::vector<uint8_t> luma = test::Mp4Probe::FirstFrameLuma(file);
+    ASSERT_EQ(luma.size(), static_cast<size_t>(c.fileWidth) * c.fileHeight);
+    // White (luma 235) to the last row and column: no black bars at the edges.
+    EXPECT_GE(*std::min_element(luma.end() - c.fileWidth, luma.end()), 230);
+    for (uint32_t row = 0; row < c.fileHeight; ++row)
+        ASSERT_GE(luma[row * c.fileWidth + c.fileWidth - 1], 230) << "row " << row;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, EncoderSizeTest,
+                         ::testing::Values(SizeCase{"FullHd", 1920, 1080, 1920, 1080},
+                                           SizeCase{"Wxga", 1366, 768, 1366, 768},
+                                           SizeCase{"Odd", 1001, 601, 1000, 600},
+                                           SizeCase{"Tiny", 17, 9, 16, 8}),
+                         [](const auto& info) { return info.param.name; });
 
 struct GopCase {
     const char* name;
@@ -212,6 +249,66 @@ TEST_F(EncoderTest, FramesTheConverterCannotReadTakeTheCpuPath) {
     EXPECT_EQ(encoder.VideoFramesWritten(), 3u);
 }
 
+struct ChoiceCase {
+    const char* name;
+    // What the machine's encoder list holds: a hardware encoder by this name, then a software one.
+    const char* hardware;
+    const char* software;
+    bool cacheFile;  // the format comes from the cache file, which keeps no encoder name
+    bool fallback;
+    const char* line;
+};
+
+class EncoderChoiceTest : public EncoderTest, public ::testing::WithParamInterface<ChoiceCase> {};
+
+// The stream runs on the encoder discovery chose (hardware first), and on libx264 when that one
+// does not open. The scripted hardware encoders carry names libavcodec knows: "libx264" opens
+// here, the real hardware ones have no device on this machine.
+TEST_P(EncoderChoiceTest, StreamOpensTheChosenEncoderOrFallsBackToLibx264) {
+    const ChoiceCase& c = GetParam();
+    if (c.cacheFile) {
+        // Version 2, NV12: the format is known without discovery.
+        const std::vector<uint8_t> nv12 = {2,    0, 0,    0, 0x4E, 0x56, 0x31, 0x32, 0,    0,
+                                           0x10, 0, 0x80, 0, 0,    0xAA, 0,    0x38, 0x9B, 0x71};
+        std::filesystem::create_directories(m_appData.CacheFile().parent_path());
+        std::ofstream(m_appData.CacheFile(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(nv12.data()), nv12.size());
+    }
+    const media::ScriptedEncoder hardware{.friendlyName = c.hardware,
+                                          .hardware = true,
+                                          .acceptsGpuDevice = 1,
+                                          .inputTypes = {media::kSubtypeNV12}};
+    const media::ScriptedEncoder software{.friendlyName = c.software,
+                                          .inputTypes = {media::kSubtypeNV12}};
+    const auto list = std::make_shared<media::ScriptedEncoderList>(
+        std::vector<media::ScriptedEncoder>{software, hardware});
+    const auto file = m_dir.path() / "choice.mp4";
+    test::LogCapture log;
+    Encoder encoder(list);
+    encoder.SetD3DDevice(m_device.get());
+    ASSERT_TRUE(encoder.Initialize(Settings(file, 64, 64)));
+    EXPECT_EQ(list->Activations(), c.cacheFile ? 0 : 1);
+    EXPECT_EQ(log.Count("[Encoder] Video encoder: "), 1);
+    EXPECT_TRUE(log.Contains(c.line));
+    EXPECT_EQ(log.Contains("did not open"), c.fallback);
+    EXPECT_EQ(encoder.VideoEncoderName(), "libx264");
+    WriteFrames(encoder, 64, 64, 3);
+    encoder.Finalize();
+    EXPECT_EQ(test::Mp4Probe(file).VideoFramePts().size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Machines, EncoderChoiceTest,
+    ::testing::Values(
+        // Had the software encoder been taken, its name would show as a failed one.
+        ChoiceCase{"HardwareChosenAndOpened", "libx264", "h264_v4l2m2m", false, false,
+                   "[Encoder] Video encoder: libx264"},
+        ChoiceCase{"HardwareFailsToOpen", "h264_nvenc", "libx264", false, true,
+                   "[Encoder] Video encoder: libx264 (h264_nvenc did not open at 64x64)"},
+        ChoiceCase{"FromTheCacheFileTheFirstHardwareOne", "h264_vaapi", "libx264", true, true,
+                   "[Encoder] Video encoder: libx264 (h264_vaapi did not open at 64x64)"}),
+    [](const auto& info) { return info.param.name; });
+
 struct BadInput {
     const char* name;
     std::string relativePath;
@@ -247,6 +344,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadInput{"ZeroFps", "a.mp4", 64, 64, 0, "invalid output 64x64 @0fps"},
         BadInput{"ZeroWidth", "a.mp4", 0, 64, 30, "invalid output 0x64 @30fps"},
+        // Nothing is left once an odd size of one pixel is rounded down to even.
+        BadInput{"OnePixel", "a.mp4", 1, 1, 30, "invalid output 1x1 @30fps"},
         BadInput{"NegativeHeight", "a.mp4", 64, static_cast<uint32_t>(-2), 30,
                  "invalid output 64x-2 @30fps"},
         BadInput{"MissingFolder", "none/a.mp4", 64, 64, 30, "output folder does not exist"},

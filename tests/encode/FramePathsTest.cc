@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <tuple>
 #include <vector>
 
 #include "encode/ColorConverter.h"
 #include "encode/CpuFrameConverter.h"
 #include "encode/GpuScaler.h"
+#include "encode/Letterbox.h"
 #include "support/FrameTextures.h"
 #include "support/LogCapture.h"
 #include "tamro/ResultCode.h"
@@ -37,33 +39,43 @@ std::vector<uint8_t> Convert(const std::vector<uint8_t>& bgra, uint32_t width, u
     return out;
 }
 
-TEST(CpuFrameConverterTest, FourByThreeIntoSixteenByNineIsPillarboxedOnEvenColumns) {
-    const ContentPlacement placement = CpuFrameConverter::Fit(640, 480, 320, 180);
-    EXPECT_EQ(placement.width, 240u);
-    EXPECT_EQ(placement.height, 180u);
-    EXPECT_EQ(placement.offsetX, 40u);
-    EXPECT_EQ(placement.offsetY, 0u);
-    // An odd bar width rounds the offset down to even; the same aspect has no bars.
-    EXPECT_EQ(CpuFrameConverter::Fit(4, 3, 162, 90).offsetX % 2, 0u);
-    EXPECT_EQ(CpuFrameConverter::Fit(2560, 1440, 1280, 720).offsetX, 0u);
+struct FitCase {
+    const char* name;
+    uint32_t sourceWidth, sourceHeight, outputWidth, outputHeight;
+    LetterboxPlacement placement;
+};
 
-    const auto white = SolidPixels(640, 480, {255, 255, 255, 255});
-    const auto nv12 = Convert(white, 640, 480, 640 * 4, media::kSubtypeNV12, 320, 180);
-    const uint8_t* chroma = nv12.data() + 320 * 180;
-    EXPECT_EQ(nv12[90 * 320 + 10], 16);    // bar
-    EXPECT_EQ(nv12[90 * 320 + 160], 235);  // content (BT.601 white)
-    EXPECT_EQ(nv12[90 * 320 + 300], 16);
-    EXPECT_EQ(chroma[45 * 320 + 10], 128);
-    EXPECT_EQ(chroma[45 * 320 + 11], 128);
-    EXPECT_EQ(chroma[45 * 320 + 160], 128);
+class LetterboxTest : public ::testing::TestWithParam<FitCase> {};
+
+TEST_P(LetterboxTest, KeepsTheAspectOnEvenPixels) {
+    const FitCase& c = GetParam();
+    EXPECT_EQ(Letterbox::Fit(c.sourceWidth, c.sourceHeight, c.outputWidth, c.outputHeight),
+              c.placement);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, LetterboxTest,
+    ::testing::Values(
+        FitCase{
+            "FourByThreeIntoSixteenByNine", 640, 480, 1920, 1080, {640, 480, 240, 0, 1440, 1080}},
+        FitCase{"SameAspect", 2560, 1440, 1280, 720, {2560, 1440, 0, 0, 1280, 720}},
+        // An odd bar width rounds the offset down to even.
+        FitCase{"OddBar", 4, 3, 162, 90, {4, 3, 20, 0, 120, 90}},
+        // A window resized while recording into its first size: taller, then wider.
+        FitCase{"ResizedTaller", 800, 900, 1000, 600, {800, 900, 234, 0, 532, 600}},
+        FitCase{"ResizedWider", 1600, 400, 1000, 600, {1600, 400, 0, 174, 1000, 250}},
+        // An odd capture into its even output loses its last column and row, unscaled.
+        FitCase{"OddSizeCropped", 1001, 601, 1000, 600, {1000, 600, 0, 0, 1000, 600}},
+        // Bars that would be a single pixel are a rounding step, not a letterbox.
+        FitCase{"NoHairlineBars", 1001, 601, 500, 300, {1001, 601, 0, 0, 500, 300}}),
+    [](const auto& info) { return info.param.name; });
 
 TEST(CpuFrameConverterTest, RowPitchWiderThanTheRowIsHonoured) {
     // The padding bytes (0xEE) would show as a bright stripe if the pitch were ignored.
     const auto red = SolidPixels(62, 40, {0, 0, 255, 255}, 320);
     const auto nv12 = Convert(red, 62, 40, 320, media::kSubtypeNV12, 62, 40);
     for (uint32_t y = 0; y < 40; ++y)
-        ASSERT_EQ(nv12[y * 62 + 61], 82) << y;  // BT.601 red
+        ASSERT_EQ(nv12[y * 62 + 61], 63) << y;  // BT.709 red
 }
 
 struct FormatCase {
@@ -91,12 +103,99 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FormatCase{"RGB32", media::kSubtypeRGB32, {0, 0, 0, 0}, {0, 0, 255, 255}, 4 * 4},
         FormatCase{"ARGB32", media::kSubtypeARGB32, {0, 0, 0, 0}, {0, 0, 255, 255}, 4 * 4},
-        FormatCase{"YUY2", media::kSubtypeYUY2, {16, 128, 16, 128}, {82, 90, 82, 240}, 4 * 2},
-        FormatCase{"NV12", media::kSubtypeNV12, {16, 16}, {82, 82}, 4},
+        FormatCase{"YUY2", media::kSubtypeYUY2, {16, 128, 16, 128}, {63, 102, 63, 240}, 4 * 2},
+        FormatCase{"NV12", media::kSubtypeNV12, {16, 16}, {63, 63}, 4},
         // Chroma planes: U first for IYUV, V first for YV12 (8x2 samples each, content from 2).
-        FormatCase{"IYUV", media::kSubtypeIYUV, {16}, {90, 90}, 64 + 2},
+        FormatCase{"IYUV", media::kSubtypeIYUV, {16}, {102, 102}, 64 + 2},
         FormatCase{"YV12", media::kSubtypeYV12, {16}, {240, 240}, 64 + 2}),
     [](const ::testing::TestParamInfo<FormatCase>& info) { return info.param.name; });
+
+// A frame whose shape differs from the output's, through either path, as the encoder receives it.
+struct BarCase {
+    const char* name;
+    bool device;  // the device scaler and converter, else the CPU path
+    uint32_t width, height;
+    // The first and last content column and row of the 320x180 output.
+    uint32_t left, right, top, bottom;
+};
+
+class LetterboxPathTest : public ::testing::TestWithParam<BarCase> {
+  protected:
+    // The NV12 image of a red frame of the case's size in a 320x180 output.
+    std::vector<uint8_t> Nv12() {
+        const BarCase& c = GetParam();
+        if (!c.device) {
+            const auto red = SolidPixels(c.width, c.height, kRed);
+            return Convert(red, c.width, c.height, c.width * 4, media::kSubtypeNV12, 320, 180);
+        }
+        // The window first had the output's size; frames of its new size reach a scaler made then.
+        EXPECT_TRUE(m_scaler.Initialize(m_device.get(), 320, 180, 320, 180));
+        if (c.width > m_scaler.InputWidth() || c.height > m_scaler.InputHeight())
+            EXPECT_TRUE(m_scaler.Initialize(m_device.get(), c.width, c.height, 320, 180));
+        auto frame = test::SolidFrame(*m_device, c.width, c.height, kRed);
+        EXPECT_TRUE(m_scaler.Scale(frame.get()));
+        ColorConverter converter;
+        EXPECT_TRUE(converter.Initialize(m_device.get(), 320, 180));
+        gfx::Texture* image = nullptr;
+        EXPECT_TRUE(converter.Convert(m_scaler.ScaledTexture(), &image));
+        gfx::MappedSubresource mapped;
+        EXPECT_EQ(m_device->ImmediateContext().Map(image, gfx::MapType::kRead, &mapped), kOk);
+        std::vector<uint8_t> nv12(320 * 270);
+        for (uint32_t row = 0; row < 270; ++row)
+            std::copy_n(mapped.data + row * mapped.rowPitch, 320, nv12.begin() + row * 320);
+        m_device->ImmediateContext().Unmap(image);
+        return nv12;
+    }
+
+    static constexpr Bgra kRed{0, 0, 255, 255};
+    std::shared_ptr<gfx::Device> m_device = gfx::Device::Create(gfx::DriverType::kHardware);
+    GpuScaler m_scaler;
+};
+
+// Bars are black (luma 16, chroma 128); the content reaches exactly to them, in BT.709 red (the
+// device scaler's bilinear blend keeps a full channel within a step of 255).
+TEST_P(LetterboxPathTest, BarsAreBlackAndContentFillsTheRest) {
+    const BarCase& c = GetParam();
+    const std::vector<uint8_t> nv12 = Nv12();
+    const auto yuv = [&](uint32_t x, uint32_t y) {
+        const uint8_t* chroma = nv12.data() + 320 * 180 + (y / 2) * 320 + (x & ~1u);
+        return std::tuple<int, int, int>(nv12[y * 320 + x], chroma[0], chroma[1]);
+    };
+    const std::tuple<int, int, int> black{16, 128, 128}, red{63, 102, 240};
+    const uint32_t midX = (c.left + c.right) / 2, midY = (c.top + c.bottom) / 2;
+    for (const auto& [x, y] : {std::pair{c.left, midY},
+                               {c.right, midY},
+                               {midX, c.top},
+                               {midX, c.bottom},
+                               {midX, midY}}) {
+        const auto [y0, u0, v0] = yuv(x, y);
+        EXPECT_NEAR(y0, std::get<0>(red), 1) << x << "," << y;
+        EXPECT_NEAR(u0, std::get<1>(red), 1) << x << "," << y;
+        EXPECT_NEAR(v0, std::get<2>(red), 1) << x << "," << y;
+    }
+    if (c.left > 0) {
+        EXPECT_EQ(yuv(0, midY), black);
+        EXPECT_EQ(yuv(c.left - 1, midY), black);
+        EXPECT_EQ(yuv(c.right + 1, midY), black);
+        EXPECT_EQ(yuv(319, midY), black);
+    }
+    if (c.top > 0) {
+        EXPECT_EQ(yuv(midX, 0), black);
+        EXPECT_EQ(yuv(midX, c.top - 1), black);
+        EXPECT_EQ(yuv(midX, c.bottom + 1), black);
+        EXPECT_EQ(yuv(midX, 179), black);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, LetterboxPathTest,
+    ::testing::Values(BarCase{"DeviceFourByThree", true, 160, 120, 40, 279, 0, 179},
+                      BarCase{"CpuFourByThree", false, 160, 120, 40, 279, 0, 179},
+                      BarCase{"DeviceResizedSixteenByTen", true, 320, 200, 16, 303, 0, 179},
+                      BarCase{"CpuResizedSixteenByTen", false, 320, 200, 16, 303, 0, 179},
+                      BarCase{"DeviceResizedWide", true, 400, 100, 0, 319, 50, 129},
+                      BarCase{"CpuResizedWide", false, 400, 100, 0, 319, 50, 129}),
+    [](const auto& info) { return info.param.name; });
 
 class GpuScalerTest : public ::testing::Test {
   protected:
@@ -104,36 +203,9 @@ class GpuScalerTest : public ::testing::Test {
     GpuScaler m_scaler;
 };
 
-// The scaled image is what the converter reads on the way to the encoder: its bars must come out
-// as black NV12.
-TEST_F(GpuScalerTest, SixteenByNineIntoTheRoundedSizeIsLetterboxedWithFourRowBars) {
-    ASSERT_TRUE(m_scaler.Initialize(m_device.get(), 1920, 1080, 1920, 1088));
-    auto frame = test::SolidFrame(*m_device, 1920, 1080, {200, 100, 50, 255});
-    ASSERT_TRUE(m_scaler.Scale(frame.get()));
-    gfx::Texture* out = m_scaler.ScaledTexture();
-    auto pixel = [&](uint32_t y) {
-        const uint8_t* p = out->Row(y) + 960 * 4;
-        return std::vector<uint8_t>{p[0], p[1], p[2], p[3]};
-    };
-    ColorConverter converter;
-    ASSERT_TRUE(converter.Initialize(m_device.get(), 1920, 1088));
-    gfx::Texture* image = nullptr;
-    ASSERT_TRUE(converter.Convert(out, &image));
-    gfx::MappedSubresource mapped;
-    ASSERT_EQ(m_device->ImmediateContext().Map(image, gfx::MapType::kRead, &mapped), kOk);
-    auto luma = [&](uint32_t y) { return mapped.data[y * mapped.rowPitch + 700]; };
-    for (uint32_t y : {0u, 3u, 1084u, 1087u}) {
-        EXPECT_EQ(pixel(y), (std::vector<uint8_t>{0, 0, 0, 255})) << y;
-        EXPECT_EQ(luma(y), 16) << y;
-        EXPECT_EQ(mapped.data[(1088 + y / 2) * mapped.rowPitch + 700], 128) << y;
-    }
-    for (uint32_t y : {4u, 544u, 1083u}) {
-        EXPECT_EQ(pixel(y), (std::vector<uint8_t>{200, 100, 50, 255})) << y;
-        EXPECT_GT(luma(y), 16) << y;
-    }
-    m_device->ImmediateContext().Unmap(image);
-    // A smaller input reuses the scaler made for the larger one.
-    EXPECT_TRUE(m_scaler.Initialize(m_device.get(), 1280, 720, 1920, 1088));
+TEST_F(GpuScalerTest, ASmallerInputReusesTheScalerMadeForALargerOne) {
+    ASSERT_TRUE(m_scaler.Initialize(m_device.get(), 1920, 1200, 1920, 1080));
+    EXPECT_TRUE(m_scaler.Initialize(m_device.get(), 1280, 720, 1920, 1080));
     EXPECT_EQ(m_scaler.InputWidth(), 1920u);
 }
 

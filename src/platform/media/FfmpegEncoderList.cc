@@ -1,27 +1,14 @@
 #include "platform/media/FfmpegEncoderList.h"
 
-#include <array>
+#include <optional>
 #include <string_view>
 
 #include "platform/media/FfmpegHandles.h"
-
-extern "C" {
-#include <libavutil/hwcontext.h>
-}
+#include "platform/media/HardwareEncoder.h"
 
 namespace tamro::platform::media {
 namespace {
 
-struct HardwareEncoder {
-    const char* name;
-    AVHWDeviceType deviceType;
-};
-
-constexpr std::array<HardwareEncoder, 3> kHardwareEncoders = {{
-    {"h264_nvenc", AV_HWDEVICE_TYPE_CUDA},
-    {"h264_vaapi", AV_HWDEVICE_TYPE_VAAPI},
-    {"h264_qsv", AV_HWDEVICE_TYPE_QSV},
-}};
 constexpr const char* kSoftwareEncoder = "libx264";
 
 // A hardware frame format stands for frames uploaded from NV12.
@@ -64,8 +51,9 @@ AVPixelFormat FirstSoftwareFormat(const AVCodec& codec) {
 
 class FfmpegEncoderTransform final : public EncoderTransform {
   public:
-    FfmpegEncoderTransform(const AVCodec* codec, BufferRefPtr device)
-        : m_codec(codec), m_device(std::move(device)) {}
+    FfmpegEncoderTransform(const AVCodec* codec, std::optional<AVHWDeviceType> deviceType,
+                           BufferRefPtr device)
+        : m_codec(codec), m_deviceType(deviceType), m_device(std::move(device)) {}
 
     ResultCode SetOutputType(const MediaType& type) override {
         m_opened = false;
@@ -84,8 +72,10 @@ class FfmpegEncoderTransform final : public EncoderTransform {
                               static_cast<int>(type.frameRateDenominator)};
         context->bit_rate = type.averageBitrate;
         context->pix_fmt = FirstSoftwareFormat(*m_codec);
-        if (m_device)
-            context->hw_device_ctx = av_buffer_ref(m_device.get());
+        if (m_deviceType &&
+            Failed(AttachHardwareDevice(context.get(), *m_deviceType, m_device.get()))) {
+            return kInvalidMediaType;
+        }
         const int opened = avcodec_open2(context.get(), m_codec, nullptr);
         if (opened < 0)
             return kInvalidMediaType;
@@ -109,6 +99,7 @@ class FfmpegEncoderTransform final : public EncoderTransform {
 
   private:
     const AVCodec* m_codec;
+    std::optional<AVHWDeviceType> m_deviceType;
     BufferRefPtr m_device;
     bool m_opened = false;
 };
@@ -137,7 +128,8 @@ class FfmpegEncoderActivation final : public EncoderActivation {
                 return ResultFromAvError(result);
             device.reset(created);
         }
-        *transform = std::make_unique<FfmpegEncoderTransform>(m_codec, std::move(device));
+        *transform =
+            std::make_unique<FfmpegEncoderTransform>(m_codec, m_deviceType, std::move(device));
         return kOk;
     }
 
@@ -164,7 +156,7 @@ ResultCode FfmpegEncoderList::Enumerate(
     QuietFfmpegLogging();
     found->clear();
     if (flags & kEnumHardware) {
-        for (const HardwareEncoder& hardware : kHardwareEncoders) {
+        for (const HardwareEncoder& hardware : HardwareEncoders()) {
             const AVCodec* codec = avcodec_find_encoder_by_name(hardware.name);
             if (codec && DevicePresent(hardware.deviceType)) {
                 found->push_back(

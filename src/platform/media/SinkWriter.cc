@@ -160,10 +160,13 @@ ResultCode SinkWriter::CreateEncoder(Stream& stream) {
         result = VideoStreamEncoder::Create({.output = stream.output,
                                              .input = *stream.input,
                                              .settings = stream.settings,
+                                             .encoderName = m_attributes.videoEncoderName,
                                              .globalHeader = globalHeader,
                                              .queueCapacity = VideoQueueFrames(stream.output),
                                              .waitWhenFull = wait},
                                             &video);
+        if (video)
+            stream.encoderName = video->EncoderName();
         stream.encoder = std::move(video);
     } else {
         std::unique_ptr<AudioStreamEncoder> audio;
@@ -189,6 +192,11 @@ ResultCode SinkWriter::CreateEncoder(Stream& stream) {
     if (stream.output.major == MajorType::kVideo)
         stream.avStream->avg_frame_rate = context->framerate;
     return kOk;
+}
+
+std::string SinkWriter::VideoEncoderName(uint32_t streamIndex) {
+    const Stream* stream = FindStream(streamIndex);
+    return stream ? stream->encoderName : std::string();
 }
 
 ResultCode SinkWriter::BeginWriting() {

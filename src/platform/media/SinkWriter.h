@@ -22,6 +22,8 @@ struct SinkWriterAttributes {
     bool disableThrottling = false;
     // Set only when a hardware encoder that takes this device was found.
     std::shared_ptr<DeviceManager> deviceManager;
+    // The H.264 encoder the video stream opens; libx264 when empty or when it does not open.
+    std::string videoEncoderName;
 };
 
 // Writes an MP4 file with an H.264 video stream and an AAC audio stream through libavformat.
@@ -66,6 +68,8 @@ class SinkWriter {
     void Abandon();
 
     const std::string& Path() const { return m_path; }
+    // The encoder a video stream opened; empty before BeginWriting or for an audio stream.
+    std::string VideoEncoderName(uint32_t streamIndex);
 
   private:
     struct Stream {
@@ -73,6 +77,7 @@ class SinkWriter {
         std::optional<MediaType> input;
         CodecSettings settings;
         std::unique_ptr<StreamEncoder> encoder;
+        std::string encoderName;
         AVStream* avStream = nullptr;
     };
     enum class State { kConfiguring, kWriting, kFinalized };

@@ -2,6 +2,10 @@
 
 #include <libyuv.h>
 
+#include <string_view>
+
+#include "platform/media/HardwareEncoder.h"
+
 extern "C" {
 #include <libavutil/opt.h>
 }
@@ -81,10 +85,19 @@ bool VideoStreamEncoder::IsSupportedInput(const Guid& subtype) {
            subtype == kSubtypeYUY2 || subtype == kSubtypeRGB32 || subtype == kSubtypeARGB32;
 }
 
-ResultCode VideoStreamEncoder::Create(const Config& config,
-                                      std::unique_ptr<VideoStreamEncoder>* encoder) {
+namespace {
+
+// The format frames arrive in: the codec's own, or the one its device frames are uploaded from.
+AVPixelFormat SoftwareFormat(const AVCodecContext& context) {
+    if (!context.hw_frames_ctx)
+        return context.pix_fmt;
+    return reinterpret_cast<const AVHWFramesContext*>(context.hw_frames_ctx->data)->sw_format;
+}
+
+ResultCode OpenNamed(const char* name, const VideoStreamEncoder::Config& config,
+                     CodecContextPtr* opened) {
     CodecContextPtr context;
-    if (const ResultCode result = AllocateEncoder("libx264", &context); Failed(result))
+    if (const ResultCode result = AllocateEncoder(name, &context); Failed(result))
         return result;
     const MediaType& output = config.output;
     context->width = static_cast<int>(output.width);
@@ -101,8 +114,33 @@ ResultCode VideoStreamEncoder::Create(const Config& config,
     ApplyColourTags(output, context.get());
     av_opt_set(context->priv_data, "profile", ProfileName(output.profile), 0);
     ApplySettings(config.settings, context.get());
+    if (const std::optional<AVHWDeviceType> device = HardwareDeviceOf(name)) {
+        if (const ResultCode attached = AttachHardwareDevice(context.get(), *device, nullptr);
+            Failed(attached)) {
+            return attached;
+        }
+    }
     if (const ResultCode result = OpenEncoder(context.get(), config.globalHeader); Failed(result))
         return result;
+    *opened = std::move(context);
+    return kOk;
+}
+
+}  // namespace
+
+ResultCode VideoStreamEncoder::Create(const Config& config,
+                                      std::unique_ptr<VideoStreamEncoder>* encoder) {
+    CodecContextPtr context;
+    const std::string_view chosen = config.encoderName;
+    // A chosen encoder that does not open at this size (a hardware one's minimum, a missing
+    // device) leaves the stream to libx264.
+    if (chosen.empty() || chosen == kSoftwareEncoder ||
+        Failed(OpenNamed(config.encoderName.c_str(), config, &context))) {
+        if (const ResultCode result = OpenNamed(kSoftwareEncoder, config, &context);
+            Failed(result)) {
+            return result;
+        }
+    }
     *encoder = std::make_unique<VideoStreamEncoder>(std::move(context), config);
     return kOk;
 }
@@ -112,6 +150,17 @@ VideoStreamEncoder::VideoStreamEncoder(CodecContextPtr context, const Config& co
       m_inputSubtype(config.input.subtype),
       m_width(static_cast<int>(config.output.width)),
       m_height(static_cast<int>(config.output.height)) {}
+
+const char* VideoStreamEncoder::EncoderName() const {
+    return Context()->codec->name;
+}
+
+ResultCode VideoStreamEncoder::Send(AVFrame* frame) {
+    FramePtr uploaded;
+    if (const ResultCode result = UploadFrame(Context(), frame, &uploaded); Failed(result))
+        return result;
+    return SendFrame(uploaded ? uploaded.get() : frame);
+}
 
 ResultCode VideoStreamEncoder::Encode(MediaSample& sample) {
     if (sample.length < FrameBytes(m_inputSubtype, m_width, m_height))
@@ -133,7 +182,7 @@ ResultCode VideoStreamEncoder::EncodeInPlace(MediaSample& sample) {
     sample.data.release();
     frame->buf[0] = owner;
     const size_t lumaBytes = static_cast<size_t>(m_width) * m_height;
-    frame->format = Context()->pix_fmt;
+    frame->format = SoftwareFormat(*Context());
     frame->width = m_width;
     frame->height = m_height;
     frame->data[0] = base;
@@ -151,7 +200,7 @@ ResultCode VideoStreamEncoder::EncodeInPlace(MediaSample& sample) {
     }
     frame->pts = sample.time;
     frame->pkt_duration = sample.duration;
-    return SendFrame(frame.get());
+    return Send(frame.get());
 }
 
 ResultCode VideoStreamEncoder::EncodeConverted(const MediaSample& sample) {
@@ -181,7 +230,7 @@ ResultCode VideoStreamEncoder::EncodeConverted(const MediaSample& sample) {
     }
     frame->pts = sample.time;
     frame->pkt_duration = sample.duration;
-    return SendFrame(frame);
+    return Send(frame);
 }
 
 }  // namespace tamro::platform::media
