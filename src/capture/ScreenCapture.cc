@@ -5,6 +5,7 @@
 #include <exception>
 #include <utility>
 
+#include "capture/RegionCheck.h"
 #include "diag/Log.h"
 #include "diag/PerfLog.h"
 #include "platform/system/BackgroundTask.h"
@@ -19,7 +20,6 @@ using platform::SteadyClockNs;
 
 constexpr auto kStopWait = std::chrono::milliseconds(500);
 constexpr uint32_t kPoolBuffers = 2;
-constexpr int32_t kMinimumCropSize = 100;
 constexpr int kStatisticsTicks = 150;
 
 // Process-wide count of out-of-bounds crop boxes; never reset.
