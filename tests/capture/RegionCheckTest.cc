@@ -45,7 +45,6 @@ INSTANTIATE_TEST_SUITE_P(
     Regions, RegionCheckTest,
     ::testing::Values(
         Case{"Inside", {100, 50, 640, 352}, kPrimary, CaptureRect{100, 50, 640, 352}},
-        Case{"WholeMonitor", {0, 0, 1920, 1080}, kPrimary, CaptureRect{0, 0, 1920, 1080}},
         Case{"PartlyOutside", {1800, 900, 400, 300}, kPrimary, CaptureRect{1800, 900, 120, 180}},
         Case{"OddSizesRoundDown", {10, 10, 801, 601}, kPrimary, CaptureRect{10, 10, 800, 600}},
         // Only the part on the monitor: not shifted onto it, which would record pixels never
@@ -92,11 +91,6 @@ INSTANTIATE_TEST_SUITE_P(
              std::nullopt,
              "Region 2147483637,0 2147483647x300 is outside monitor"}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
-
-TEST(RegionCheckLineTest, NamesRequestedAndClampedRectangles) {
-    EXPECT_EQ(RegionCheck({1800, 900, 401, 300}, kPrimary).ClampLine(),
-              "Region 1800,900 401x300 clamped to 1800,900 120x180 to fit monitor 0,0 1920x1080");
-}
 
 }  // namespace
 }  // namespace tamro
