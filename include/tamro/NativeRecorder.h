@@ -148,6 +148,7 @@ class NativeRecorder final : public Object, public std::enable_shared_from_this<
     bool BuildSession(const RecordingConfig& config, Build build, std::string& error);
     bool FailStart(const char* message, std::string& error);
     bool RunPrepare(const RecordingConfig& config);
+    bool PrepareSession(const RecordingConfig& config, std::string& error);
     bool RunStartPrepared();
     bool StartPreparedSession(std::string& error);
     bool FailPreparedStart(const std::string& reason, std::string& error);
@@ -155,6 +156,8 @@ class NativeRecorder final : public Object, public std::enable_shared_from_this<
     void StartAudioCapture();
     void RaiseStartOutcome(bool started, const std::string& error);
     bool InitializeScreenCapture(const RecordingConfig& config);
+    bool SetUpCaptureRegion(const RecordingConfig& config, Build build, int32_t& capturedWidth,
+                            int32_t& capturedHeight, std::string& error);
     void SetUpFocusZoom(const RecordingConfig& config, int32_t capturedWidth,
                         int32_t capturedHeight, int32_t outputWidth, int32_t outputHeight,
                         Build build);

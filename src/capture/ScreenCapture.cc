@@ -5,6 +5,7 @@
 #include <exception>
 #include <utility>
 
+#include "capture/RegionCheck.h"
 #include "diag/Log.h"
 #include "diag/PerfLog.h"
 #include "platform/system/BackgroundTask.h"
@@ -22,7 +23,6 @@ constexpr auto kStopWait = std::chrono::milliseconds(500);
 // late. With the one shown last and the one being taken, every buffer is accounted for.
 constexpr size_t kRecentFrames = 2;
 constexpr uint32_t kPoolBuffers = kRecentFrames + 2;
-constexpr int32_t kMinimumCropSize = 100;
 constexpr int64_t kStatisticsIntervalSeconds = 5;
 
 // Process-wide count of out-of-bounds crop boxes; never reset.

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "capture/FrameSlots.h"
+#include "capture/RegionCheck.h"
 #include "diag/Log.h"
 #include "diag/PerfLog.h"
 #include "diag/RateLimit.h"
@@ -213,13 +214,10 @@ bool NativeRecorder::BuildSession(const RecordingConfig& config, Build build, st
     }
     if (config.FrameRate() < static_cast<int32_t>(FrameSlots::kMinFps) ||
         config.FrameRate() > static_cast<int32_t>(FrameSlots::kMaxFps)) {
-        const std::string text = FormatLine("Frame rate %d is outside %u to %u", config.FrameRate(),
-                                            FrameSlots::kMinFps, FrameSlots::kMaxFps);
-        if (prepare) {
-            LogLine("[NativeRecorder] PrepareAsync: %s\n", text.c_str());
-            return false;
-        }
-        return FailStart(text.c_str(), error);
+        error = FormatLine("Frame rate %d is outside %u to %u", config.FrameRate(),
+                           FrameSlots::kMinFps, FrameSlots::kMaxFps);
+        LogLine("[NativeRecorder] %s%s\n", prepare ? "PrepareAsync: " : "", error.c_str());
+        return false;
     }
     if (!InitializeScreenCapture(config)) {
         if (prepare) {
@@ -234,11 +232,8 @@ bool NativeRecorder::BuildSession(const RecordingConfig& config, Build build, st
     const auto origin = m_factory->FindMonitorOrigin(config.MonitorHandle());
     m_monitorOrigin = origin ? Origin{origin->left, origin->top} : Origin{};
 
-    const CaptureRect& region = config.CaptureRegion();
-    if (config.CaptureMode() == 2 && region.Width > 0 && region.Height > 0) {
-        m_screenCapture->SetCropRegion(region.X, region.Y, region.Width, region.Height);
-        capturedWidth = region.Width;
-        capturedHeight = region.Height;
+    if (!SetUpCaptureRegion(config, build, capturedWidth, capturedHeight, error)) {
+        return false;
     }
 
     const int32_t outputWidth = config.Width() > 0 ? config.Width() : capturedWidth;
@@ -324,6 +319,33 @@ bool NativeRecorder::InitializeScreenCapture(const RecordingConfig& config) {
         return m_screenCapture->InitializeForWindow(config.WindowHandle());
     }
     return m_screenCapture->InitializeForMonitor(config.MonitorHandle());
+}
+
+// Decided before the encoder opens its file, so that a refused region leaves nothing behind.
+// A refusal is raised for a preparation too: otherwise the caller could not tell why.
+bool NativeRecorder::SetUpCaptureRegion(const RecordingConfig& config, Build build,
+                                        int32_t& capturedWidth, int32_t& capturedHeight,
+                                        std::string& error) {
+    const CaptureRect& region = config.CaptureRegion();
+    if (config.CaptureMode() != 2 || region.Width <= 0 || region.Height <= 0) {
+        return true;
+    }
+    const RegionCheck check(region, MonitorBounds{m_monitorOrigin.left, m_monitorOrigin.top,
+                                                  capturedWidth, capturedHeight});
+    if (!check.Accepted()) {
+        LogLine("[NativeRecorder] %s%s\n", build == Build::kPrepare ? "PrepareAsync: " : "",
+                check.Refusal().c_str());
+        error = check.Refusal();
+        return false;
+    }
+    if (check.WasClamped()) {
+        LogLine("[NativeRecorder] %s\n", check.ClampLine().c_str());
+    }
+    const CaptureRect& crop = check.Clamped();
+    m_screenCapture->SetCropRegion(crop.X, crop.Y, crop.Width, crop.Height);
+    capturedWidth = crop.Width;
+    capturedHeight = crop.Height;
+    return true;
 }
 
 void NativeRecorder::SetUpFocusZoom(const RecordingConfig& config, int32_t capturedWidth,
@@ -477,17 +499,27 @@ std::shared_ptr<AsyncOperation<bool>> NativeRecorder::PrepareAsync(const Recordi
         [self = shared_from_this(), config] { return self->RunPrepare(config); });
 }
 
+bool NativeRecorder::RunPrepare(const RecordingConfig& config) {
+    std::string error;
+    const bool prepared = PrepareSession(config, error);
+    if (!prepared) {
+        RaiseStartOutcome(false, error);  // after the session lock, as for a start
+    }
+    return prepared;
+}
+
 // Holds the session lock throughout, unlike a start it builds without: a StartAsync or a discard
 // running beside the building would replace or destroy the components it is configuring.
-bool NativeRecorder::RunPrepare(const RecordingConfig& config) {
+// Only bad input (a frame rate or region refused) gives an error text; the other failures are in
+// the log alone.
+bool NativeRecorder::PrepareSession(const RecordingConfig& config, std::string& error) {
     std::lock_guard lock(m_sessionMutex);
     if (m_isRecording.load() || m_isPrepared.load()) {
         return false;
     }
     m_isShuttingDown.store(false);
     try {
-        std::string unused;
-        if (!BuildSession(config, Build::kPrepare, unused)) {
+        if (!BuildSession(config, Build::kPrepare, error)) {
             return false;
         }
         m_preparedConfig = std::make_unique<RecordingConfig>(config);

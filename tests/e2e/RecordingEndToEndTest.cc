@@ -213,6 +213,31 @@ TEST_F(RecordingEndToEndTest, RegionAndWindowRecordingsHaveTheirSizes) {
     EXPECT_GT(recording.Frames(), 20u);
 }
 
+TEST_F(RecordingEndToEndTest, RegionOffTheMonitorIsRefusedAndOnePartlyOffIsClamped) {
+    const std::string outside = Output("outside.mp4");
+    std::string log;
+    for (const char* option : {"--seconds", "--prepare"}) {
+        SCOPED_TRACE(option);
+        std::vector<std::string> args{"--seconds",      "1",        "--region",
+                                      "1900,0,400,300", "--output", outside};
+        if (std::string(option) == "--prepare")
+            args.push_back("--prepare");
+        EXPECT_EQ(RunTool(args, &log), 1);
+        EXPECT_NE(log.find("tamro-record: Region 1900,0 400x300 has only 20x300 on monitor 0,0 "
+                           "1920x1080"),
+                  std::string::npos)
+            << log;
+        EXPECT_FALSE(std::filesystem::exists(outside));
+    }
+
+    const std::string clamped = Output("clamped.mp4");
+    ASSERT_EQ(
+        RunTool({"--seconds", "1", "--region", "1600,-100,401,500", "--output", clamped}, &log), 0)
+        << log;
+    EXPECT_EQ(Recording(clamped).Width(), 320);
+    EXPECT_EQ(Recording(clamped).Height(), 400);
+}
+
 TEST_F(RecordingEndToEndTest, BadInputGivesOneLineAndNoFile) {
     struct Case {
         std::vector<std::string> args;

@@ -275,7 +275,8 @@ int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSig
             started = recorder->StartPreparedAsync()->Get();
         } else {
             std::lock_guard lock(observed.mutex);
-            observed.error = "the recording could not be prepared";
+            if (observed.error.empty())
+                observed.error = "the recording could not be prepared";
         }
     } catch (const std::exception& e) {
         return Fail(std::string("the recording could not start: ") + e.what());
@@ -284,7 +285,9 @@ int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSig
         std::lock_guard lock(observed.mutex);
         std::string message =
             observed.error.empty() ? "the recording could not start" : observed.error;
-        if (!observed.lastEngineLine.empty())
+        // The engine's line adds nothing when it is the error itself.
+        if (!observed.lastEngineLine.empty() &&
+            observed.lastEngineLine.find(message) == std::string::npos)
             message += " (" + observed.lastEngineLine + ")";
         return Fail(message);
     }
