@@ -26,7 +26,6 @@ constexpr uint64_t kWakeGapReportUs = 30'000;
 // The servo's fill is measured in 48-frame milliseconds whatever the output rate.
 constexpr double kSamplesPerFillMs = 2.0 * 48.0;
 constexpr uint64_t kBlockFrames = SampleRing::kBlockSamples / 2;
-constexpr uint32_t kBlockBytes = SampleRing::kBlockSamples * sizeof(int16_t);
 constexpr uint32_t kTicksPerWindow = 47;  // about a second of 1024-frame blocks
 constexpr int64_t kLevelCallbackNs = 33'000'000;
 
@@ -774,23 +773,49 @@ void AudioCapture::CallLevelCallback() {
     m_levelCallback(m_mixer.MicRms(), m_mixer.SystemRms());
 }
 
-int64_t AudioCapture::BlockTimestamp(uint64_t framesSent) const {
+int64_t AudioCapture::UnflooredTimestamp(uint64_t framesSent) const {
     const uint32_t rate = m_sampleRate == 0 ? 48000 : m_sampleRate;
-    const int64_t pts = static_cast<int64_t>(framesSent * 10'000'000 / rate) - m_streamLatency +
-                        m_ptsTrim + m_startOffset.load();
-    return std::max<int64_t>(pts, 0);
+    return static_cast<int64_t>(framesSent * 10'000'000 / rate) - m_streamLatency + m_ptsTrim +
+           m_startOffset.load();
 }
 
+int64_t AudioCapture::BlockTimestamp(uint64_t framesSent) const {
+    return std::max<int64_t>(UnflooredTimestamp(framesSent), 0);
+}
+
+std::optional<AudioCapture::VisibleBlock> AudioCapture::VisiblePart(int64_t pts, uint32_t frames,
+                                                                    uint32_t rate) {
+    if (pts >= 0) {
+        return VisibleBlock{.skippedFrames = 0, .pts = pts};
+    }
+    const int64_t early = -pts * rate;
+    const auto skipped = static_cast<uint64_t>((early + 10'000'000 - 1) / 10'000'000);
+    if (skipped >= frames) {
+        return std::nullopt;
+    }
+    return VisibleBlock{
+        .skippedFrames = static_cast<uint32_t>(skipped),
+        .pts = std::max<int64_t>(0, pts + static_cast<int64_t>(skipped * 10'000'000 / rate))};
+}
+
+// Sound from before the session's first instant (the prefill, the device latency) is cut, not
+// stamped 0: blocks piled up at 0 would overlap, and the file would open with the prefill's
+// silence in place of what played when the recording began.
 void AudioCapture::DeliverBlock() {
     const uint64_t sent = m_samplesSent.fetch_add(kBlockFrames);
     if (!m_callback) {
         return;
     }
     const uint32_t rate = m_sampleRate == 0 ? 48000 : m_sampleRate;
-    const int64_t duration = static_cast<int64_t>(kBlockFrames * 10'000'000 / rate);
+    const auto visible = VisiblePart(UnflooredTimestamp(sent), kBlockFrames, rate);
+    if (!visible) {
+        return;
+    }
+    const uint64_t kept = kBlockFrames - visible->skippedFrames;
+    const int64_t duration = static_cast<int64_t>(kept * 10'000'000 / rate);
     const int64_t start = platform::SteadyClockNs();
-    m_callback(reinterpret_cast<const uint8_t*>(m_mixer.Output()), kBlockBytes,
-               BlockTimestamp(sent), duration);
+    m_callback(reinterpret_cast<const uint8_t*>(m_mixer.Output() + visible->skippedFrames * 2),
+               static_cast<uint32_t>(kept * 2 * sizeof(int16_t)), visible->pts, duration);
     m_outputStats.AddCallbackTime((platform::SteadyClockNs() - start) / 1000);
 }
 

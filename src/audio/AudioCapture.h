@@ -132,6 +132,14 @@ class AudioCapture final : public IAudioCapture {
     // Timestamp of the block after `framesSent` frames, 100-ns units, never below 0.
     int64_t BlockTimestamp(uint64_t framesSent) const;
 
+    // The part of a block that lies on the session's timeline: the frames cut from its start and
+    // the stamp of its first kept frame. Nothing when the whole block precedes the first instant.
+    struct VisibleBlock {
+        uint32_t skippedFrames = 0;
+        int64_t pts = 0;
+    };
+    static std::optional<VisibleBlock> VisiblePart(int64_t pts, uint32_t frames, uint32_t rate);
+
     // For the output thread, once per block: both rings read into kBlockSamples blocks, then the
     // servo updates with the fills noted before the reads and the block's wake lag.
     RingBlocks ReadRingBlocks(float* micBlock, float* sysBlock);
@@ -186,6 +194,7 @@ class AudioCapture final : public IAudioCapture {
     void CaptureThread();
     void OutputThread();
     void CallLevelCallback();
+    int64_t UnflooredTimestamp(uint64_t framesSent) const;
     void DeliverBlock();
     void EndOutputWindow();
     OutputStatistics::SourceCounters Counters(const SourceStatistics& stats, uint32_t nominalRate,

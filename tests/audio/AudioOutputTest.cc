@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "SimulatedAudio.h"
@@ -62,21 +63,51 @@ TEST_F(AudioOutputTest, BlocksAreStampedFromTheFramesSentLessTheLatency) {
     EXPECT_EQ(m_blocks[1].duration, 213'333);
     EXPECT_EQ(m_blocks[1].bytes, 4096u);
 
-    // With the servo's 128 ms prefill and 10 ms of device latency, the first blocks are stamped
-    // 0 and the timeline then runs on from there.
+    // With the servo's 128 ms prefill and 10 ms of device latency, the blocks before the first
+    // instant are not delivered; the one across it is cut there, and the timeline runs on
+    // without overlap.
     m_blocks.clear();
     auto capture = Capture(SyntheticStream{});
     ASSERT_TRUE(capture->Start(Collect()));
     RunSimulatedOutput(*capture, m_clock, 0.3);
     capture->Stop();
-    ASSERT_GE(m_blocks.size(), 9u);
-    for (size_t i = 0; i <= 6; ++i)
-        EXPECT_EQ(m_blocks[i].pts, 0) << "block " << i;
-    EXPECT_EQ(m_blocks[7].pts, 7 * 1024 * 10'000'000LL / 48000 - 1'380'000);
-    EXPECT_EQ(m_blocks[8].pts - m_blocks[7].pts, 213'333);
-    // The tone reaches the output once the prefill's silence has played.
-    EXPECT_EQ(m_blocks[2].peak, 0.0f);
+    ASSERT_GE(m_blocks.size(), 4u);
+    const int64_t cut = 7 * 1024 * 10'000'000LL / 48000 - 1'380'000;
+    // Block 6 starts 100 ms (480 frames) before the first instant.
+    EXPECT_EQ(m_blocks[0].pts, 0);
+    EXPECT_EQ(m_blocks[0].bytes, (1024u - 480u) * 4u);
+    EXPECT_EQ(m_blocks[0].pts + m_blocks[0].duration, cut);
+    EXPECT_EQ(m_blocks[1].pts, cut);
+    EXPECT_EQ(m_blocks[1].bytes, 4096u);
+    EXPECT_EQ(m_blocks[2].pts - m_blocks[1].pts, 213'333);
     EXPECT_GT(m_blocks.back().peak, 0.4f);
+}
+
+TEST(AudioBlockCutTest, OnlyThePartFromTheFirstInstantOnIsKept) {
+    struct Case {
+        int64_t pts;
+        std::optional<uint32_t> skipped;
+        int64_t keptPts;
+    };
+    for (const Case& c : {
+             Case{0, 0, 0},
+             Case{213'333, 0, 213'333},
+             Case{-1, 1, 207},                 // under one frame early: that frame goes
+             Case{-208, 1, 0},                 // exactly one frame (208.33 units) early
+             Case{-209, 2, 207},               // just over one frame: two go
+             Case{-100'000, 480, 0},           // 10 ms early at 48 kHz
+             Case{-213'100, 1023, 25},         // all but the last frame
+             Case{-213'333, std::nullopt, 0},  // the whole block
+             Case{-1'380'000, std::nullopt, 0},
+         }) {
+        SCOPED_TRACE(c.pts);
+        const auto visible = AudioCapture::VisiblePart(c.pts, 1024, 48000);
+        ASSERT_EQ(visible.has_value(), c.skipped.has_value());
+        if (visible) {
+            EXPECT_EQ(visible->skippedFrames, *c.skipped);
+            EXPECT_EQ(visible->pts, c.keptPts);
+        }
+    }
 }
 
 TEST_F(AudioOutputTest, DrainDeliversWhatTheRingsHoldUpToTheEndTime) {
@@ -107,7 +138,7 @@ TEST_F(AudioOutputTest, DeadMicrophoneIsFlaggedAfterThreeSecondsAndClearsWhenAud
     RunSimulatedOutput(*capture, m_clock, 3.0);
     EXPECT_FALSE(capture->IsMicrophoneSilent());
     capture->Stop();
-    EXPECT_GT(m_blocks.size(), 280u) << "the recording went on throughout";
+    EXPECT_GT(capture->FramesSent(), 280u * 1024u) << "the recording went on throughout";
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "tamro/Diagnostics.h"
 #include "tamro/NativeRecorder.h"
 // Xlib last: its macros (None, Bool, Status) clash with names in the headers above.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 namespace tamro {
@@ -543,6 +544,69 @@ TEST_F(AudioEndToEndTest, PauseLeavesNoGapOrOverlapInTheAudio) {
     ASSERT_GT(pts.size(), 100u);
     for (size_t i = 1; i < pts.size(); ++i)
         ASSERT_EQ(pts[i] - pts[i - 1], durations[i - 1]) << "audio frame " << i;
+}
+
+// Where the sound first reaches a tenth of full scale, in seconds on the file's timeline; -1
+// when it never does.
+double SoundStart(const std::filesystem::path& file) {
+    const test::Mp4Probe probe(file);
+    const std::vector<uint8_t> bytes = CommandOutput("ffmpeg -v error -i '" + file.string() +
+                                                     "' -map 0:a -ac 1 -ar 48000 -f s16le -");
+    const auto* samples = reinterpret_cast<const int16_t*>(bytes.data());
+    for (size_t i = 0; i < bytes.size() / 2; ++i) {
+        if (std::abs(samples[i]) > 3277)
+            return std::stod("0" + probe.Stream("audio", "start_time")) + i / 48000.0;
+    }
+    return -1.0;
+}
+
+// A tone that was already playing when the recording began is in the file from its first
+// instant, whichever source hears it.
+class SoundFromTheStartTest : public AudioEndToEndTest {
+  protected:
+    // The player runs at its default latency; a fresh server's null sink takes up to 2 s to feed
+    // a new stream, so the recording starts once that has passed.
+    void PlayToneBeforeRecording() {
+        PlayTone(10.0);
+        std::this_thread::sleep_for(2500ms);
+    }
+    void ExpectToneFromTheStart(const std::vector<std::string>& sourceArgs) {
+        const std::string file = Output("tone.mp4");
+        std::vector<std::string> args = {"--seconds", "2", "--verbose", "--output", file};
+        args.insert(args.end(), sourceArgs.begin(), sourceArgs.end());
+        std::string log;
+        ASSERT_EQ(RunTool(args, &log), 0) << log;
+        const double start = SoundStart(file);
+        EXPECT_GE(start, 0.0) << "no tone in the file";
+        EXPECT_LT(start, 0.050) << "the tone starts late";
+        EXPECT_EQ(log.find("falling back"), std::string::npos) << log;
+    }
+};
+
+TEST_F(SoundFromTheStartTest, SystemAudio) {
+    PlayToneBeforeRecording();
+    ExpectToneFromTheStart({"--no-mic"});
+}
+
+TEST_F(SoundFromTheStartTest, MicrophoneFedByAPlayer) {
+    PlayToneBeforeRecording();
+    ExpectToneFromTheStart(
+        {"--no-system-audio", "--mic", std::string(test::PrivatePulseServer::kSink) + ".monitor"});
+}
+
+// The window's process is the player itself, so only its stream is recorded.
+TEST_F(SoundFromTheStartTest, WindowProcessAudio) {
+    PlayToneBeforeRecording();
+    const ::Window window = XCreateSimpleWindow(m_painter, DefaultRootWindow(m_painter), 100, 100,
+                                                640, 352, 0, 0, 0x336699);
+    const long pid = m_player->pid();
+    XChangeProperty(m_painter, window, XInternAtom(m_painter, "_NET_WM_PID", False), XA_CARDINAL,
+                    32, PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+    XMapWindow(m_painter, window);
+    XSync(m_painter, False);
+    char id[32];
+    std::snprintf(id, sizeof id, "0x%lx", window);
+    ExpectToneFromTheStart({"--no-mic", "--window", id, "--window-audio-only"});
 }
 
 // White flashes on the screen and 1 kHz beeps into the sink at the same instants, every 2 s:
