@@ -478,7 +478,7 @@ class AudioEndToEndTest : public RecordingEndToEndTest {
         if (!test::ProgramInstalled("pulseaudio") || !test::ProgramInstalled("pacat") ||
             !test::ProgramInstalled("paplay"))
             GTEST_SKIP() << "PulseAudio is not installed";
-        m_pulse = std::make_unique<test::PrivatePulseServer>();
+        m_pulse = std::make_unique<test::PrivatePulseServer>(Sink());
         ASSERT_TRUE(m_pulse->Ready()) << m_pulse->Log();
     }
     void TearDown() override {
@@ -488,6 +488,9 @@ class AudioEndToEndTest : public RecordingEndToEndTest {
     }
 
     void FlashAndBeep(int seconds, bool loaded);
+    virtual test::PrivatePulseServer::Sink Sink() const {
+        return test::PrivatePulseServer::Sink::kWithoutRewinds;
+    }
 
     // Plays a tone into the default sink for the given time.
     void PlayTone(double seconds) {
@@ -564,8 +567,13 @@ double SoundStart(const std::filesystem::path& file) {
 // instant, whichever source hears it.
 class SoundFromTheStartTest : public AudioEndToEndTest {
   protected:
-    // The player runs at its default latency; a fresh server's null sink takes up to 2 s to feed
-    // a new stream, so the recording starts once that has passed.
+    // The sink renders up to 2 s ahead for a player at its default latency and hands a new
+    // monitor stream nothing until that is played out: what a user's null sink does.
+    test::PrivatePulseServer::Sink Sink() const override {
+        return test::PrivatePulseServer::Sink::kAsUsersHaveIt;
+    }
+    // A fresh server's null sink takes up to 2 s to feed a new stream, so the recording starts
+    // once that has passed.
     void PlayToneBeforeRecording() {
         PlayTone(10.0);
         std::this_thread::sleep_for(2500ms);

@@ -68,22 +68,26 @@ class PrivatePulseServer {
     static constexpr const char* kSink = "tamro_sink";
     static constexpr const char* kMic = "tamro_mic";
 
-    PrivatePulseServer() {
+    // The null sink as a user's server loads it renders as far ahead as its players allow and
+    // cannot take back what it handed its monitor, so every latency change of a client costs
+    // the monitor audio; most tests take the sink without rewinds, which keeps it near real time.
+    enum class Sink { kWithoutRewinds, kAsUsersHaveIt };
+
+    explicit PrivatePulseServer(Sink sink = Sink::kWithoutRewinds) {
         const std::string d = m_dir.path().string();
         std::filesystem::create_directories(d + "/home");
         std::filesystem::create_directories(d + "/run");
         m_server = "unix:" + d + "/native";
         m_serverVariable.emplace("PULSE_SERVER", m_server);
         m_home.emplace("HOME", d + "/home");
-        // The null sink cannot take back what it already handed its monitor, so without
-        // norewinds every latency change of a client costs the monitor audio.
         m_process = std::make_unique<ChildProcess>(
             std::vector<std::string>{
                 "pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1", "--use-pid-file=no",
                 "--disable-shm=yes", "--no-cpu-limit=yes", "--realtime=no", "--high-priority=no",
                 "--log-target=stderr",
                 "--load=module-native-protocol-unix auth-anonymous=1 socket=" + d + "/native",
-                std::string("--load=module-null-sink rate=48000 norewinds=1 sink_name=") + kSink,
+                std::string("--load=module-null-sink rate=48000 ") +
+                    (sink == Sink::kWithoutRewinds ? "norewinds=1 " : "") + "sink_name=" + kSink,
                 std::string("--load=module-pipe-source rate=48000 channels=1 format=s16le ") +
                     "source_name=" + kMic + " file=" + d + "/mic.fifo"},
             std::vector<std::string>{"HOME=" + d + "/home", "PULSE_RUNTIME_PATH=" + d + "/run",

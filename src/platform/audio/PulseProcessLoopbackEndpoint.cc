@@ -64,6 +64,14 @@ uint32_t PulseProcessLoopbackEndpoint::Initialize(std::chrono::milliseconds) {
         m_writeFrames.erase(it->first);
         it = m_streams.erase(it);
     }
+    // The streams record from now on, so that the sound of the capture's first moment is
+    // delivered by the time it starts; what comes before is dropped.
+    const auto deadline = std::chrono::steady_clock::now() + PulseRecordStream::kFirstDataWait;
+    for (auto& entry : m_streams) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        entry.second->WaitForData(std::max(left, std::chrono::milliseconds(0)));
+    }
     return m_streams.empty() ? kAudioDeviceInvalidated : kAudioOk;
 }
 
@@ -77,8 +85,7 @@ bool PulseProcessLoopbackEndpoint::AddInput(uint32_t sinkInput) {
         PulseRecordStream::Options{.source = {},
                                    .sampleRate = m_format.sampleRate,
                                    .channels = kChannels,
-                                   .sinkInput = sinkInput,
-                                   .startCorked = !m_running},
+                                   .sinkInput = sinkInput},
         [this, sinkInput](const void* data, size_t bytes) {
             std::lock_guard lock(m_mutex);
             MixIn(sinkInput, data, bytes);
@@ -139,6 +146,9 @@ void PulseProcessLoopbackEndpoint::OnSinkInputEvent(pa_subscription_event_type_t
 }
 
 void PulseProcessLoopbackEndpoint::MixIn(uint32_t sinkInput, const void* data, size_t bytes) {
+    if (!m_running) {
+        return;
+    }
     const auto cursor = m_writeFrames.find(sinkInput);
     if (cursor == m_writeFrames.end()) {
         return;
@@ -197,18 +207,12 @@ uint32_t PulseProcessLoopbackEndpoint::Start() {
         return kAudioNotInitialized;
     }
     m_running = true;
-    for (auto& entry : m_streams) {
-        entry.second->Cork(false);
-    }
     return kAudioOk;
 }
 
 uint32_t PulseProcessLoopbackEndpoint::Stop() {
     PulseConnection::Lock lock(*m_connection);
     m_running = false;
-    for (auto& entry : m_streams) {
-        entry.second->Cork(true);
-    }
     return kAudioOk;
 }
 

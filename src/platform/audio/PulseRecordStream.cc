@@ -40,8 +40,7 @@ std::unique_ptr<PulseRecordStream> PulseRecordStream::Create(
                                     .minreq = static_cast<uint32_t>(-1),
                                     .fragsize = fragmentBytes};
     const auto flags = static_cast<pa_stream_flags_t>(
-        (options.startCorked ? PA_STREAM_START_CORKED : 0) | PA_STREAM_ADJUST_LATENCY |
-        PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
+        PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
     const char* device = options.source.empty() ? nullptr : options.source.c_str();
     if (pa_stream_connect_record(stream, device, &attributes, flags) < 0) {
         *result = kAudioDeviceInvalidated;
@@ -83,6 +82,11 @@ bool PulseRecordStream::WaitReady(std::chrono::milliseconds limit) {
     return pa_stream_get_state(m_stream) == PA_STREAM_READY;
 }
 
+bool PulseRecordStream::WaitForData(std::chrono::milliseconds limit) {
+    m_connection->WaitFor([this] { return m_hasData || HasFailed(); }, limit);
+    return m_hasData;
+}
+
 bool PulseRecordStream::HasFailed() const {
     return !PA_STREAM_IS_GOOD(pa_stream_get_state(m_stream));
 }
@@ -110,6 +114,10 @@ uint32_t PulseRecordStream::Latency(int64_t* latency100ns) const {
 
 void PulseRecordStream::OnRead(pa_stream* stream, size_t, void* self) {
     auto* owner = static_cast<PulseRecordStream*>(self);
+    if (!owner->m_hasData) {
+        owner->m_hasData = true;
+        owner->m_connection->Signal();
+    }
     while (pa_stream_readable_size(stream) > 0) {
         const void* data = nullptr;
         size_t bytes = 0;

@@ -13,8 +13,8 @@
 namespace tamro::platform {
 
 // A float32 record stream on one source, optionally narrowed to one sink input (a monitor stream
-// of that input alone). It is created corked unless told otherwise; the data handler gets every
-// fragment the server delivers, with null data for a hole. Threading: every call, destruction
+// of that input alone). It records from the moment the server accepts it; the data handler gets
+// every fragment the server delivers, with null data for a hole. Threading: every call, destruction
 // included, with the connection's lock held or on its loop thread; the handler runs on the loop
 // thread.
 class PulseRecordStream {
@@ -27,11 +27,12 @@ class PulseRecordStream {
         uint8_t channels = 2;
         uint32_t sinkInput = PA_INVALID_INDEX;  // monitor only this sink input
         bool suppressFilters = false;           // ask for the unprocessed capture
-        // Record from the moment the server accepts the stream: a stream still being created
-        // cannot be uncorked, so one added while capture runs must not start corked.
-        bool startCorked = true;
         std::chrono::milliseconds fragment{10};
     };
+
+    // A sink renders at most its largest latency ahead, two seconds by default: a source that
+    // gives nothing for longer is silent, which the capture handles once it runs.
+    static constexpr std::chrono::milliseconds kFirstDataWait{2500};
 
     // Null with a failing code when the server refuses the stream.
     static std::unique_ptr<PulseRecordStream> Create(std::shared_ptr<PulseConnection> connection,
@@ -45,6 +46,11 @@ class PulseRecordStream {
 
     // Not on the loop thread: waits until the stream records or fails.
     bool WaitReady(std::chrono::milliseconds limit);
+    // Not on the loop thread: waits until the server delivered the first fragment. A sink that
+    // rendered far ahead for a player with a long buffer hands its monitor nothing new until that
+    // is played out, up to two seconds; a capture that starts before then misses the sound of
+    // its first moments, which the server never delivers again.
+    bool WaitForData(std::chrono::milliseconds limit);
     bool HasFailed() const;
     bool Cork(bool corked);
     uint32_t Latency(int64_t* latency100ns) const;
@@ -55,6 +61,7 @@ class PulseRecordStream {
     std::shared_ptr<PulseConnection> m_connection;
     pa_stream* m_stream;
     DataHandler m_handler;
+    bool m_hasData = false;  // loop thread, or with the connection's lock held
 };
 
 }  // namespace tamro::platform

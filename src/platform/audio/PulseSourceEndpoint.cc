@@ -57,6 +57,9 @@ uint32_t PulseSourceEndpoint::Initialize(std::chrono::milliseconds) {
         m_stream.reset();
         return kAudioDeviceInvalidated;
     }
+    // The stream records from now on, so that the sound of the capture's first moment is
+    // delivered by the time it starts; what comes before is dropped.
+    m_stream->WaitForData(PulseRecordStream::kFirstDataWait);
     return kAudioOk;
 }
 
@@ -67,17 +70,22 @@ uint32_t PulseSourceEndpoint::SetWakeEvent(std::shared_ptr<WakeEvent> event) {
 }
 
 uint32_t PulseSourceEndpoint::Start() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_queue.clear();
-        m_queuedFrames = 0;
-        m_holding = false;
-    }
     PulseConnection::Lock lock(*m_connection);
     if (!m_stream) {
         return kAudioNotInitialized;
     }
-    return m_stream->Cork(false) ? kAudioOk : kAudioDeviceInvalidated;
+    {
+        std::lock_guard queueLock(m_mutex);
+        m_queue.clear();
+        m_queuedFrames = 0;
+        m_holding = false;
+        m_started = true;
+    }
+    if (m_corked && !m_stream->Cork(false)) {
+        return kAudioDeviceInvalidated;
+    }
+    m_corked = false;
+    return kAudioOk;
 }
 
 uint32_t PulseSourceEndpoint::Stop() {
@@ -85,6 +93,11 @@ uint32_t PulseSourceEndpoint::Stop() {
     if (!m_stream) {
         return kAudioNotInitialized;
     }
+    {
+        std::lock_guard queueLock(m_mutex);
+        m_started = false;
+    }
+    m_corked = true;
     return m_stream->Cork(true) ? kAudioOk : kAudioDeviceInvalidated;
 }
 
@@ -102,6 +115,9 @@ void PulseSourceEndpoint::OnData(const void* data, size_t bytes) {
         packet.bytes.assign(begin, begin + static_cast<size_t>(frames) * m_format.BytesPerFrame());
     }
     std::lock_guard lock(m_mutex);
+    if (!m_started) {
+        return;
+    }
     // The packet being read stays; older unread ones go.
     while (m_queuedFrames + frames > m_maxQueuedFrames && m_queue.size() > (m_holding ? 1u : 0u)) {
         auto victim = m_holding ? std::next(m_queue.begin()) : m_queue.begin();

@@ -57,6 +57,8 @@ class PulseSourceEndpoint final : public AudioEndpoint {
     uint64_t m_deliveredFrames = 0;
     bool m_lostBefore = false;
     bool m_holding = false;
+    bool m_started = false;  // packets before Start are dropped
+    bool m_corked = false;   // with the connection's lock held
     std::shared_ptr<WakeEvent> m_wake;
 };
 
