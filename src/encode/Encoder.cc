@@ -530,7 +530,7 @@ bool Encoder::WriteNV12Frame(const uint8_t* data, uint32_t rowPitch, int64_t tim
     if (!IsWriting() || !m_sinkWriter)
         return false;
     const size_t bytes = static_cast<size_t>(m_width) * m_height * 3 / 2;
-    media::MediaSample sample = media::MediaSample::WithCapacity(bytes);
+    media::MediaSample sample = m_videoSamples->Take(bytes);
     if (!sample.data) {
         LogLine("[Encoder] Failed to create NV12 buffer: 0x%08X\n",
                 static_cast<uint32_t>(kOutOfMemory));
@@ -557,7 +557,7 @@ bool Encoder::WriteCPUFrame(const uint8_t* bgra, uint32_t width, uint32_t height
     std::lock_guard lock(m_videoMutex);
     if (!IsWriting() || !m_sinkWriter)
         return false;
-    media::MediaSample sample = media::MediaSample::WithCapacity(m_frameBufferBytes);
+    media::MediaSample sample = m_videoSamples->Take(m_frameBufferBytes);
     if (!sample.data) {
         LogLine("[Encoder] Failed to create video buffer\n");
         return false;

@@ -95,6 +95,9 @@ class Encoder final : public IEncoder {
 
     std::shared_ptr<const platform::media::EncoderList> m_encoders;
     std::unique_ptr<platform::media::SinkWriter> m_sinkWriter;
+    // Frames waiting in the writer's queue hold a few buffers; the rest come back for reuse.
+    const std::shared_ptr<platform::media::SamplePool> m_videoSamples =
+        platform::media::SamplePool::Create(8);
     uint32_t m_videoStreamIndex = 0;
     uint32_t m_audioStreamIndex = 0;
     bool m_hasAudioStream = false;

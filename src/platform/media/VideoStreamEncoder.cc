@@ -174,11 +174,18 @@ ResultCode VideoStreamEncoder::EncodeInPlace(MediaSample& sample) {
     if (!frame)
         return kOutOfMemory;
     uint8_t* base = sample.data.get();
+    // The frame's buffer gives the memory back the way the sample would have.
+    auto release = std::make_unique<SampleRelease>(sample.data.get_deleter());
     AVBufferRef* owner = av_buffer_create(
-        base, sample.capacity, [](void*, uint8_t* data) { std::default_delete<uint8_t[]>()(data); },
-        nullptr, 0);
+        base, sample.capacity,
+        [](void* opaque, uint8_t* data) {
+            const std::unique_ptr<SampleRelease> owned(static_cast<SampleRelease*>(opaque));
+            (*owned)(data);
+        },
+        release.get(), 0);
     if (!owner)
         return kOutOfMemory;
+    release.release();
     sample.data.release();
     frame->buf[0] = owner;
     const size_t lumaBytes = static_cast<size_t>(m_width) * m_height;
