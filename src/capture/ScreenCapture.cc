@@ -390,7 +390,9 @@ void ScreenCapture::OnFrameArrived(platform::FramePool& pool) {
     m_pacerWake.notify_all();
 }
 
-std::shared_ptr<gfx::Texture> ScreenCapture::ApplyCrop(std::shared_ptr<gfx::Texture> frame) {
+std::shared_ptr<gfx::Texture> ScreenCapture::ApplyCrop(std::shared_ptr<gfx::Texture> frame,
+                                                       CropBox* applied) {
+    *applied = {};
     std::lock_guard lock(m_cropMutex);
     if (!m_cropActive || !m_device)
         return frame;
@@ -421,6 +423,7 @@ std::shared_ptr<gfx::Texture> ScreenCapture::ApplyCrop(std::shared_ptr<gfx::Text
     if (Failed(m_device->WrapTexture(
             desc, origin, frame->RowPitch(), [frame] {}, &view)))
         return frame;
+    *applied = m_crop;
     return view;
 }
 
@@ -525,7 +528,9 @@ bool ScreenCapture::FillSlot(int64_t timestamp, const TakenFrame& picture, bool 
     if (repeat && ShowsMinimisedWindow()) {
         emitted = EnsureBlackTexture() && EmitFrame(m_blackTexture.get(), timestamp);
     } else {
-        const std::shared_ptr<gfx::Texture> delivered = ApplyCrop(picture.texture);
+        CropBox crop;
+        const std::shared_ptr<gfx::Texture> delivered = ApplyCrop(picture.texture, &crop);
+        delivered->SetContentId(ContentIdOf(picture.serial, crop));
         emitted = EmitFrame(delivered.get(), timestamp);
     }
     if (!emitted)
@@ -561,6 +566,16 @@ void ScreenCapture::LogPacerStatistics() {
         "emitAvg=%ums emitMax=%ums\n",
         real, paced, m_isCapturing ? 1 : 0, m_isPaused ? 1 : 0, hasCallback ? 1 : 0,
         hasLastFrame ? 1 : 0, paced ? emitSum / paced : 0, emitMax);
+}
+
+// The same picture with the same crop keeps its id, so that a consumer can tell a repeat.
+uint64_t ScreenCapture::ContentIdOf(uint64_t serial, const CropBox& crop) {
+    if (serial != m_contentSerial || !(crop == m_contentCrop)) {
+        m_contentSerial = serial;
+        m_contentCrop = crop;
+        ++m_contentId;
+    }
+    return m_contentId;
 }
 
 bool ScreenCapture::ShowsMinimisedWindow() {

@@ -99,8 +99,10 @@ class ScreenCapture final : public IScreenCapture {
     bool StartPhases();
     void CreateFramePoolAhead();
     void OnFrameArrived(platform::FramePool& pool);
-    // The crop of `frame` as a view of its pixels, or `frame` itself when there is no crop.
-    std::shared_ptr<gfx::Texture> ApplyCrop(std::shared_ptr<gfx::Texture> frame);
+    // The crop of `frame` as a view of its pixels, or `frame` itself when there is no crop;
+    // `applied` is the crop used, empty for none.
+    std::shared_ptr<gfx::Texture> ApplyCrop(std::shared_ptr<gfx::Texture> frame, CropBox* applied);
+    uint64_t ContentIdOf(uint64_t serial, const CropBox& crop);
     // Calls the callback; false when nothing was emitted.
     bool EmitFrame(gfx::Texture* texture, int64_t timestamp);
     // `run` tells this pacer from one started after a Stop that abandoned it.
@@ -159,6 +161,10 @@ class ScreenCapture final : public IScreenCapture {
     uint64_t m_pacerRun = 0;
 
     std::shared_ptr<gfx::Texture> m_blackTexture;  // pacer thread and Stop only
+    // What the pacer delivered last, as an id that changes with the picture or the crop.
+    uint64_t m_contentSerial = 0;  // pacer thread only
+    CropBox m_contentCrop;
+    uint64_t m_contentId = 0;
 
     std::atomic<uint32_t> m_realFrames{0};
     std::atomic<uint32_t> m_pacedFrames{0};

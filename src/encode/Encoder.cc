@@ -382,7 +382,13 @@ bool Encoder::WriteVideoFrame(gfx::Texture* texture, int64_t timestamp) {
     if (!IsWriting() || !texture)
         return false;
     try {
-        return WriteFrameOnDevice(texture, timestamp);
+        // The picture written last, again: the writer repeats it without a conversion or copy.
+        const uint64_t content = texture->ContentId();
+        if (content != 0 && content == m_lastContent)
+            return WriteRepeat(timestamp);
+        const bool written = WriteFrameOnDevice(texture, timestamp);
+        m_lastContent = written ? content : 0;
+        return written;
     } catch (const gfx::DeviceFault& fault) {
         LogLine("[Encoder] SEH EXCEPTION in WriteVideoFrame: %s\n", fault.what());
         return false;
@@ -521,6 +527,15 @@ bool Encoder::WriteVideoSample(media::MediaSample sample, int64_t timestamp,
     }
     m_videoFramesWritten.fetch_add(1);
     return true;
+}
+
+bool Encoder::WriteRepeat(int64_t timestamp) {
+    std::lock_guard lock(m_videoMutex);
+    if (!IsWriting() || !m_sinkWriter)
+        return false;
+    media::MediaSample sample;
+    sample.repeatsPrevious = true;
+    return WriteVideoSample(std::move(sample), timestamp, nullptr);
 }
 
 bool Encoder::WriteNV12Frame(const uint8_t* data, uint32_t rowPitch, int64_t timestamp) {

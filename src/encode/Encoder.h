@@ -92,6 +92,7 @@ class Encoder final : public IEncoder {
     bool EnsureStagingTexture(uint32_t width, uint32_t height);
     bool WriteVideoSample(platform::media::MediaSample sample, int64_t timestamp,
                           const char* failureLine);
+    bool WriteRepeat(int64_t timestamp);
 
     std::shared_ptr<const platform::media::EncoderList> m_encoders;
     std::unique_ptr<platform::media::SinkWriter> m_sinkWriter;
@@ -113,6 +114,7 @@ class Encoder final : public IEncoder {
     std::atomic<bool> m_finalized{false};
     bool m_hasAudio = false;
     bool m_capsLogged = false;
+    uint64_t m_lastContent = 0;  // the picture written last, 0 when unknown; frame thread only
     std::mutex m_videoMutex;
     std::mutex m_audioMutex;
     gfx::Device* m_device = nullptr;

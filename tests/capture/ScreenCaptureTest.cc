@@ -29,6 +29,7 @@ struct Delivery {
     int64_t timestamp;
     int64_t atNs;
     uint32_t firstPixel;
+    uint64_t content;
 };
 
 // Records what the capture delivers.
@@ -37,9 +38,9 @@ class Recorder {
     FrameCallback Callback() {
         return [this](gfx::Texture* texture, int64_t timestamp) {
             std::lock_guard lock(m_mutex);
-            m_deliveries.push_back({texture->Width(), texture->Height(), timestamp,
-                                    platform::SteadyClockNs(),
-                                    *reinterpret_cast<uint32_t*>(texture->Row(0))});
+            m_deliveries.push_back(
+                {texture->Width(), texture->Height(), timestamp, platform::SteadyClockNs(),
+                 *reinterpret_cast<uint32_t*>(texture->Row(0)), texture->ContentId()});
         };
     }
     std::vector<Delivery> Deliveries() const {
@@ -255,7 +256,8 @@ TEST(ScreenCaptureTest, CropCutsTheRegionAndOutOfBoundsFramesGoOutWhole) {
         "[ScreenCapture] Crop BOUNDS INVALID #1: box=(600,400,1000,700), src=640x480"));
 }
 
-// A zoom on a screen that does not change: the repeats follow the crop as it moves and ends.
+// A zoom on a screen that does not change: the repeats follow the crop as it moves and ends, and
+// say which picture they are, so that the encoder repeats its work only while nothing changes.
 TEST(ScreenCaptureTest, RepeatsOfAStillScreenFollowTheCrop) {
     ScreenCapture capture(SyntheticDisplay::Create(StillScreen()));
     Recorder recorder;
@@ -276,6 +278,11 @@ TEST(ScreenCaptureTest, RepeatsOfAStillScreenFollowTheCrop) {
     EXPECT_EQ(cropped->height, 300u);
     EXPECT_EQ(cropped->firstPixel, 0xFFABCDEFu) << "(10, 10) of the screen";
     EXPECT_EQ(deliveries.back().width, 1920u) << "and the whole screen once it ended";
+    EXPECT_NE(deliveries.front().content, 0u);
+    EXPECT_EQ(deliveries[1].content, deliveries.front().content) << "a repeat";
+    EXPECT_NE(cropped->content, deliveries.front().content);
+    EXPECT_NE(deliveries.back().content, cropped->content);
+    EXPECT_NE(deliveries.back().content, deliveries.front().content) << "not the old picture";
 }
 
 TEST(ScreenCaptureTest, RepeatsAfterTheScreenStopsShowTheNewestFrameWithAndWithoutCrop) {

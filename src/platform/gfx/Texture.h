@@ -73,6 +73,11 @@ class Texture {
     bool IsMapped() const { return m_mapped.load(); }
     void SetMapped(bool mapped) { m_mapped.store(mapped); }
 
+    // Which picture the texture holds, so that a consumer can reuse its work on a picture it has
+    // seen: 0 (unknown) unless the producer says; whoever draws into the texture sets it anew.
+    uint64_t ContentId() const { return m_contentId.load(); }
+    void SetContentId(uint64_t id) { m_contentId.store(id); }
+
   private:
     TextureDesc m_desc;
     std::shared_ptr<TextureStorage> m_storage;
@@ -81,6 +86,7 @@ class Texture {
     std::shared_ptr<std::atomic<uint64_t>> m_memoryCounter;
     uint64_t m_countedBytes = 0;
     std::atomic<bool> m_mapped{false};
+    std::atomic<uint64_t> m_contentId{0};
 };
 
 }  // namespace tamro::gfx

@@ -25,6 +25,8 @@ struct MediaSample {
     size_t length = 0;
     int64_t time = 0;
     int64_t duration = 0;
+    // A video frame that shows the previous frame's picture again; it carries no data.
+    bool repeatsPrevious = false;
 
     // Uninitialised memory of `bytes`; empty (null data) when it cannot be had.
     static MediaSample WithCapacity(size_t bytes);

@@ -237,7 +237,8 @@ ResultCode SinkWriter::WriteSample(uint32_t streamIndex, MediaSample sample) {
     Stream* stream = FindStream(streamIndex);
     if (!stream)
         return kInvalidStreamNumber;
-    if (!sample.data || sample.length == 0 || sample.length > sample.capacity)
+    const bool repeat = sample.repeatsPrevious && stream->output.major == MajorType::kVideo;
+    if (!repeat && (!sample.data || sample.length == 0 || sample.length > sample.capacity))
         return kInvalidArg;
     return stream->encoder->Submit(std::move(sample));
 }

@@ -163,6 +163,8 @@ ResultCode VideoStreamEncoder::Send(AVFrame* frame) {
 }
 
 ResultCode VideoStreamEncoder::Encode(MediaSample& sample) {
+    if (sample.repeatsPrevious)
+        return EncodeRepeat(sample);
     if (sample.length < FrameBytes(m_inputSubtype, m_width, m_height))
         return kInvalidArg;
     return IsInPlace(m_inputSubtype) ? EncodeInPlace(sample) : EncodeConverted(sample);
@@ -207,7 +209,7 @@ ResultCode VideoStreamEncoder::EncodeInPlace(MediaSample& sample) {
     }
     frame->pts = sample.time;
     frame->pkt_duration = sample.duration;
-    return Send(frame.get());
+    return SendAndKeep(frame.get());
 }
 
 ResultCode VideoStreamEncoder::EncodeConverted(const MediaSample& sample) {
@@ -237,6 +239,23 @@ ResultCode VideoStreamEncoder::EncodeConverted(const MediaSample& sample) {
     }
     frame->pts = sample.time;
     frame->pkt_duration = sample.duration;
+    return SendAndKeep(frame);
+}
+
+ResultCode VideoStreamEncoder::EncodeRepeat(const MediaSample& sample) {
+    if (!m_previous)
+        return kOk;  // nothing shown yet to repeat; the stream goes on
+    const FramePtr frame(av_frame_clone(m_previous.get()));
+    if (!frame)
+        return kOutOfMemory;
+    frame->pts = sample.time;
+    frame->pkt_duration = sample.duration;
+    return Send(frame.get());
+}
+
+// Keeps a reference to the picture for repeats; the codec has its own.
+ResultCode VideoStreamEncoder::SendAndKeep(AVFrame* frame) {
+    m_previous.reset(av_frame_clone(frame));
     return Send(frame);
 }
 

@@ -43,13 +43,17 @@ class VideoStreamEncoder final : public StreamEncoder {
   private:
     ResultCode EncodeInPlace(MediaSample& sample);
     ResultCode EncodeConverted(const MediaSample& sample);
+    // The previous picture again at the sample's time: no copy and no conversion.
+    ResultCode EncodeRepeat(const MediaSample& sample);
     // Uploads first when the codec reads device memory.
     ResultCode Send(AVFrame* frame);
+    ResultCode SendAndKeep(AVFrame* frame);
 
     Guid m_inputSubtype;
     int m_width;
     int m_height;
     FramePtr m_converted;
+    FramePtr m_previous;  // the last picture sent, for repeats
 };
 
 }  // namespace tamro::platform::media
