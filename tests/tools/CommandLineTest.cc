@@ -79,7 +79,7 @@ TEST(CommandLineTest, BadValuesAreRefusedWithTheirReason) {
     for (const std::string refused :
          {"--seconds -3", "--seconds nan", "--seconds 5s", "--size 1280", "--size 0x720",
           "--region 0,0,100", "--region 0,0,100,0", "--region 0,0,100,100,5", "--window 0",
-          "--window 0xZZ", "--fps 0", "--bitrate 12", "--system-volume -1", "--mic "}) {
+          "--window 0xZZ", "--fps 0", "--fps 121", "--bitrate 12", "--system-volume -1", "--mic "}) {
         const size_t space = refused.find(' ');
         EXPECT_NE(Refusal({refused.substr(0, space), refused.substr(space + 1)}), "") << refused;
     }

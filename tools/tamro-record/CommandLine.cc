@@ -99,8 +99,8 @@ const std::map<std::string, ValueParser>& ValueOptions() {
          }},
         {"--fps",
          [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
-             if (!ParseNumber(v, &c.fps) || c.fps == 0 || c.fps > 240)
-                 return "--fps needs a rate from 1 to 240, not '" + v + "'";
+             if (!ParseNumber(v, &c.fps) || c.fps == 0 || c.fps > 120)
+                 return "--fps needs a rate from 1 to 120, not '" + v + "'";
              return std::nullopt;
          }},
         {"--bitrate",
@@ -197,7 +197,8 @@ std::string UsageText() {
            "  --window ID          record one window\n"
            "  --region X,Y,W,H     record a region of the monitor\n"
            "  --size WxH           size of the video (default: the recorded size)\n"
-           "  --fps N              frames per second (default: 30)\n"
+           "  --fps N              frames per second, 1 to 120; the file has exactly this rate\n"
+           "                       (default: 30)\n"
            "  --bitrate BPS        video bits per second (default: 4000000)\n"
            "  --no-cursor          leave the mouse cursor out\n"
            "  --no-mic             record no microphone\n"
