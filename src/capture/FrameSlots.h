@@ -31,6 +31,11 @@ class FrameSlots {
 
     uint64_t Next() const { return m_next; }
     void Advance() { ++m_next; }
+    // The slot last advanced over is to be filled again: its delivery came as a pause began.
+    void Retake() {
+        if (m_next > 0)
+            --m_next;
+    }
 
     void Pause(int64_t nowNs);
     void Resume(int64_t nowNs);

@@ -489,8 +489,12 @@ void ScreenCapture::FramePacerThread(uint64_t run) {
             statisticsDueNs = nowNs + kStatisticsIntervalSeconds * 1'000'000'000;
         }
         lock.lock();
-        if (m_pacerRun == run)
+        if (m_pacerRun != run)
+            continue;
+        if (shown)
             m_shownLast = picture;
+        else if (m_slots.Paused() && m_slots.Next() == slot + 1)
+            m_slots.Retake();  // filled after the pause, so that the time line has no hole
     }
     if (m_pacerRun == run)
         m_shownLast = {};

@@ -56,6 +56,9 @@ TEST(FrameSlotsTest, APauseMovesTheInstantsButNotTheTimeLine) {
     EXPECT_EQ(slots.Timestamp(slots.Next()), slots.Timestamp(10)) << "no hole in the time line";
     slots.Resume(900 * kMs);  // not paused: nothing moves
     EXPECT_EQ(slots.InstantNs(10), before + 500 * kMs);
+    slots.Advance();
+    slots.Retake();  // a delivery refused as a pause began: the slot is filled again
+    EXPECT_EQ(slots.Next(), 10u);
 
     // A stall too long to fill: the next slot is shown as of now.
     slots.SkipTo(60'000 * kMs);
