@@ -130,8 +130,9 @@ class LetterboxPathTest : public ::testing::TestWithParam<BarCase> {
         }
         // The window first had the output's size; frames of its new size reach a scaler made then.
         EXPECT_TRUE(m_scaler.Initialize(m_device.get(), 320, 180, 320, 180));
-        if (c.width > m_scaler.InputWidth() || c.height > m_scaler.InputHeight())
+        if (c.width > m_scaler.InputWidth() || c.height > m_scaler.InputHeight()) {
             EXPECT_TRUE(m_scaler.Initialize(m_device.get(), c.width, c.height, 320, 180));
+        }
         auto frame = test::SolidFrame(*m_device, c.width, c.height, kRed);
         EXPECT_TRUE(m_scaler.Scale(frame.get()));
         ColorConverter converter;
