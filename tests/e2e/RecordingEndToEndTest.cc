@@ -102,14 +102,16 @@ class RecordingEndToEndTest : public ::testing::Test {
 
     // The tool, on the private display; its standard error is kept in `log`.
     int RunTool(std::vector<std::string> args, std::string* log = nullptr,
-                std::chrono::milliseconds interruptAfter = 0ms) {
+                std::chrono::milliseconds interruptAfter = 0ms, int signal = SIGINT,
+                const std::string& display = "") {
         args.insert(args.begin(), TAMRO_RECORD_TOOL);
         const auto logFile = m_dir.path() / "tool.log";
         std::filesystem::remove(logFile);
-        test::ChildProcess tool(args, {"DISPLAY=" + m_server.Name()}, logFile.string());
+        test::ChildProcess tool(args, {"DISPLAY=" + (display.empty() ? m_server.Name() : display)},
+                                logFile.string());
         if (interruptAfter > 0ms) {
             std::this_thread::sleep_for(interruptAfter);
-            kill(tool.pid(), SIGINT);
+            kill(tool.pid(), signal);
         }
         const int status = tool.Wait();
         if (log)
@@ -185,7 +187,9 @@ TEST_F(RecordingEndToEndTest, FrameRatesGiveOneFrameInEverySlot) {
         const Recording recording(file);
         EXPECT_EQ(recording.probe.Stream("video", "r_frame_rate"), std::to_string(fps) + "/1");
         const auto pts = recording.probe.VideoFramePts();
-        EXPECT_NEAR(static_cast<double>(pts.size()), 5.0 * fps, 1.0);
+        if (kRatesMeasured) {
+            EXPECT_NEAR(static_cast<double>(pts.size()), 5.0 * fps, 1.0);
+        }
         const std::string timeBase = recording.probe.Stream("video", "time_base");
         for (size_t k = 0; k < pts.size(); ++k)
             ASSERT_NEAR(Seconds(timeBase, pts[k]), static_cast<double>(k) / fps, 1e-6) << k;
@@ -265,6 +269,33 @@ TEST_F(RecordingEndToEndTest, BadInputGivesOneLineAndNoFile) {
         EXPECT_FALSE(std::filesystem::exists(Output("w.mp4")));
         EXPECT_FALSE(std::filesystem::exists(Output("no-extension")));
     }
+}
+
+// Nothing is lost by accident: an existing file is kept byte for byte unless replacing it was
+// asked for, a closed terminal finalises the recording, and a display that cannot be opened is
+// an error rather than a recording of something else.
+TEST_F(RecordingEndToEndTest, ExistingFilesHangUpsAndMissingDisplaysLoseNothing) {
+    const std::string file = Output("kept.mp4");
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << "precious";
+    }
+    std::string log;
+    EXPECT_EQ(RunTool({"--seconds", "1", "--output", file}, &log), 1);
+    EXPECT_NE(log.find(file + " exists; -y or --overwrite replaces it"), std::string::npos) << log;
+    EXPECT_EQ(ReadFile(file), "precious");
+
+    EXPECT_EQ(
+        RunTool({"--no-mic", "--no-system-audio", "-y", "--output", file}, &log, 3000ms, SIGHUP), 0)
+        << log;
+    const Recording recording(file);
+    EXPECT_NEAR(recording.Duration(), 3.0, 0.5);
+    EXPECT_EQ(recording.warnings, "");
+
+    const std::string elsewhere = Output("no-display.mp4");
+    EXPECT_EQ(RunTool({"--seconds", "1", "--output", elsewhere}, &log, 0ms, SIGINT, ":79"), 1);
+    EXPECT_NE(log.find("cannot open display :79"), std::string::npos) << log;
+    EXPECT_FALSE(std::filesystem::exists(elsewhere));
 }
 
 TEST_F(RecordingEndToEndTest, InterruptAtOnceEndsCleanlyWithAReadableFile) {

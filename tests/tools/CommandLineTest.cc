@@ -19,9 +19,9 @@ std::string Refusal(const std::vector<std::string>& args) {
 }
 
 TEST(CommandLineTest, OptionsReachTheirFields) {
-    const CommandLine line =
-        Parsed({"--output", "a.mp4", "--seconds", "2.5", "--region", "10,-20,640,360", "--size",
-                "1280x720", "--fps", "60", "--bitrate", "8000000", "--no-cursor", "--synthetic"});
+    const CommandLine line = Parsed({"--output", "a.mp4", "--seconds", "2.5", "--region",
+                                     "10,-20,640,360", "--size", "1280x720", "--fps", "60",
+                                     "--bitrate", "8000000", "--no-cursor", "--synthetic", "-y"});
     EXPECT_EQ(line.output, "a.mp4");
     EXPECT_EQ(line.seconds, 2.5);
     EXPECT_EQ(line.target, Target::kRegion);
@@ -32,6 +32,15 @@ TEST(CommandLineTest, OptionsReachTheirFields) {
     EXPECT_EQ(line.bitrate, 8'000'000u);
     EXPECT_FALSE(line.cursor);
     EXPECT_TRUE(line.synthetic);
+    EXPECT_TRUE(line.overwrite);
+    EXPECT_TRUE(Parsed({"--overwrite"}).overwrite);
+    // Short forms and values after an equals sign.
+    const CommandLine forms =
+        Parsed({"-o", "b.mp4", "-t", "4", "-r", "25", "--fps=24", "--size=640x360"});
+    EXPECT_EQ(forms.output, "b.mp4");
+    EXPECT_EQ(forms.seconds, 4.0);
+    EXPECT_EQ(forms.fps, 24u);
+    EXPECT_EQ(forms.width, 640u);
 
     EXPECT_EQ(Parsed({"--window", "0x2a00007"}).window, 0x2a00007u);
     EXPECT_EQ(Parsed({"--window", "0x2a00007"}).target, Target::kWindow);
@@ -43,6 +52,7 @@ TEST(CommandLineTest, OptionsReachTheirFields) {
     EXPECT_TRUE(defaults.cursor);
     EXPECT_TRUE(defaults.microphone);
     EXPECT_TRUE(defaults.systemAudio);
+    EXPECT_FALSE(defaults.overwrite);
     EXPECT_EQ(defaults.noise, 0);
 
     const CommandLine audio =
@@ -67,7 +77,11 @@ TEST(CommandLineTest, OptionsReachTheirFields) {
 TEST(CommandLineTest, BadValuesAreRefusedWithTheirReason) {
     EXPECT_EQ(Refusal({"--frobnicate"}), "unknown option '--frobnicate'");
     EXPECT_EQ(Refusal({"--output"}), "--output needs a value");
-    EXPECT_EQ(Refusal({"--seconds", "0"}), "--seconds needs a positive number, not '0'");
+    EXPECT_EQ(Refusal({"-o"}), "--output needs a value");
+    EXPECT_EQ(Refusal({"--zoom=1"}), "--zoom takes no value");
+    EXPECT_EQ(Refusal({"--fps="}), "--fps needs a rate from 1 to 120, not ''");
+    EXPECT_EQ(Refusal({"--seconds", "0"}),
+              "--seconds needs a positive number up to 31536000 (a year), not '0'");
     EXPECT_EQ(Refusal({"--size", "-5x10"}),
               "--size needs WIDTHxHEIGHT with positive numbers, not '-5x10'");
     EXPECT_EQ(Refusal({"--noise", "3"}), "--noise needs 0, 1 or 2, not '3'");
@@ -77,9 +91,10 @@ TEST(CommandLineTest, BadValuesAreRefusedWithTheirReason) {
               "--start-after needs milliseconds from 0 to 3600000, not '-1'");
     // An option and its value, split at the first space.
     for (const std::string refused :
-         {"--seconds -3", "--seconds nan", "--seconds 5s", "--size 1280", "--size 0x720",
-          "--region 0,0,100", "--region 0,0,100,0", "--region 0,0,100,100,5", "--window 0",
-          "--window 0xZZ", "--fps 0", "--fps 121", "--bitrate 12", "--system-volume -1", "--mic "}) {
+         {"--seconds -3", "--seconds nan", "--seconds 5s", "--seconds 1e16", "--size 1280",
+          "--size 0x720", "--region 0,0,100", "--region 0,0,100,0", "--region 0,0,100,100,5",
+          "--window 0", "--window 0xZZ", "--fps 0", "--fps 121", "--bitrate 12",
+          "--system-volume -1", "--mic "}) {
         const size_t space = refused.find(' ');
         EXPECT_NE(Refusal({refused.substr(0, space), refused.substr(space + 1)}), "") << refused;
     }

@@ -64,9 +64,13 @@ const std::map<std::string, ValueParser>& ValueOptions() {
          }},
         {"--seconds",
          [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
+             // A year: longer counts would overflow the waits in milliseconds.
+             constexpr double kMaxSeconds = 365.0 * 24 * 3600;
              double seconds = 0;
-             if (!ParseNumber(v, &seconds) || !std::isfinite(seconds) || seconds <= 0)
-                 return "--seconds needs a positive number, not '" + v + "'";
+             if (!ParseNumber(v, &seconds) || !std::isfinite(seconds) || seconds <= 0 ||
+                 seconds > kMaxSeconds)
+                 return "--seconds needs a positive number up to 31536000 (a year), not '" + v +
+                        "'";
              c.seconds = seconds;
              return std::nullopt;
          }},
@@ -159,6 +163,8 @@ const std::map<std::string, Flag>& Flags() {
         {"--zoom-tour", {&CommandLine::zoomTour, true}},
         {"--prepare", {&CommandLine::prepare, true}},
         {"--synthetic", {&CommandLine::synthetic, true}},
+        {"--overwrite", {&CommandLine::overwrite, true}},
+        {"-y", {&CommandLine::overwrite, true}},
         {"--list", {&CommandLine::list, true}},
         {"--verbose", {&CommandLine::verbose, true}},
         {"--help", {&CommandLine::help, true}},
@@ -169,19 +175,34 @@ const std::map<std::string, Flag>& Flags() {
 
 }  // namespace
 
+// The long name of a short option that takes a value, or the argument itself.
+std::string LongName(const std::string& arg) {
+    static const std::map<std::string, std::string> shortNames = {
+        {"-o", "--output"}, {"-t", "--seconds"}, {"-r", "--fps"}};
+    const auto found = shortNames.find(arg);
+    return found == shortNames.end() ? arg : found->second;
+}
+
 std::variant<CommandLine, std::string> ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
     for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (const auto flag = Flags().find(arg); flag != Flags().end()) {
+        std::string arg = LongName(args[i]);
+        std::optional<std::string> attached;  // --option=value
+        if (const size_t equals = arg.find('='); arg.starts_with("--") && equals != arg.npos) {
+            attached = arg.substr(equals + 1);
+            arg.resize(equals);
+        }
+        if (const auto flag = Flags().find(arg); flag != Flags().end() && !attached) {
             line.*(flag->second.member) = flag->second.value;
         } else if (const auto option = ValueOptions().find(arg); option != ValueOptions().end()) {
-            if (i + 1 == args.size())
+            if (!attached && i + 1 == args.size())
                 return arg + " needs a value";
-            if (auto error = option->second(args[++i], line))
+            if (auto error = option->second(attached ? *attached : args[++i], line))
                 return *error;
+        } else if (flag != Flags().end()) {
+            return arg + " takes no value";
         } else {
-            return "unknown option '" + arg + "'";
+            return "unknown option '" + args[i] + "'";
         }
     }
     return line;
@@ -191,13 +212,14 @@ std::string UsageText() {
     return "Usage: tamro-record [options]\n"
            "Records a monitor, a window or a region of a monitor into an H.264 MP4.\n"
            "\n"
-           "  --output FILE        where to write (default: recording-DATE-TIME.mp4)\n"
-           "  --seconds N          stop after N seconds (default: at Ctrl-C)\n"
+           "  -o, --output FILE    the MP4 file to write (default: recording-DATE-TIME.mp4)\n"
+           "  -y, --overwrite      replace FILE if it exists (default: refuse)\n"
+           "  -t, --seconds N      stop after N seconds (default: at Ctrl-C)\n"
            "  --monitor ID         record a monitor (default: the primary one)\n"
            "  --window ID          record one window\n"
-           "  --region X,Y,W,H     record a region of the monitor\n"
+           "  --region X,Y,W,H     record a region of the monitor, from its top-left corner\n"
            "  --size WxH           size of the video (default: the recorded size)\n"
-           "  --fps N              frames per second, 1 to 120; the file has exactly this rate\n"
+           "  -r, --fps N          frames per second, 1 to 120; the file has exactly this rate\n"
            "                       (default: 30)\n"
            "  --bitrate BPS        video bits per second (default: 4000000)\n"
            "  --no-cursor          leave the mouse cursor out\n"
@@ -217,10 +239,10 @@ std::string UsageText() {
            "  --list               print the monitors and windows with their ids\n"
            "  --verbose            show the engine's diagnostic lines\n"
            "\n"
-           "\n"
-           "While recording, 'z' and Enter switches the cursor zoom on or off, 'p' and Enter\n"
-           "zooms in briefly at the cursor.\n"
-           "Without an X display the built-in scene is recorded.\n";
+           "Options take their value as --option VALUE or --option=VALUE. While recording, 'z'\n"
+           "and Enter switches the cursor zoom on or off, 'p' and Enter zooms in briefly at the\n"
+           "cursor. Ctrl-C, SIGTERM, a closed terminal or a closed reader of the output stop the\n"
+           "recording and finish the file.\n";
 }
 
 }  // namespace tamro::cli

@@ -38,6 +38,7 @@ struct CommandLine {
     bool prepare = false;   // prepare, then start on Enter or after startAfterMs
     std::optional<uint32_t> startAfterMs;
     bool synthetic = false;
+    bool overwrite = false;  // replace an existing output file
     bool list = false;
     bool verbose = false;
     bool help = false;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -77,10 +78,14 @@ std::optional<std::string> CheckTarget(const CommandLine& line, const DesktopDes
 }
 
 // The folder must exist and take files; checked here so the message can say which folder.
-std::optional<std::string> CheckOutput(const std::string& path) {
+std::optional<std::string> CheckOutput(const std::string& path, bool overwrite) {
     const std::filesystem::path folder =
         std::filesystem::absolute(std::filesystem::path(path)).parent_path();
     std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        return path + " is a folder, not a file to write";
+    if (std::filesystem::exists(path, error) && !overwrite)
+        return path + " exists; -y or --overwrite replaces it";
     if (!std::filesystem::is_directory(folder, error))
         return "the folder " + folder.string() + " does not exist";
     if (access(folder.c_str(), W_OK) != 0)
@@ -121,26 +126,30 @@ struct Observed {
     std::string error;
     std::string lastEngineLine;
     bool stopped = false;
-    double fps = 0;
     int32_t dropped = 0;
 };
 
-void Subscribe(NativeRecorder& recorder, Observed& observed) {
+void Subscribe(NativeRecorder& recorder, Observed& observed, const std::string& output) {
     const bool terminal = isatty(STDERR_FILENO) != 0;
     recorder.ErrorOccurred([&observed](NativeRecorder&, const std::string& message) {
         std::lock_guard lock(observed.mutex);
         observed.error = message;
     });
-    recorder.ProgressUpdated([&observed, terminal](NativeRecorder&,
-                                                   const std::shared_ptr<RecordingProgress>& p) {
+    recorder.ProgressUpdated([&observed, terminal, output](
+                                 NativeRecorder&, const std::shared_ptr<RecordingProgress>& p) {
         {
             std::lock_guard lock(observed.mutex);
-            observed.fps = p->Fps();
             observed.dropped = p->DroppedFrames();
         }
-        const std::string text =
-            FormatProgress(p->ElapsedSeconds(), p->Fps(), p->DroppedFrames(), p->EstimatedBytes());
-        std::fprintf(stderr, terminal ? "\r%s" : "%s\n", text.c_str());
+        // The file as it is on disk, which the writer fills as it goes.
+        std::error_code error;
+        const auto bytes = std::filesystem::file_size(output, error);
+        const std::string text = FormatProgress(p->ElapsedSeconds(), p->Fps(), p->DroppedFrames(),
+                                                error ? 0 : static_cast<int64_t>(bytes));
+        // A reader of the output that went away stops the recording, as it would have stopped a
+        // program writing from its main thread.
+        if (std::fprintf(stderr, terminal ? "\r%s" : "%s\n", text.c_str()) < 0 && errno == EPIPE)
+            kill(getpid(), SIGPIPE);
     });
     recorder.RecordingStopped([&observed](NativeRecorder&, const std::string&) {
         std::lock_guard lock(observed.mutex);
@@ -256,7 +265,7 @@ int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSig
         });
     }
     const std::shared_ptr<NativeRecorder> recorder = NativeRecorder::Create(source);
-    Subscribe(*recorder, observed);
+    Subscribe(*recorder, observed, line.output);
 
     ConsoleInput input;
     bool started = false;
@@ -311,7 +320,8 @@ int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSig
     if (error)
         return Fail("no file was written to " + line.output);
     std::lock_guard lock(observed.mutex);
-    std::printf("%s\n", FormatSummary(line.output, seconds, observed.fps, observed.dropped,
+    // The file has one frame every 1/fps second, however short the recording was.
+    std::printf("%s\n", FormatSummary(line.output, seconds, line.fps, observed.dropped,
                                       static_cast<int64_t>(bytes))
                             .c_str());
     return observed.error.empty() ? 0 : Fail(observed.error);
@@ -322,8 +332,9 @@ int Run(int argc, char** argv) {
     // before any thread starts, so that no other thread takes it).
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
+    // A closed terminal and a closed reader of the output stop the recording as Ctrl-C does.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        sigaddset(&stopSignals, signal);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     auto parsed = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
@@ -340,12 +351,12 @@ int Run(int argc, char** argv) {
     if (!line.verbose)
         SetDiagnosticsToStandardError(false);
     ScreenSource source = line.synthetic ? ScreenSource::kSynthetic : ScreenSource::kDesktop;
-    std::optional<DesktopDescription> desktop = DescribeDesktop(source);
+    const std::optional<DesktopDescription> desktop = DescribeDesktop(source);
     if (!desktop) {
-        std::fprintf(stderr,
-                     "tamro-record: no X display; recording the built-in synthetic scene\n");
-        source = ScreenSource::kSynthetic;
-        desktop = DescribeDesktop(source);
+        const char* name = std::getenv("DISPLAY");
+        return Fail(name && *name ? std::string("cannot open display ") + name
+                                  : "no X display: DISPLAY is not set (--synthetic records the "
+                                    "built-in scene)");
     }
     if (line.list) {
         PrintDesktop(*desktop, source);
@@ -355,7 +366,7 @@ int Run(int argc, char** argv) {
         line.output = DefaultOutputName();
     if (auto error = CheckTarget(line, *desktop))
         return Fail(*error);
-    if (auto error = CheckOutput(line.output))
+    if (auto error = CheckOutput(line.output, line.overwrite))
         return Fail(*error);
     return Record(line, source, stopSignals);
 }
