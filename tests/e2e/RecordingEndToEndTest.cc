@@ -667,6 +667,9 @@ void AudioEndToEndTest::FlashAndBeep(int seconds, bool loaded) {
     std::condition_variable scheduled;
     std::vector<std::chrono::steady_clock::time_point> heard;
     std::atomic<bool> running{true};
+    // How late the test itself drew a flash: a loaded machine may wake it late, which is no fault
+    // of the recorder, so it widens the tolerance.
+    std::atomic<long long> worstDrawUs{0};
     std::thread flasher([&] {
         ::Display* display = XOpenDisplay(m_server.Name().c_str());
         GC gc = XCreateGC(display, DefaultRootWindow(display), 0, nullptr);
@@ -688,6 +691,10 @@ void AudioEndToEndTest::FlashAndBeep(int seconds, bool loaded) {
                 XSetForeground(display, gc, colour);
                 XFillRectangle(display, DefaultRootWindow(display), gc, 0, 0, 1920, 1080);
                 XSync(display, False);
+                const auto late = std::chrono::duration_cast<std::chrono::microseconds>(
+                    std::chrono::steady_clock::now() - when);
+                if (colour != 0)
+                    worstDrawUs = std::max<long long>(worstDrawUs, late.count());
             }
         }
         XFreeGC(display, gc);
@@ -713,6 +720,7 @@ void AudioEndToEndTest::FlashAndBeep(int seconds, bool loaded) {
     ASSERT_GE(flashes.size(), static_cast<size_t>(seconds / 2 - 3));
     // The last beep may fall past the end of the picture, where the sound is cut.
     ASSERT_GE(beeps.size() + 1, flashes.size());
+    const double drawn = static_cast<double>(worstDrawUs) / 1e6;
     double worst = 0.0;
     for (size_t i = 0; i < flashes.size(); ++i) {
         double nearest = 1e9;
@@ -722,10 +730,12 @@ void AudioEndToEndTest::FlashAndBeep(int seconds, bool loaded) {
         }
         if (i + 1 == flashes.size() && std::abs(nearest) > 0.5)
             break;
-        EXPECT_LE(std::abs(nearest), 0.040) << "flash at " << flashes[i] << " s";
+        EXPECT_LE(std::abs(nearest), 0.040 + drawn)
+            << "flash at " << flashes[i] << " s, beep " << nearest * 1000 << " ms after it";
         worst = std::max(worst, std::abs(nearest));
     }
-    std::printf("A/V offset: worst %.1f ms over %zu flashes\n", worst * 1000, flashes.size());
+    std::printf("A/V offset: worst %.1f ms over %zu flashes; flashes drawn up to %.1f ms late\n",
+                worst * 1000, flashes.size(), drawn * 1000);
 }
 
 TEST_F(AudioEndToEndTest, FlashesAndBeepsStayTogetherForAMinute) {

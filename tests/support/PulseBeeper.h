@@ -15,7 +15,7 @@
 namespace tamro::test {
 
 // Plays 1 kHz beeps into a PulseAudio server's default sink at a steady pace, and reports when each
-// beep is heard: the moment it is written plus the stream's latency then, on the steady clock.
+// beep is heard: the moment it is queued plus the stream's latency then, on the steady clock.
 // That is the moment a picture must show to be in step with it.
 class PulseBeeper {
   public:
@@ -65,11 +65,13 @@ class PulseBeeper {
                                      16000 * std::sin(2 * std::numbers::pi * 1000.0 * at / kRate))
                                : 0;
             }
+            // Read the clock next to the latency: a write that blocks must not move the estimate.
+            const auto now = std::chrono::steady_clock::now();
             const pa_usec_t latency = pa_simple_get_latency(stream, &error);
             if (pa_simple_write(stream, chunk.data(), chunk.size() * 2, &error) < 0)
                 break;
             if (beepStarts && latency != static_cast<pa_usec_t>(-1))
-                heard(std::chrono::steady_clock::now() + std::chrono::microseconds(latency));
+                heard(now + std::chrono::microseconds(latency));
         }
         pa_simple_drain(stream, &error);
         pa_simple_free(stream);
