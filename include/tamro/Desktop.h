@@ -41,4 +41,20 @@ struct DesktopDescription {
 // The monitors and windows `source` offers; nothing when it cannot be opened (no X display).
 std::optional<DesktopDescription> DescribeDesktop(ScreenSource source);
 
+struct AudioDeviceDescription {
+    std::string id;  // a RecordingConfig's MicrophoneDeviceId, for a microphone
+    std::string description;
+    bool isDefault = false;
+};
+
+struct AudioDescription {
+    // Every source a recording can take as its microphone, the outputs' loopbacks included.
+    std::vector<AudioDeviceDescription> microphones;
+    // The system outputs; the default one is what system audio records.
+    std::vector<AudioDeviceDescription> outputs;
+};
+
+// The audio devices the recorders of `source` would use; nothing when there is no audio server.
+std::optional<AudioDescription> DescribeAudio(ScreenSource source);
+
 }  // namespace tamro

@@ -86,7 +86,15 @@ std::shared_ptr<const platform::SyntheticAudioSetup> SyntheticSounds() {
 std::unique_ptr<ComponentFactory> ComponentFactory::CreateDefault() {
     return std::make_unique<PlatformComponentFactory>(
         []() -> std::shared_ptr<platform::Display> { return platform::X11Display::Open(); },
-        platform::PlatformAudioDevices());
+        DefaultAudio());
+}
+
+platform::AudioDevicesConnector ComponentFactory::DefaultAudio() {
+    return platform::PlatformAudioDevices();
+}
+
+platform::AudioDevicesConnector ComponentFactory::SyntheticAudio() {
+    return platform::SyntheticAudio(SyntheticSounds());
 }
 
 std::unique_ptr<ComponentFactory> ComponentFactory::CreateSynthetic() {
@@ -96,7 +104,7 @@ std::unique_ptr<ComponentFactory> ComponentFactory::CreateSynthetic() {
             options.cursorPath = &platform::SyntheticScene::CursorTour;
             return platform::SyntheticDisplay::Create(std::move(options));
         },
-        platform::SyntheticAudio(SyntheticSounds()));
+        SyntheticAudio());
 }
 
 }  // namespace tamro

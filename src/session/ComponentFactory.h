@@ -9,6 +9,7 @@
 #include "capture/IMagnifierManager.h"
 #include "capture/IScreenCapture.h"
 #include "encode/IEncoder.h"
+#include "platform/audio/AudioDevicesFactory.h"
 
 namespace tamro {
 
@@ -37,6 +38,9 @@ class ComponentFactory {
 
     // The factory of the real components of this platform.
     static std::unique_ptr<ComponentFactory> CreateDefault();
+    // The audio servers of the two factories.
+    static platform::AudioDevicesConnector DefaultAudio();
+    static platform::AudioDevicesConnector SyntheticAudio();
     // The same components, with the screen captured from the built-in synthetic display.
     static std::unique_ptr<ComponentFactory> CreateSynthetic();
 };

@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -301,6 +304,95 @@ TEST_F(RecordingEndToEndTest, ExistingFilesHangUpsAndMissingDisplaysLoseNothing)
     EXPECT_EQ(RunTool({"--seconds", "1", "--output", elsewhere}, &log, 0ms, SIGINT, ":79"), 1);
     EXPECT_NE(log.find("cannot open display :79"), std::string::npos) << log;
     EXPECT_FALSE(std::filesystem::exists(elsewhere));
+}
+
+// What the writer or the encoder would fail on later is refused before anything is recorded, in
+// one line that names the reason.
+TEST_F(RecordingEndToEndTest, OutputsSizesAndMonitorsAreCheckedUpFront) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string said;
+    };
+    const std::string longName = Output(std::string(300, 'a') + ".mp4");
+    const Case cases[] = {
+        {{"-o", Output("x.mkv")}, 1, "the output is an MP4 file: name it .mp4"},
+        {{"-y", "-o", "/dev/full"}, 1, "/dev/full is not a regular file"},
+        {{"-o", longName}, 1, "the file name is longer than the system allows (255 bytes)"},
+        {{"-o", Output("none/x.mp4")}, 1, "the folder " + Output("none") + " does not exist"},
+        {{"--size", "20000x20000"}, 2, "--size needs WIDTHxHEIGHT, each from 2 to 8192"},
+        {{"--size", "2147483648x2147483648"}, 2, "--size needs WIDTHxHEIGHT"},
+        {{"--monitor", "HDMI-9"}, 1, "no monitor named 'HDMI-9' (see --list)"},
+        {{"--window-audio-only"}, 2, "--window-audio-only needs --window"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"-t", "1"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::string log;
+        EXPECT_EQ(RunTool(args, &log), c.status) << c.said;
+        EXPECT_NE(log.find("tamro-record: " + c.said), std::string::npos) << log;
+        EXPECT_EQ(log.find("Recording to"), std::string::npos) << log;
+    }
+    EXPECT_FALSE(std::filesystem::exists(Output("x.mkv")));
+
+    // A monitor by its output name records it.
+    const std::string file = Output("named.mp4");
+    std::string log;
+    ASSERT_EQ(
+        RunTool({"-t", "1", "--monitor", "screen", "--no-mic", "--no-system-audio", "-o", file},
+                &log),
+        0)
+        << log;
+    EXPECT_EQ(Recording(file).Width(), 1920);
+}
+
+// Space pauses and resumes, q stops, from a pipe as from a terminal; the paused time is not in the
+// file.
+TEST_F(RecordingEndToEndTest, KeysPauseResumeAndStop) {
+    const std::string fifo = Output("keys");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Opened for writing first, so that the tool's open does not wait for a writer.
+    const int keys = open(fifo.c_str(), O_RDWR);
+    ASSERT_GE(keys, 0);
+    const std::string file = Output("keys.mp4");
+    const auto logFile = Output("keys.log");
+    test::ChildProcess tool({TAMRO_RECORD_TOOL, "--no-mic", "--no-system-audio", "-o", file},
+                            {"DISPLAY=" + m_server.Name()}, logFile, fifo);
+    const auto send = [&](auto after, const char* key) {
+        std::this_thread::sleep_for(after);
+        ASSERT_EQ(write(keys, key, 2), 2);
+    };
+    send(1500ms, " \n");
+    send(1500ms, " \n");
+    send(1000ms, "q\n");
+    EXPECT_EQ(tool.Wait(), 0) << ReadFile(logFile);
+    close(keys);
+    const std::string log = ReadFile(logFile);
+    EXPECT_NE(log.find("Paused; space resumes"), std::string::npos) << log;
+    EXPECT_NE(log.find("Resumed"), std::string::npos) << log;
+    // Up to 4 s of the tool's life, less the 1.5 s pause and its start-up.
+    const double seconds = Recording(file).Duration();
+    EXPECT_GT(seconds, 1.0) << log;
+    EXPECT_LT(seconds, 2.6) << log;
+}
+
+// The encoder settings of the command line are in the file.
+TEST_F(RecordingEndToEndTest, EncoderOptionsReachTheFile) {
+    const std::string file = Output("options.mp4");
+    std::string log;
+    ASSERT_EQ(RunTool({"--synthetic", "-t", "4", "--profile", "high", "--bframes", "2",
+                       "--keyframe-interval", "2", "--audio-bitrate", "96000", "-o", file},
+                      &log),
+              0)
+        << log;
+    const Recording recording(file);
+    EXPECT_EQ(recording.probe.Stream("video", "profile"), "High");
+    EXPECT_EQ(recording.probe.Stream("video", "has_b_frames"), "2");
+    const std::vector<long long> keys = recording.probe.VideoKeyFrames();
+    ASSERT_GE(keys.size(), 2u);
+    EXPECT_EQ(keys[1] - keys[0], 60) << "a key frame every 2 s at 30 fps";
+    // The encoder spends less than asked on the sparse synthetic sound, far less than the default.
+    EXPECT_LT(std::stod("0" + recording.probe.Stream("audio", "bit_rate")), 100'000);
 }
 
 TEST_F(RecordingEndToEndTest, InterruptAtOnceEndsCleanlyWithAReadableFile) {
@@ -651,6 +743,31 @@ TEST_F(SoundFromTheStartTest, WindowProcessAudio) {
     char id[32];
     std::snprintf(id, sizeof id, "0x%lx", window);
     ExpectToneFromTheStart({"--no-mic", "--window", id, "--window-audio-only"});
+}
+
+// What cannot be heard is said once, without --verbose; sound that cannot be captured at all
+// leaves no silent track behind.
+TEST_F(AudioEndToEndTest, MissingMicrophonesAndServersAreSaid) {
+    const std::string file = Output("fallback.mp4");
+    std::string log;
+    ASSERT_EQ(RunTool({"-t", "1", "--mic", "nosuch", "-o", file}, &log), 0) << log;
+    EXPECT_NE(log.find("tamro-record: microphone 'nosuch' not found: using the default '" +
+                       std::string(test::PrivatePulseServer::kMic) + "'"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(Recording(file).probe.StreamCount("audio"), 1);
+
+    const std::string silent = Output("no-server.mp4");
+    const std::string server = getenv("PULSE_SERVER");
+    setenv("PULSE_SERVER", ("unix:" + Output("no-such-socket")).c_str(), 1);
+    const int status = RunTool({"-t", "1", "-o", silent}, &log);
+    setenv("PULSE_SERVER", server.c_str(), 1);
+    ASSERT_EQ(status, 0) << log;
+    EXPECT_NE(log.find("tamro-record: no audio server: recording without sound"), std::string::npos)
+        << log;
+    const Recording recording(silent);
+    EXPECT_EQ(recording.probe.StreamCount("audio"), 0);
+    EXPECT_EQ(recording.probe.StreamCount("video"), 1);
 }
 
 // White flashes on the screen and 1 kHz beeps into the sink at the same instants, every 2 s:

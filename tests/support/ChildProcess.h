@@ -16,13 +16,15 @@ extern char** environ;
 namespace tamro::test {
 
 // A child process in a process group of its own, started with posix_spawn (no code runs between
-// fork and exec in a process that may have threads). Output goes to `output` (default: nowhere).
+// fork and exec in a process that may have threads). Input comes from `input`, output goes to
+// `output` (default: nowhere for both).
 // Stopped and reaped by its pid when the object goes.
 class ChildProcess {
   public:
     explicit ChildProcess(const std::vector<std::string>& args,
                           const std::vector<std::string>& extraEnv = {},
-                          const std::string& output = "/dev/null") {
+                          const std::string& output = "/dev/null",
+                          const std::string& input = "/dev/null") {
         std::vector<std::string> env = extraEnv;
         for (char** entry = environ; *entry != nullptr; ++entry) {
             env.emplace_back(*entry);  // the first of two equal names wins
@@ -40,7 +42,7 @@ class ChildProcess {
 
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input.c_str(), O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
                                          O_WRONLY | O_CREAT | O_APPEND, 0644);
         posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);

@@ -45,6 +45,25 @@ TEST(CommandLineTest, OptionsReachTheirFields) {
     EXPECT_EQ(Parsed({"--window", "0x2a00007"}).window, 0x2a00007u);
     EXPECT_EQ(Parsed({"--window", "0x2a00007"}).target, Target::kWindow);
     EXPECT_EQ(Parsed({"--monitor", "66"}).monitor, 66u);
+    EXPECT_EQ(Parsed({"--monitor", "HDMI-1"}).monitorName, "HDMI-1");
+    EXPECT_EQ(Parsed({"--monitor", "HDMI-1", "--monitor", "0x42"}).monitorName, "")
+        << "the last --monitor counts";
+
+    const CommandLine encoder =
+        Parsed({"--profile", "high", "--speed", "0", "--keyframe-interval=4", "--bframes", "2",
+                "--cavlc", "--audio-bitrate", "96000"});
+    EXPECT_EQ(encoder.profile, 0);
+    EXPECT_EQ(encoder.speed, 0);
+    EXPECT_EQ(encoder.keyframeSeconds, 4);
+    EXPECT_EQ(encoder.bFrames, 2);
+    EXPECT_TRUE(encoder.cavlc);
+    EXPECT_EQ(encoder.audioBitrate, 96'000);
+    EXPECT_EQ(Parsed({"--profile", "baseline"}).profile, 2);
+
+    // A countdown is a prepared start after its seconds.
+    const CommandLine countdown = Parsed({"--countdown", "3"});
+    EXPECT_TRUE(countdown.prepare);
+    EXPECT_EQ(countdown.startAfterMs, 3000u);
     const CommandLine defaults = Parsed({});
     EXPECT_FALSE(defaults.seconds.has_value());
     EXPECT_EQ(defaults.target, Target::kMonitor);
@@ -55,9 +74,9 @@ TEST(CommandLineTest, OptionsReachTheirFields) {
     EXPECT_FALSE(defaults.overwrite);
     EXPECT_EQ(defaults.noise, 0);
 
-    const CommandLine audio =
-        Parsed({"--no-mic", "--no-system-audio", "--mic", "usb-mic", "--window-audio-only",
-                "--noise", "2", "--mic-volume", "1.5", "--system-volume", "0", "--ducking"});
+    const CommandLine audio = Parsed({"--no-mic", "--no-system-audio", "--mic", "usb-mic",
+                                      "--window-audio-only", "--window", "7", "--noise", "2",
+                                      "--mic-volume", "1.5", "--system-volume", "0", "--ducking"});
     EXPECT_FALSE(audio.microphone);
     EXPECT_FALSE(audio.systemAudio);
     EXPECT_EQ(audio.micId, "usb-mic");
@@ -83,18 +102,43 @@ TEST(CommandLineTest, BadValuesAreRefusedWithTheirReason) {
     EXPECT_EQ(Refusal({"--seconds", "0"}),
               "--seconds needs a positive number up to 31536000 (a year), not '0'");
     EXPECT_EQ(Refusal({"--size", "-5x10"}),
-              "--size needs WIDTHxHEIGHT with positive numbers, not '-5x10'");
+              "--size needs WIDTHxHEIGHT, each from 2 to 8192, not '-5x10'");
+    EXPECT_EQ(Refusal({"--speed", "101"}), "--speed needs a value from 0 to 100, not '101'");
+    EXPECT_EQ(Refusal({"--profile", "extended"}),
+              "--profile needs baseline, main or high, not 'extended'");
+    EXPECT_EQ(Refusal({"--window-audio-only"}), "--window-audio-only needs --window");
+    EXPECT_EQ(Refusal({"--countdown", "2", "--prepare"}),
+              "--countdown cannot go with --prepare or --start-after");
     EXPECT_EQ(Refusal({"--noise", "3"}), "--noise needs 0, 1 or 2, not '3'");
     EXPECT_EQ(Refusal({"--mic-volume", "2.5"}),
               "--mic-volume needs a volume from 0 to 2, not '2.5'");
     EXPECT_EQ(Refusal({"--start-after", "-1"}),
               "--start-after needs milliseconds from 0 to 3600000, not '-1'");
     // An option and its value, split at the first space.
-    for (const std::string refused :
-         {"--seconds -3", "--seconds nan", "--seconds 5s", "--seconds 1e16", "--size 1280",
-          "--size 0x720", "--region 0,0,100", "--region 0,0,100,0", "--region 0,0,100,100,5",
-          "--window 0", "--window 0xZZ", "--fps 0", "--fps 121", "--bitrate 12",
-          "--system-volume -1", "--mic "}) {
+    for (const std::string refused : {"--seconds -3",
+                                      "--seconds nan",
+                                      "--seconds 5s",
+                                      "--seconds 1e16",
+                                      "--size 1280",
+                                      "--size 0x720",
+                                      "--region 0,0,100",
+                                      "--region 0,0,100,0",
+                                      "--region 0,0,100,100,5",
+                                      "--window 0",
+                                      "--window 0xZZ",
+                                      "--fps 0",
+                                      "--fps 121",
+                                      "--bitrate 12",
+                                      "--system-volume -1",
+                                      "--mic ",
+                                      "--size 2147483648x2147483648",
+                                      "--size 20000x20000",
+                                      "--size 1x720",
+                                      "--keyframe-interval 0",
+                                      "--bframes 17",
+                                      "--audio-bitrate 8000",
+                                      "--countdown 0",
+                                      "--monitor "}) {
         const size_t space = refused.find(' ');
         EXPECT_NE(Refusal({refused.substr(0, space), refused.substr(space + 1)}), "") << refused;
     }
@@ -103,6 +147,8 @@ TEST(CommandLineTest, BadValuesAreRefusedWithTheirReason) {
 TEST(ReportTest, ProgressAndSummaryLines) {
     EXPECT_EQ(FormatProgress(67.9, 29.96, 2, 3 * 1024 * 1024 + 200 * 1024),
               "  01:07   30.0 fps  2 dropped  3.2 MB");
+    EXPECT_EQ(FormatProgress(3, 30, 0, 2048, true),
+              "  00:03   30.0 fps  0 dropped  2.0 KB  paused");
     EXPECT_EQ(FormatBytes(2048), "2.0 KB");
     EXPECT_EQ(FormatSummary("out/demo.mp4", 10.02, 30.0, 0, 5 * 1024 * 1024),
               "Recorded 10.0 s at 30.0 fps, 0 dropped, 5.0 MB: out/demo.mp4");

@@ -25,11 +25,15 @@ bool ParseId(const std::string& text, uint64_t* id) {
     return ParseNumber(text, id);
 }
 
+// The largest side libx264 and common players take.
+constexpr uint32_t kMaxSide = 8192;
+
 // "1280x720".
 bool ParseSize(const std::string& text, uint32_t* width, uint32_t* height) {
     const size_t x = text.find('x');
     return x != std::string::npos && ParseNumber(text.substr(0, x), width) &&
-           ParseNumber(text.substr(x + 1), height) && *width > 0 && *height > 0;
+           ParseNumber(text.substr(x + 1), height) && *width >= 2 && *height >= 2 &&
+           *width <= kMaxSide && *height <= kMaxSide;
 }
 
 // "X,Y,W,H".
@@ -49,6 +53,18 @@ bool ParseRegion(const std::string& text, CaptureRect* region) {
 std::optional<std::string> ParseVolume(const char* name, const std::string& text, double* volume) {
     if (!ParseNumber(text, volume) || !std::isfinite(*volume) || *volume < 0 || *volume > 2)
         return std::string(name) + " needs a volume from 0 to 2, not '" + text + "'";
+    return std::nullopt;
+}
+
+// An integer from `low` to `high`, or the reason it is refused.
+std::optional<std::string> ParseInRange(const char* name, const std::string& text, int32_t low,
+                                        int32_t high, const char* what, int32_t* value) {
+    int32_t parsed = 0;
+    if (!ParseNumber(text, &parsed) || parsed < low || parsed > high) {
+        return std::string(name) + " needs " + what + " from " + std::to_string(low) + " to " +
+               std::to_string(high) + ", not '" + text + "'";
+    }
+    *value = parsed;
     return std::nullopt;
 }
 
@@ -76,8 +92,12 @@ const std::map<std::string, ValueParser>& ValueOptions() {
          }},
         {"--monitor",
          [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
+             if (v.empty())
+                 return std::string("--monitor needs a monitor id or name (see --list)");
+             c.monitor = 0;
+             c.monitorName.clear();
              if (!ParseId(v, &c.monitor))
-                 return "--monitor needs a monitor id (see --list), not '" + v + "'";
+                 c.monitorName = v;
              c.target = Target::kMonitor;
              return std::nullopt;
          }},
@@ -98,7 +118,7 @@ const std::map<std::string, ValueParser>& ValueOptions() {
         {"--size",
          [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
              if (!ParseSize(v, &c.width, &c.height))
-                 return "--size needs WIDTHxHEIGHT with positive numbers, not '" + v + "'";
+                 return "--size needs WIDTHxHEIGHT, each from 2 to 8192, not '" + v + "'";
              return std::nullopt;
          }},
         {"--fps",
@@ -135,6 +155,41 @@ const std::map<std::string, ValueParser>& ValueOptions() {
              c.prepare = true;
              return std::nullopt;
          }},
+        {"--profile",
+         [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
+             static const std::map<std::string, int32_t> profiles = {
+                 {"high", 0}, {"main", 1}, {"baseline", 2}};
+             const auto found = profiles.find(v);
+             if (found == profiles.end())
+                 return "--profile needs baseline, main or high, not '" + v + "'";
+             c.profile = found->second;
+             return std::nullopt;
+         }},
+        {"--speed",
+         [](const std::string& v, CommandLine& c) {
+             return ParseInRange("--speed", v, 0, 100, "a value", &c.speed);
+         }},
+        {"--keyframe-interval",
+         [](const std::string& v, CommandLine& c) {
+             return ParseInRange("--keyframe-interval", v, 1, 60, "seconds", &c.keyframeSeconds);
+         }},
+        {"--bframes",
+         [](const std::string& v, CommandLine& c) {
+             return ParseInRange("--bframes", v, 0, 16, "a count", &c.bFrames);
+         }},
+        {"--audio-bitrate",
+         [](const std::string& v, CommandLine& c) {
+             return ParseInRange("--audio-bitrate", v, 32'000, 320'000, "bits per second",
+                                 &c.audioBitrate);
+         }},
+        {"--countdown",
+         [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
+             int32_t seconds = 0;
+             if (auto error = ParseInRange("--countdown", v, 1, 60, "seconds", &seconds))
+                 return error;
+             c.countdownSeconds = static_cast<uint32_t>(seconds);
+             return std::nullopt;
+         }},
         {"--mic-volume",
          [](const std::string& v, CommandLine& c) {
              return ParseVolume("--mic-volume", v, &c.micVolume);
@@ -155,6 +210,7 @@ struct Flag {
 const std::map<std::string, Flag>& Flags() {
     static const std::map<std::string, Flag> flags = {
         {"--no-cursor", {&CommandLine::cursor, false}},
+        {"--cavlc", {&CommandLine::cavlc, true}},
         {"--no-mic", {&CommandLine::microphone, false}},
         {"--no-system-audio", {&CommandLine::systemAudio, false}},
         {"--window-audio-only", {&CommandLine::windowAudioOnly, true}},
@@ -183,6 +239,19 @@ std::string LongName(const std::string& arg) {
     return found == shortNames.end() ? arg : found->second;
 }
 
+// Options that only make sense together.
+std::optional<std::string> CheckCombination(CommandLine& line) {
+    if (line.windowAudioOnly && line.target != Target::kWindow)
+        return "--window-audio-only needs --window";
+    if (line.countdownSeconds > 0) {
+        if (line.prepare)
+            return "--countdown cannot go with --prepare or --start-after";
+        line.prepare = true;
+        line.startAfterMs = line.countdownSeconds * 1000;
+    }
+    return std::nullopt;
+}
+
 std::variant<CommandLine, std::string> ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -205,44 +274,72 @@ std::variant<CommandLine, std::string> ParseCommandLine(const std::vector<std::s
             return "unknown option '" + args[i] + "'";
         }
     }
+    if (auto error = CheckCombination(line))
+        return *error;
     return line;
 }
 
 std::string UsageText() {
     return "Usage: tamro-record [options]\n"
-           "Records a monitor, a window or a region of a monitor into an H.264 MP4.\n"
+           "Records a monitor, a window or a region of a monitor, with its sound, into an MP4\n"
+           "file (H.264 video, AAC sound).\n"
            "\n"
-           "  -o, --output FILE    the MP4 file to write (default: recording-DATE-TIME.mp4)\n"
-           "  -y, --overwrite      replace FILE if it exists (default: refuse)\n"
-           "  -t, --seconds N      stop after N seconds (default: at Ctrl-C)\n"
-           "  --monitor ID         record a monitor (default: the primary one)\n"
-           "  --window ID          record one window\n"
-           "  --region X,Y,W,H     record a region of the monitor, from its top-left corner\n"
-           "  --size WxH           size of the video (default: the recorded size)\n"
-           "  -r, --fps N          frames per second, 1 to 120; the file has exactly this rate\n"
-           "                       (default: 30)\n"
-           "  --bitrate BPS        video bits per second (default: 4000000)\n"
-           "  --no-cursor          leave the mouse cursor out\n"
-           "  --no-mic             record no microphone\n"
-           "  --no-system-audio    record no system sound\n"
-           "  --mic ID             the microphone (a PulseAudio source; default: the default one)\n"
-           "  --window-audio-only  with --window: only the sound of the window's program\n"
-           "  --noise 0|1|2        remove noise from the microphone: off, gentle, strong\n"
-           "  --mic-volume V       microphone volume from 0 to 2 (default: 1)\n"
-           "  --system-volume V    system sound volume from 0 to 2 (default: 0.5)\n"
-           "  --ducking            lower the system sound while you speak\n"
-           "  --zoom               zoom in on the mouse cursor from the start\n"
-           "  --zoom-tour          zoom in at 1.5 s, pulse at 5 s, zoom out at 8 s\n"
-           "  --prepare            get everything ready, then start on Enter\n"
-           "  --start-after MS     with --prepare: start MS milliseconds after it is ready\n"
-           "  --synthetic          record the built-in animated scene instead of the screen\n"
-           "  --list               print the monitors and windows with their ids\n"
-           "  --verbose            show the engine's diagnostic lines\n"
+           "What to record:\n"
+           "  --monitor ID|NAME     a monitor, by id or output name (default: the primary one)\n"
+           "  --window ID           one window\n"
+           "  --region X,Y,W,H      a region of the monitor, from its top-left corner\n"
+           "  --no-cursor           leave the mouse cursor out (default: drawn)\n"
+           "  --synthetic           the built-in animated scene and sounds instead of the desktop\n"
+           "  --list                print the monitors, windows, microphones and system outputs\n"
            "\n"
-           "Options take their value as --option VALUE or --option=VALUE. While recording, 'z'\n"
-           "and Enter switches the cursor zoom on or off, 'p' and Enter zooms in briefly at the\n"
-           "cursor. Ctrl-C, SIGTERM, a closed terminal or a closed reader of the output stop the\n"
-           "recording and finish the file.\n";
+           "Output and video:\n"
+           "  -o, --output FILE     the MP4 file (default: recording-DATE-TIME.mp4 here)\n"
+           "  -y, --overwrite       replace FILE if it exists (default: refuse)\n"
+           "  --size WxH            video size, each side 2 to 8192, rounded down to even;\n"
+           "                        the picture is letterboxed, never stretched\n"
+           "                        (default: the recorded size)\n"
+           "  -r, --fps N           frames per second, 1 to 120 (default: 30)\n"
+           "  --bitrate BPS         video bits per second (default: 4000000)\n"
+           "  --profile P           H.264 profile: baseline, main or high (default: main)\n"
+           "  --speed 0-100         quality against speed: lower is faster (default: 50)\n"
+           "  --keyframe-interval S seconds between key frames, 1 to 60 (default: 1)\n"
+           "  --bframes N           B-frames between reference frames, 0 to 16 (default: 0)\n"
+           "  --cavlc               CAVLC entropy coding (default: CABAC)\n"
+           "\n"
+           "Audio:\n"
+           "  --no-system-audio     record no system sound (default: the default output)\n"
+           "  --no-mic              record no microphone (default: the default microphone)\n"
+           "  --mic ID              the microphone, a PulseAudio source (see --list)\n"
+           "  --window-audio-only   with --window: only the sound of the window's program\n"
+           "  --mic-volume V        microphone volume from 0 to 2 (default: 1)\n"
+           "  --system-volume V     system sound volume from 0 to 2 (default: 0.5)\n"
+           "  --noise 0|1|2         remove microphone noise: off, gentle, strong (default: 0)\n"
+           "  --ducking             lower the system sound while you speak (default: off)\n"
+           "  --audio-bitrate BPS   AAC bits per second, 32000 to 320000 (default: 192000)\n"
+           "\n"
+           "Zoom:\n"
+           "  --zoom                zoom in on the mouse cursor from the start\n"
+           "  --zoom-tour           zoom in at 1.5 s, pulse at 5 s, zoom out at 8 s\n"
+           "\n"
+           "Start and stop:\n"
+           "  -t, --seconds N       stop after N seconds (default: when stopped)\n"
+           "  --countdown N         count N seconds down, 1 to 60, then start at once\n"
+           "  --prepare             get everything ready, then start on Enter\n"
+           "  --start-after MS      get ready, then start MS milliseconds later\n"
+           "  --verbose             show the engine's diagnostic lines\n"
+           "  -h, --help            show this text\n"
+           "\n"
+           "Options take their value as --option VALUE or --option=VALUE. While recording, keys\n"
+           "control it (lines ending in Enter when the input is a pipe): space pauses and\n"
+           "resumes, z switches the cursor zoom on or off, p zooms in briefly at the cursor, q\n"
+           "stops. Ctrl-C, SIGTERM, a closed terminal or a closed reader of the output also stop\n"
+           "the recording and finish the file; an existing file is never replaced without -y.\n"
+           "\n"
+           "Examples:\n"
+           "  tamro-record -t 10 -o demo.mp4            the primary monitor for 10 s\n"
+           "  tamro-record --window 0x2a00007 --window-audio-only --no-mic\n"
+           "  tamro-record --region 0,0,1280,720 -r 60 --mic alsa_input.usb-mic\n"
+           "  tamro-record --monitor HDMI-1 --size 1280x720 --countdown 3 -y -o talk.mp4\n";
 }
 
 }  // namespace tamro::cli

@@ -17,13 +17,20 @@ struct CommandLine {
     std::string output;             // empty: a time-stamped name in the current folder
     std::optional<double> seconds;  // none: until Ctrl-C
     Target target = Target::kMonitor;
-    uint64_t monitor = 0;  // 0 = primary
+    uint64_t monitor = 0;     // 0 = primary
+    std::string monitorName;  // a RandR output name, looked up once the monitors are known
     uint64_t window = 0;
     CaptureRect region;
     uint32_t width = 0;
     uint32_t height = 0;
     uint32_t fps = 30;
     uint32_t bitrate = 4'000'000;
+    int32_t profile = 1;  // 0 High, 1 Main, 2 Baseline
+    int32_t speed = 50;   // quality against speed, 0 to 100
+    int32_t keyframeSeconds = 1;
+    int32_t bFrames = 0;
+    bool cavlc = false;
+    int32_t audioBitrate = 192'000;
     bool cursor = true;
     bool microphone = true;
     bool systemAudio = true;
@@ -37,6 +44,7 @@ struct CommandLine {
     bool zoomTour = false;  // focus on, a pulse and focus off at set times
     bool prepare = false;   // prepare, then start on Enter or after startAfterMs
     std::optional<uint32_t> startAfterMs;
+    uint32_t countdownSeconds = 0;  // counted down on the terminal before a prepared start
     bool synthetic = false;
     bool overwrite = false;  // replace an existing output file
     bool list = false;

@@ -10,14 +10,28 @@ namespace tamro::cli {
 
 ConsoleInput::ConsoleInput() {
     struct stat info {};
-    m_readable =
-        isatty(STDIN_FILENO) != 0 || (fstat(STDIN_FILENO, &info) == 0 && S_ISFIFO(info.st_mode));
-    m_ended = !m_readable;
+    const bool terminal = isatty(STDIN_FILENO) != 0;
+    const bool pipe = !terminal && fstat(STDIN_FILENO, &info) == 0 && S_ISFIFO(info.st_mode);
+    m_ended = !terminal && !pipe;
+    // A background job that changed the terminal's mode would be stopped by SIGTTOU.
+    if (terminal && tcgetpgrp(STDIN_FILENO) == getpgrp() &&
+        tcgetattr(STDIN_FILENO, &m_saved) == 0) {
+        termios keys = m_saved;
+        keys.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+        keys.c_cc[VMIN] = 1;
+        keys.c_cc[VTIME] = 0;
+        m_keys = tcsetattr(STDIN_FILENO, TCSANOW, &keys) == 0;
+    }
 }
 
-std::optional<std::string> ConsoleInput::NextLine(std::chrono::milliseconds wait) {
-    if (auto line = TakeLine())
-        return line;
+ConsoleInput::~ConsoleInput() {
+    if (m_keys)
+        tcsetattr(STDIN_FILENO, TCSANOW, &m_saved);
+}
+
+std::optional<std::string> ConsoleInput::NextCommand(std::chrono::milliseconds wait) {
+    if (auto command = TakeCommand())
+        return command;
     if (m_ended)
         return std::nullopt;
     pollfd fd{STDIN_FILENO, POLLIN, 0};
@@ -32,10 +46,15 @@ std::optional<std::string> ConsoleInput::NextLine(std::chrono::milliseconds wait
         return std::exchange(m_pending, {});
     }
     m_pending.append(buffer, static_cast<size_t>(got));
-    return TakeLine();
+    return TakeCommand();
 }
 
-std::optional<std::string> ConsoleInput::TakeLine() {
+std::optional<std::string> ConsoleInput::TakeCommand() {
+    if (m_keys && !m_pending.empty()) {
+        const char key = m_pending.front();
+        m_pending.erase(0, 1);
+        return key == '\n' || key == '\r' ? std::string() : std::string(1, key);
+    }
     const size_t end = m_pending.find('\n');
     if (end == std::string::npos)
         return std::nullopt;

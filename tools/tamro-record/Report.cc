@@ -13,12 +13,13 @@ std::string FormatBytes(int64_t bytes) {
     return text;
 }
 
-std::string FormatProgress(double elapsedSeconds, double fps, int32_t dropped, int64_t bytes) {
+std::string FormatProgress(double elapsedSeconds, double fps, int32_t dropped, int64_t bytes,
+                           bool paused) {
     const auto whole = static_cast<int64_t>(elapsedSeconds);
     char text[96];
-    std::snprintf(text, sizeof text, "  %02lld:%02lld  %5.1f fps  %d dropped  %s",
+    std::snprintf(text, sizeof text, "  %02lld:%02lld  %5.1f fps  %d dropped  %s%s",
                   static_cast<long long>(whole / 60), static_cast<long long>(whole % 60), fps,
-                  dropped, FormatBytes(bytes).c_str());
+                  dropped, FormatBytes(bytes).c_str(), paused ? "  paused" : "");
     return text;
 }
 

@@ -1,9 +1,11 @@
 // tamro-record: records a monitor, a window or a region into an MP4 through the public API.
 
+#include <limits.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -56,8 +58,46 @@ void PrintDesktop(const DesktopDescription& desktop, ScreenSource source) {
     }
 }
 
+void PrintAudioDevices(const char* heading, const std::vector<AudioDeviceDescription>& devices) {
+    std::printf("%s:\n", heading);
+    if (devices.empty())
+        std::printf("  none\n");
+    size_t width = 0;
+    for (const AudioDeviceDescription& d : devices)
+        width = std::max(width, d.id.size());
+    for (const AudioDeviceDescription& d : devices) {
+        std::printf("  %-*s  %s%s\n", static_cast<int>(width), d.id.c_str(), d.description.c_str(),
+                    d.isDefault ? "  (default)" : "");
+    }
+}
+
+void PrintAudio(const std::optional<AudioDescription>& audio) {
+    if (!audio) {
+        std::printf("No audio server\n");
+        return;
+    }
+    PrintAudioDevices("Microphones (--mic)", audio->microphones);
+    PrintAudioDevices("System outputs", audio->outputs);
+}
+
+// A monitor given by name becomes its id.
+std::optional<std::string> ResolveMonitorName(CommandLine& line,
+                                              const DesktopDescription& desktop) {
+    if (line.monitorName.empty())
+        return std::nullopt;
+    for (const MonitorDescription& m : desktop.monitors) {
+        if (m.name == line.monitorName) {
+            line.monitor = m.id;
+            return std::nullopt;
+        }
+    }
+    return "no monitor named '" + line.monitorName + "' (see --list)";
+}
+
 // Names a wrong id now, rather than letting the recording fail to start without saying why.
-std::optional<std::string> CheckTarget(const CommandLine& line, const DesktopDescription& desktop) {
+std::optional<std::string> CheckTarget(CommandLine& line, const DesktopDescription& desktop) {
+    if (auto error = ResolveMonitorName(line, desktop))
+        return error;
     if (line.target == Target::kWindow) {
         for (const WindowDescription& w : desktop.windows) {
             if (w.id == line.window)
@@ -77,14 +117,28 @@ std::optional<std::string> CheckTarget(const CommandLine& line, const DesktopDes
     return "no monitor with id " + std::to_string(line.monitor) + " (see --list)";
 }
 
-// The folder must exist and take files; checked here so the message can say which folder.
+// What the writer would fail on, said with the path: checked here so that the message can say
+// which part of it is wrong.
 std::optional<std::string> CheckOutput(const std::string& path, bool overwrite) {
-    const std::filesystem::path folder =
-        std::filesystem::absolute(std::filesystem::path(path)).parent_path();
+    const std::filesystem::path file(path);
+    std::string extension = file.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (!extension.empty() && extension != ".mp4" && extension != ".m4v")
+        return "the output is an MP4 file: name it .mp4, not " + path;
+    if (file.filename().string().size() > NAME_MAX)
+        return "the file name is longer than the system allows (" + std::to_string(NAME_MAX) +
+               " bytes): " + path;
+    const std::filesystem::path folder = std::filesystem::absolute(file).parent_path();
+    if (folder.string().size() + file.filename().string().size() + 1 >= PATH_MAX)
+        return "the path is longer than the system allows (" + std::to_string(PATH_MAX) + " bytes)";
     std::error_code error;
     if (std::filesystem::is_directory(path, error))
         return path + " is a folder, not a file to write";
-    if (std::filesystem::exists(path, error) && !overwrite)
+    const bool exists = std::filesystem::exists(path, error);
+    if (exists && !std::filesystem::is_regular_file(path, error))
+        return path + " is not a regular file; the MP4 writer needs one it can seek in";
+    if (exists && !overwrite)
         return path + " exists; -y or --overwrite replaces it";
     if (!std::filesystem::is_directory(folder, error))
         return "the folder " + folder.string() + " does not exist";
@@ -106,6 +160,12 @@ RecordingConfig MakeConfig(const CommandLine& line) {
     config.Height(static_cast<int32_t>(line.height));
     config.FrameRate(static_cast<int32_t>(line.fps));
     config.Bitrate(static_cast<int32_t>(line.bitrate));
+    config.VideoProfile(line.profile);
+    config.QualityVsSpeed(line.speed);
+    config.KeyframeIntervalSeconds(line.keyframeSeconds);
+    config.BFrameCount(line.bFrames);
+    config.EnableCabac(!line.cavlc);
+    config.AudioBitrate(line.audioBitrate);
     config.CaptureCursor(line.cursor);
     config.CaptureMicrophone(line.microphone);
     config.CaptureSystemAudio(line.systemAudio);
@@ -136,7 +196,7 @@ void Subscribe(NativeRecorder& recorder, Observed& observed, const std::string& 
         observed.error = message;
     });
     recorder.ProgressUpdated([&observed, terminal, output](
-                                 NativeRecorder&, const std::shared_ptr<RecordingProgress>& p) {
+                                 NativeRecorder& r, const std::shared_ptr<RecordingProgress>& p) {
         {
             std::lock_guard lock(observed.mutex);
             observed.dropped = p->DroppedFrames();
@@ -144,11 +204,14 @@ void Subscribe(NativeRecorder& recorder, Observed& observed, const std::string& 
         // The file as it is on disk, which the writer fills as it goes.
         std::error_code error;
         const auto bytes = std::filesystem::file_size(output, error);
-        const std::string text = FormatProgress(p->ElapsedSeconds(), p->Fps(), p->DroppedFrames(),
-                                                error ? 0 : static_cast<int64_t>(bytes));
-        // A reader of the output that went away stops the recording, as it would have stopped a
-        // program writing from its main thread.
-        if (std::fprintf(stderr, terminal ? "\r%s" : "%s\n", text.c_str()) < 0 && errno == EPIPE)
+        const std::string text =
+            FormatProgress(p->ElapsedSeconds(), p->Fps(), p->DroppedFrames(),
+                           error ? 0 : static_cast<int64_t>(bytes), r.IsPaused());
+        // On a terminal the line is rewritten in place and cleared to its end. A reader of the
+        // output that went away stops the recording, as it would have stopped a program writing
+        // from its main thread.
+        if (std::fprintf(stderr, terminal ? "\r%s\x1b[K" : "%s\n", text.c_str()) < 0 &&
+            errno == EPIPE)
             kill(getpid(), SIGPIPE);
     });
     recorder.RecordingStopped([&observed](NativeRecorder&, const std::string&) {
@@ -187,11 +250,22 @@ struct ZoomTour {
     }
 };
 
-void RunCommand(NativeRecorder& recorder, const std::string& command) {
-    if (command == "z")
+// Carries out a typed command; false for the one that stops the recording.
+bool RunCommand(NativeRecorder& recorder, const std::string& command) {
+    if (command == "z") {
         recorder.ToggleCursorFocus(!recorder.IsCursorFocusActive());
-    else if (command == "p")
+    } else if (command == "p") {
         recorder.PulseAtCursor();
+    } else if (command == " ") {
+        if (recorder.IsPaused())
+            recorder.Resume();
+        else
+            recorder.Pause();
+        std::fprintf(stderr, recorder.IsPaused() ? "\nPaused; space resumes\n" : "\nResumed\n");
+    } else if (command == "q") {
+        return false;
+    }
+    return true;
 }
 
 // Until the time is up, a stop signal arrives or the recorder stops by itself; meanwhile typed
@@ -216,8 +290,9 @@ void WaitForEnd(NativeRecorder& recorder, const CommandLine& line, const sigset_
             if (StopSignalled(stopSignals, wait))
                 return;
         } else {
-            if (const auto command = input.NextLine(wait))
-                RunCommand(recorder, *command);
+            if (const auto command = input.NextCommand(wait);
+                command && !RunCommand(recorder, *command))
+                return;
             if (StopSignalled(stopSignals))
                 return;
         }
@@ -227,22 +302,29 @@ void WaitForEnd(NativeRecorder& recorder, const CommandLine& line, const sigset_
 }
 
 // Waits for Enter (or the end of input), the start delay or a stop signal; false on the signal.
+// A countdown shows each second left.
 bool WaitForStartCue(const CommandLine& line, const sigset_t& stopSignals, ConsoleInput& input) {
     const auto startAt = line.startAfterMs ? std::chrono::steady_clock::now() +
                                                  std::chrono::milliseconds(*line.startAfterMs)
                                            : std::chrono::steady_clock::time_point::max();
+    int64_t shown = -1;
     while (std::chrono::steady_clock::now() < startAt) {
         if (StopSignalled(stopSignals))
             return false;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             startAt - std::chrono::steady_clock::now());
+        if (const int64_t seconds = (left.count() + 999) / 1000;
+            line.countdownSeconds > 0 && seconds != shown && seconds > 0) {
+            std::fprintf(stderr, "%lld...\n", static_cast<long long>(seconds));
+            shown = seconds;
+        }
         const auto wait = std::clamp(left, 0ms, 20ms);
         if (input.Ended()) {
             if (!line.startAfterMs)
                 return true;
             if (StopSignalled(stopSignals, wait))
                 return false;
-        } else if (input.NextLine(wait)) {
+        } else if (input.NextCommand(wait)) {
             return true;
         }
     }
@@ -252,6 +334,47 @@ bool WaitForStartCue(const CommandLine& line, const sigset_t& stopSignals, Conso
 int Fail(const std::string& message) {
     std::fprintf(stderr, "tamro-record: %s\n", message.c_str());
     return kExitFailed;
+}
+
+void Warn(const std::string& message) {
+    std::fprintf(stderr, "tamro-record: %s\n", message.c_str());
+}
+
+const AudioDeviceDescription* FindDevice(const std::vector<AudioDeviceDescription>& devices,
+                                         const std::string& id) {
+    const auto found = std::find_if(devices.begin(), devices.end(), [&](const auto& d) {
+        return id.empty() ? d.isDefault : d.id == id;
+    });
+    return found == devices.end() ? nullptr : &*found;
+}
+
+// Says now what the recording will not hear, and leaves out of the file the sound that cannot be
+// captured at all rather than writing a silent track; a microphone named on the command line keeps
+// its track.
+void SettleAudio(CommandLine& line, const std::optional<AudioDescription>& audio) {
+    if (!line.microphone && !line.systemAudio)
+        return;
+    if (!audio) {
+        Warn("no audio server: recording without sound");
+        line.microphone = line.microphone && !line.micId.empty();
+        line.systemAudio = false;
+        return;
+    }
+    if (line.microphone && !line.micId.empty() && !FindDevice(audio->microphones, line.micId)) {
+        const AudioDeviceDescription* fallback = FindDevice(audio->microphones, "");
+        if (fallback)
+            Warn("microphone '" + line.micId + "' not found: using the default '" + fallback->id +
+                 "'");
+        else
+            Warn("microphone '" + line.micId + "' not found and there is no default microphone");
+    } else if (line.microphone && audio->microphones.empty()) {
+        Warn("no microphone: recording without one");
+        line.microphone = false;
+    }
+    if (line.systemAudio && audio->outputs.empty() && line.target != Target::kWindow) {
+        Warn("no system output: recording without system sound");
+        line.systemAudio = false;
+    }
 }
 
 int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSignals) {
@@ -273,10 +396,12 @@ int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSig
         if (!line.prepare) {
             started = recorder->StartAsync(MakeConfig(line))->Get();
         } else if (recorder->PrepareAsync(MakeConfig(line))->Get()) {
-            std::fprintf(stderr,
-                         line.startAfterMs ? "Ready; starting in %u ms\n"
-                                           : "Ready; Enter starts the recording\n",
-                         line.startAfterMs.value_or(0));
+            if (line.countdownSeconds == 0) {
+                std::fprintf(stderr,
+                             line.startAfterMs ? "Ready; starting in %u ms\n"
+                                               : "Ready; Enter starts the recording\n",
+                             line.startAfterMs.value_or(0));
+            }
             if (!WaitForStartCue(line, stopSignals, input)) {
                 recorder->DiscardPrepared();
                 return Fail("stopped before the recording started; nothing was recorded");
@@ -302,8 +427,11 @@ int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSig
     }
     if (line.zoom)
         recorder->ToggleCursorFocus(true);
-    std::fprintf(stderr, "Recording to %s%s\n", line.output.c_str(),
-                 line.seconds ? "" : "; Ctrl-C stops");
+    std::fprintf(stderr, "Recording to %s%s%s\n", line.output.c_str(),
+                 input.TakesKeys() ? "; space pauses" : "",
+                 line.seconds        ? ""
+                 : input.TakesKeys() ? ", q or Ctrl-C stops"
+                                     : "; Ctrl-C stops");
 
     WaitForEnd(*recorder, line, stopSignals, input, observed);
     const double seconds = recorder->ElapsedSeconds();
@@ -358,8 +486,10 @@ int Run(int argc, char** argv) {
                                   : "no X display: DISPLAY is not set (--synthetic records the "
                                     "built-in scene)");
     }
+    const std::optional<AudioDescription> audio = DescribeAudio(source);
     if (line.list) {
         PrintDesktop(*desktop, source);
+        PrintAudio(audio);
         return 0;
     }
     if (line.output.empty())
@@ -368,6 +498,7 @@ int Run(int argc, char** argv) {
         return Fail(*error);
     if (auto error = CheckOutput(line.output, line.overwrite))
         return Fail(*error);
+    SettleAudio(line, audio);
     return Record(line, source, stopSignals);
 }
 

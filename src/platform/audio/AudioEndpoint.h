@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/audio/AudioResult.h"
 #include "platform/audio/WakeEvent.h"
@@ -67,6 +68,18 @@ struct AudioDeviceRef {
 
 enum class CaptureRole { kCommunications, kMultimedia };
 
+// What a server offers, for a user to choose from by id.
+struct AudioDeviceInfo {
+    std::string id;
+    std::string description;
+};
+struct AudioDeviceList {
+    std::vector<AudioDeviceInfo> captureDevices;  // microphones, and the outputs' loopbacks
+    std::vector<AudioDeviceInfo> renderDevices;
+    std::string defaultCapture;
+    std::string defaultRender;
+};
+
 // The audio server as the engine sees it: device look-up and stream activation.
 // Threading: calls from one control thread; endpoints it returns may outlive it.
 class AudioDevices {
@@ -83,6 +96,7 @@ class AudioDevices {
     // not answer within `limit`, kAudioNotFound when the tree plays nothing.
     virtual uint32_t ActivateProcessLoopback(uint32_t pid, std::chrono::milliseconds limit,
                                              std::unique_ptr<AudioEndpoint>* endpoint) = 0;
+    virtual uint32_t ListDevices(AudioDeviceList* list) = 0;
 };
 
 }  // namespace tamro::platform

@@ -206,4 +206,38 @@ uint32_t PulseAudioDevices::ActivateProcessLoopback(uint32_t pid, std::chrono::m
     return kAudioOk;
 }
 
+uint32_t PulseAudioDevices::ListDevices(AudioDeviceList* list) {
+    PulseConnection::Lock lock(*m_connection);
+    const std::optional<ServerDefaults> defaults = QueryServer();
+    if (!defaults) {
+        return kAudioTimeout;
+    }
+    AudioDeviceList found{.defaultCapture = defaults->source, .defaultRender = defaults->sink};
+    const bool sources = RunInfoQuery<pa_source_info>(
+        *m_connection,
+        [&](InfoCallback<pa_source_info> callback, void* data) {
+            return pa_context_get_source_info_list(m_connection->Context(), callback, data);
+        },
+        [&](const pa_source_info& info) {
+            found.captureDevices.push_back(
+                {info.name, info.description != nullptr ? info.description : ""});
+        },
+        PulseConnection::kServerTimeout);
+    const bool sinks = RunInfoQuery<pa_sink_info>(
+        *m_connection,
+        [&](InfoCallback<pa_sink_info> callback, void* data) {
+            return pa_context_get_sink_info_list(m_connection->Context(), callback, data);
+        },
+        [&](const pa_sink_info& info) {
+            found.renderDevices.push_back(
+                {info.name, info.description != nullptr ? info.description : ""});
+        },
+        PulseConnection::kServerTimeout);
+    if (!sources || !sinks) {
+        return kAudioTimeout;
+    }
+    *list = std::move(found);
+    return kAudioOk;
+}
+
 }  // namespace tamro::platform

@@ -28,6 +28,7 @@ class PulseAudioDevices final : public AudioDevices {
                       std::unique_ptr<AudioEndpoint>* endpoint) override;
     uint32_t ActivateProcessLoopback(uint32_t pid, std::chrono::milliseconds limit,
                                      std::unique_ptr<AudioEndpoint>* endpoint) override;
+    uint32_t ListDevices(AudioDeviceList* list) override;
 
   private:
     struct ServerDefaults {

@@ -83,6 +83,18 @@ uint32_t SyntheticAudioDevices::ActivateProcessLoopback(uint32_t pid, std::chron
     return kAudioOk;
 }
 
+uint32_t SyntheticAudioDevices::ListDevices(AudioDeviceList* list) {
+    *list = AudioDeviceList{.defaultCapture = m_setup->defaultCommunications};
+    for (const auto& [id, stream] : m_setup->captureDevices) {
+        list->captureDevices.push_back({id, "Synthetic microphone"});
+    }
+    if (m_setup->render) {
+        list->renderDevices.push_back({kRenderLoopbackId, "Synthetic output"});
+        list->defaultRender = kRenderLoopbackId;
+    }
+    return kAudioOk;
+}
+
 std::unique_ptr<AudioEndpoint> SyntheticAudioDevices::MakeEndpoint(
     const SyntheticStream& stream) const {
     std::function<int64_t()> clock = m_setup->clock;

@@ -80,6 +80,7 @@ class SyntheticAudioDevices final : public AudioDevices {
                       std::unique_ptr<AudioEndpoint>* endpoint) override;
     uint32_t ActivateProcessLoopback(uint32_t pid, std::chrono::milliseconds limit,
                                      std::unique_ptr<AudioEndpoint>* endpoint) override;
+    uint32_t ListDevices(AudioDeviceList* list) override;
 
   private:
     std::unique_ptr<AudioEndpoint> MakeEndpoint(const SyntheticStream& stream) const;
