@@ -218,6 +218,7 @@ class NativeRecorder final : public Object, public std::enable_shared_from_this<
 
     std::atomic<uint64_t> m_framesWritten{0};
     std::atomic<int32_t> m_droppedFrames{0};
+    std::atomic<bool> m_audioLossReported{false};
     std::atomic<int64_t> m_lastVideoPts{0};
     std::atomic<int64_t> m_lastAudioPts{0};
     std::atomic<int64_t> m_lastWrittenVideoPts{-1};

@@ -591,7 +591,8 @@ size_t AudioCapture::DrainPackets(platform::AudioEndpoint& endpoint,
                                   std::vector<float>* collected) {
     size_t frames = 0;
     uint32_t next = 0;
-    while (!AudioFailed(endpoint.GetNextPacketSize(&next)) && next != 0) {
+    uint32_t status = platform::kAudioOk;
+    while (!AudioFailed(status = endpoint.GetNextPacketSize(&next)) && next != 0) {
         platform::AudioPacket packet;
         // A packet that cannot be fetched now is retried on the next wake, not in a busy loop.
         if (AudioFailed(endpoint.GetBuffer(&packet))) {
@@ -618,7 +619,21 @@ size_t AudioCapture::DrainPackets(platform::AudioEndpoint& endpoint,
         }
         endpoint.ReleaseBuffer(packet.frames);
     }
+    // The rest of the recording has silence in place of this source.
+    if (status == platform::kAudioDeviceInvalidated && !stats.lost.exchange(true)) {
+        LogLine("[AudioCapture] %s lost: the audio server went away\n",
+                &stats == &m_sysStats ? "System audio" : "Microphone");
+    }
     return frames;
+}
+
+std::string AudioCapture::LostSources() const {
+    const bool system = m_sysStats.lost;
+    const bool mic = m_micStats.lost;
+    return system && mic ? "system audio and microphone"
+           : system      ? "system audio"
+           : mic         ? "microphone"
+                         : "";
 }
 
 void AudioCapture::DrainLoopback() {

@@ -56,6 +56,7 @@ class AudioCapture final : public IAudioCapture {
         std::atomic<uint64_t> resamplerOutputFrames{0};
         std::atomic<uint64_t> maxWakeGapUs{0};
         std::atomic<uint64_t> wakeGapsOver30ms{0};
+        std::atomic<bool> lost{false};  // its server went away
     };
 
     // One output block read from both rings; the counts are in samples.
@@ -105,6 +106,7 @@ class AudioCapture final : public IAudioCapture {
     void Drain(int64_t endTimestamp) override;
     bool IsMicrophoneSilent() const override { return m_micSilence.IsSilent(); }
     int64_t RingPrefill() const override { return m_prefill; }
+    std::string LostSources() const override;
 
     using LevelCallback = std::function<void(float micRms, float sysRms)>;
     // Called with the block levels at most every 33 ms, on the output thread. Set before Start.

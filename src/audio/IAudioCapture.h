@@ -50,6 +50,9 @@ class IAudioCapture {
     virtual bool IsMicrophoneSilent() const = 0;
     // Audio the rings were prefilled with, in 100-ns units (0 without prefill).
     virtual int64_t RingPrefill() const = 0;
+    // The sources whose server went away while running ("system audio", "microphone" or both);
+    // empty while all are heard. From any thread.
+    virtual std::string LostSources() const = 0;
 };
 
 }  // namespace tamro

@@ -453,6 +453,7 @@ void NativeRecorder::ResetSessionTiming() {
     m_recordingStartNs.store(now);
     m_framesWritten.store(0);
     m_droppedFrames.store(0);
+    m_audioLossReported.store(false);
     m_lastVideoPts.store(0);
     m_lastAudioPts.store(0);
     m_lastWrittenVideoPts.store(kNoVideoYet);
@@ -1029,10 +1030,17 @@ void NativeRecorder::ProgressTick() {
             elapsed > 0.0 ? static_cast<double>(m_framesWritten.load()) / elapsed : 0.0;
         int64_t prefill = 0;
         uint64_t lateFrames = 0;
+        std::string lostAudio;
         {
             std::lock_guard lock(m_componentsMutex);
             prefill = m_audioCapture ? m_audioCapture->RingPrefill() : 0;
             lateFrames = m_screenCapture ? m_screenCapture->LateFrames() : 0;
+            lostAudio = m_audioCapture ? m_audioCapture->LostSources() : "";
+        }
+        // Said once: the recording goes on, and the file keeps the sound heard until then.
+        if (!lostAudio.empty() && !m_audioLossReported.exchange(true)) {
+            LogLine("[NativeRecorder] Audio lost: %s\n", lostAudio.c_str());
+            RaiseError("Audio server lost: the recording goes on without its " + lostAudio);
         }
         // Frames the encoder refused, and slots the capture could only fill with a repeat.
         const auto dropped = static_cast<int32_t>(m_droppedFrames.load() + lateFrames);

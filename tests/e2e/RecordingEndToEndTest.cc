@@ -770,6 +770,29 @@ TEST_F(AudioEndToEndTest, MissingMicrophonesAndServersAreSaid) {
     EXPECT_EQ(recording.probe.StreamCount("video"), 1);
 }
 
+// An audio server that goes away mid-recording is said at once and fails the run, while the file
+// keeps its whole picture and the sound heard until then.
+TEST_F(AudioEndToEndTest, ALostServerIsSaidAndTheFileKept) {
+    PlayTone(10.0);
+    const std::string file = Output("lost.mp4");
+    const auto logFile = Output("lost.log");
+    test::ChildProcess tool({TAMRO_RECORD_TOOL, "-t", "4", "--no-mic", "-o", file},
+                            {"DISPLAY=" + m_server.Name()}, logFile);
+    std::this_thread::sleep_for(2500ms);
+    m_player.reset();
+    m_pulse.reset();
+    EXPECT_EQ(tool.Wait(), 1);
+    const std::string log = ReadFile(logFile);
+    const std::string said =
+        "tamro-record: Audio server lost: the recording goes on without its system audio";
+    ASSERT_NE(log.find(said), std::string::npos) << log;
+    EXPECT_EQ(log.find(said), log.rfind(said)) << "said once\n" << log;
+    const Recording recording(file);
+    EXPECT_NEAR(recording.Duration(), 4.0, 0.2);
+    EXPECT_EQ(recording.probe.StreamCount("audio"), 1);
+    EXPECT_GE(SoundStart(file), 0.0) << "the tone before the loss is kept";
+}
+
 // White flashes on the screen and 1 kHz beeps into the sink at the same instants, every 2 s:
 // in the file each beep starts within 40 ms of its flash, on a quiet machine and with both cores
 // busy.

@@ -218,6 +218,7 @@ class FakeAudioCapture final : public IAudioCapture {
     void Stop() override {}
     bool IsMicrophoneSilent() const override { return false; }
     int64_t RingPrefill() const override { return 0; }
+    std::string LostSources() const override { return {}; }
 
   private:
     std::shared_ptr<FakeWorld> m_world;

@@ -185,6 +185,8 @@ struct Observed {
     std::condition_variable changed;
     std::string error;
     std::string lastEngineLine;
+    bool recording = false;  // errors from now on are said at once
+    bool said = false;       // the error has been said
     bool stopped = false;
     int32_t dropped = 0;
 };
@@ -194,6 +196,10 @@ void Subscribe(NativeRecorder& recorder, Observed& observed, const std::string& 
     recorder.ErrorOccurred([&observed](NativeRecorder&, const std::string& message) {
         std::lock_guard lock(observed.mutex);
         observed.error = message;
+        if (observed.recording) {
+            std::fprintf(stderr, "\ntamro-record: %s\n", message.c_str());
+            observed.said = true;
+        }
     });
     recorder.ProgressUpdated([&observed, terminal, output](
                                  NativeRecorder& r, const std::shared_ptr<RecordingProgress>& p) {
@@ -425,6 +431,10 @@ int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSig
             message += " (" + observed.lastEngineLine + ")";
         return Fail(message);
     }
+    {
+        std::lock_guard lock(observed.mutex);
+        observed.recording = true;
+    }
     if (line.zoom)
         recorder->ToggleCursorFocus(true);
     std::fprintf(stderr, "Recording to %s%s%s\n", line.output.c_str(),
@@ -452,7 +462,10 @@ int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSig
     std::printf("%s\n", FormatSummary(line.output, seconds, line.fps, observed.dropped,
                                       static_cast<int64_t>(bytes))
                             .c_str());
-    return observed.error.empty() ? 0 : Fail(observed.error);
+    // The recording's own failure is said once, as it happened; the file keeps what came before.
+    if (observed.error.empty())
+        return 0;
+    return observed.said ? kExitFailed : Fail(observed.error);
 }
 
 int Run(int argc, char** argv) {

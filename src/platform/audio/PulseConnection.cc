@@ -39,7 +39,13 @@ bool PulseConnection::Open() {
         return false;
     }
     pa_context_set_state_callback(
-        m_context, [](pa_context*, void* self) { static_cast<PulseConnection*>(self)->Signal(); },
+        m_context,
+        [](pa_context* context, void* self) {
+            auto* connection = static_cast<PulseConnection*>(self);
+            if (IsFinalState(pa_context_get_state(context)) && connection->m_ready)
+                connection->m_lost = true;
+            connection->Signal();
+        },
         this);
     // No autospawn: a recorder must not start an audio server as a side effect.
     if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
@@ -51,7 +57,8 @@ bool PulseConnection::Open() {
     Lock lock(*this);
     WaitFor([this] { return IsFinalState(pa_context_get_state(m_context)) || IsReady(); },
             kServerTimeout);
-    return IsReady();
+    m_ready = IsReady();
+    return m_ready;
 }
 
 PulseConnection::~PulseConnection() {

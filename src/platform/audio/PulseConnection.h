@@ -2,6 +2,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -56,6 +57,8 @@ class PulseConnection {
 
     pa_context* Context() const { return m_context; }
     bool IsReady() const;
+    // The server went away after the connection was made; from any thread, without the lock.
+    bool Lost() const { return m_lost.load(); }
 
     // With the lock held: waits until `done` is true, the connection fails, or `limit` passes.
     // Callbacks that change what `done` reads must call Signal.
@@ -77,6 +80,8 @@ class PulseConnection {
     pa_threaded_mainloop* m_loop = nullptr;
     pa_context* m_context = nullptr;
     bool m_subscribed = false;
+    bool m_ready = false;  // under the loop lock
+    std::atomic<bool> m_lost{false};
     std::vector<std::pair<int, SinkInputListener>> m_listeners;  // under the loop lock
     int m_nextListenerId = 1;
 };

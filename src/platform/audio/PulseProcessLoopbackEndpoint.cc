@@ -236,7 +236,8 @@ uint32_t PulseProcessLoopbackEndpoint::GetNextPacketSize(uint32_t* frames) {
         }
     }
     *frames = m_packetFrames;
-    return kAudioOk;
+    // What arrived before the server went away is still delivered.
+    return m_packetFrames == 0 && m_connection->Lost() ? kAudioDeviceInvalidated : kAudioOk;
 }
 
 uint32_t PulseProcessLoopbackEndpoint::GetBuffer(AudioPacket* packet) {

@@ -141,7 +141,8 @@ void PulseSourceEndpoint::OnData(const void* data, size_t bytes) {
 uint32_t PulseSourceEndpoint::GetNextPacketSize(uint32_t* frames) {
     std::lock_guard lock(m_mutex);
     *frames = m_queue.empty() ? 0 : m_queue.front().frames;
-    return kAudioOk;
+    // What arrived before the server went away is still delivered.
+    return m_queue.empty() && m_connection->Lost() ? kAudioDeviceInvalidated : kAudioOk;
 }
 
 uint32_t PulseSourceEndpoint::GetBuffer(AudioPacket* packet) {
