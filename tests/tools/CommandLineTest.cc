@@ -144,6 +144,52 @@ TEST(CommandLineTest, BadValuesAreRefusedWithTheirReason) {
     }
 }
 
+// Every option the parser takes is in the help, under its group, on lines that fit a terminal.
+TEST(CommandLineTest, HelpIsGroupedAndCoversEveryOption) {
+    const std::string help = UsageText();
+    for (const char* heading : {"What to record:", "Output and video:", "Audio:", "Zoom:",
+                                "Start and stop:", "Examples:"})
+        EXPECT_NE(help.find(std::string("\n") + heading + "\n"), std::string::npos) << heading;
+    EXPECT_EQ(help.find("\n\n\n"), std::string::npos);
+    for (size_t start = 0, end; (end = help.find('\n', start)) != std::string::npos;
+         start = end + 1)
+        EXPECT_LE(end - start, 80u) << help.substr(start, end - start);
+    for (const char* option : {"--output",
+                               "--overwrite",
+                               "--seconds",
+                               "--monitor",
+                               "--window",
+                               "--region",
+                               "--size",
+                               "--fps",
+                               "--bitrate",
+                               "--profile",
+                               "--speed",
+                               "--keyframe-interval",
+                               "--bframes",
+                               "--cavlc",
+                               "--no-cursor",
+                               "--no-mic",
+                               "--no-system-audio",
+                               "--mic ",
+                               "--window-audio-only",
+                               "--noise",
+                               "--mic-volume",
+                               "--system-volume",
+                               "--ducking",
+                               "--audio-bitrate",
+                               "--zoom",
+                               "--zoom-tour",
+                               "--countdown",
+                               "--prepare",
+                               "--start-after",
+                               "--synthetic",
+                               "--list",
+                               "--verbose",
+                               "--help"})
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+}
+
 TEST(ReportTest, ProgressAndSummaryLines) {
     EXPECT_EQ(FormatProgress(67.9, 29.96, 2, 3 * 1024 * 1024 + 200 * 1024),
               "  01:07   30.0 fps  2 dropped  3.2 MB");
