@@ -174,7 +174,7 @@ uint32_t PulseAudioDevices::Activate(const AudioDeviceRef& device,
         return kAudioDeviceInvalidated;
     }
     *endpoint = std::make_unique<PulseSourceEndpoint>(m_connection, device.id, source->sampleRate,
-                                                      source->channels);
+                                                      source->channels, source->isMonitor);
     return kAudioOk;
 }
 
@@ -212,7 +212,9 @@ uint32_t PulseAudioDevices::ListDevices(AudioDeviceList* list) {
     if (!defaults) {
         return kAudioTimeout;
     }
-    AudioDeviceList found{.defaultCapture = defaults->source, .defaultRender = defaults->sink};
+    AudioDeviceList found;
+    found.defaultCapture = defaults->source;
+    found.defaultRender = defaults->sink;
     const bool sources = RunInfoQuery<pa_source_info>(
         *m_connection,
         [&](InfoCallback<pa_source_info> callback, void* data) {

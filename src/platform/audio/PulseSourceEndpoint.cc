@@ -15,12 +15,14 @@ constexpr uint32_t kQueueSeconds = 1;
 }  // namespace
 
 PulseSourceEndpoint::PulseSourceEndpoint(std::shared_ptr<PulseConnection> connection,
-                                         std::string source, uint32_t sampleRate, uint8_t channels)
+                                         std::string source, uint32_t sampleRate, uint8_t channels,
+                                         bool isMonitor)
     : m_connection(std::move(connection)),
       m_source(std::move(source)),
       m_format{
           .sampleRate = sampleRate, .channels = channels, .bitsPerSample = 32, .isFloat = true},
-      m_maxQueuedFrames(static_cast<uint64_t>(sampleRate) * kQueueSeconds) {}
+      m_maxQueuedFrames(static_cast<uint64_t>(sampleRate) * kQueueSeconds),
+      m_isMonitor(isMonitor) {}
 
 PulseSourceEndpoint::~PulseSourceEndpoint() {
     PulseConnection::Lock lock(*m_connection);
@@ -58,8 +60,12 @@ uint32_t PulseSourceEndpoint::Initialize(std::chrono::milliseconds) {
         return kAudioDeviceInvalidated;
     }
     // The stream records from now on, so that the sound of the capture's first moment is
-    // delivered by the time it starts; what comes before is dropped.
-    m_stream->WaitForData(PulseRecordStream::kFirstDataWait);
+    // delivered by the time it starts; what comes before is dropped. Only a monitor holds a new
+    // stream back: a microphone that gives nothing yet (a silent pipe, a suspended device) would
+    // only delay the start.
+    if (m_isMonitor) {
+        m_stream->WaitForData(PulseRecordStream::kFirstDataWait);
+    }
     return kAudioOk;
 }
 

@@ -18,8 +18,9 @@ namespace tamro::platform {
 // Threading: as AudioEndpoint.
 class PulseSourceEndpoint final : public AudioEndpoint {
   public:
+    // `isMonitor`: the source is a sink's monitor, which may hand a new stream nothing for a while.
     PulseSourceEndpoint(std::shared_ptr<PulseConnection> connection, std::string source,
-                        uint32_t sampleRate, uint8_t channels);
+                        uint32_t sampleRate, uint8_t channels, bool isMonitor);
     ~PulseSourceEndpoint() override;
 
     uint32_t GetMixFormat(AudioFormat* format) override;
@@ -55,6 +56,7 @@ class PulseSourceEndpoint final : public AudioEndpoint {
     uint64_t m_queuedFrames = 0;
     uint64_t m_maxQueuedFrames = 0;
     uint64_t m_deliveredFrames = 0;
+    const bool m_isMonitor;
     bool m_lostBefore = false;
     bool m_holding = false;
     bool m_started = false;  // packets before Start are dropped

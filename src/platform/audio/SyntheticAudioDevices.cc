@@ -84,7 +84,8 @@ uint32_t SyntheticAudioDevices::ActivateProcessLoopback(uint32_t pid, std::chron
 }
 
 uint32_t SyntheticAudioDevices::ListDevices(AudioDeviceList* list) {
-    *list = AudioDeviceList{.defaultCapture = m_setup->defaultCommunications};
+    *list = AudioDeviceList{};
+    list->defaultCapture = m_setup->defaultCommunications;
     for (const auto& [id, stream] : m_setup->captureDevices) {
         list->captureDevices.push_back({id, "Synthetic microphone"});
     }
