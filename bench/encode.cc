@@ -10,6 +10,7 @@
 
 #include "encode/ColorConverter.h"
 #include "encode/Encoder.h"
+#include "platform/gfx/Device.h"
 #include "platform/system/DebugOutput.h"
 #include "platform/system/SteadyClock.h"
 #include "shaders/BgraToNv12.h"
@@ -142,6 +143,52 @@ void BM_BgraToNv12Kernel1080p(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_BgraToNv12Kernel1080p)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace tamro
+
+namespace tamro {
+namespace {
+
+// The conversion as the encoder runs it, through the device's dispatch: in row bands over the
+// worker pool (state.range(0) threads, the caller's included), against the kernel on one thread
+// above and libyuv's ARGBToNV12.
+void BM_BgraToNv12Dispatch1080p(benchmark::State& state) {
+    auto device = gfx::Device::Create(gfx::DriverType::kHardware);
+    gfx::TextureDesc desc;
+    desc.width = kWidth;
+    desc.height = kHeight;
+    desc.format = gfx::Format::kBGRA8;
+    desc.bindFlags = gfx::kBindShaderResource;
+    std::shared_ptr<gfx::Texture> frame, luma, chroma;
+    const std::vector<uint8_t> pattern = TestPattern(kWidth, kHeight);
+    device->CreateTexture(desc, pattern.data(), kWidth * 4, &frame);
+    desc.format = gfx::Format::kR8;
+    desc.bindFlags = gfx::kBindUnorderedAccess;
+    device->CreateTexture(desc, nullptr, 0, &luma);
+    desc.width = kWidth / 2;
+    desc.height = kHeight / 2;
+    desc.format = gfx::Format::kR8G8;
+    device->CreateTexture(desc, nullptr, 0, &chroma);
+    const gfx::Kernel* kernel = nullptr;
+    device->CompileKernel("BgraToNv12", &kernel);
+    gfx::Texture* inputs[] = {frame.get()};
+    gfx::Texture* outputs[] = {luma.get(), chroma.get()};
+    gfx::DeviceContext& context = device->ImmediateContext();
+    context.SetParallelism(static_cast<unsigned>(state.range(0)));
+    for (auto _ : state) {
+        if (context.Dispatch(*kernel, {inputs, outputs}) != kOk) {
+            state.SkipWithError("dispatch failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_BgraToNv12Dispatch1080p)
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace tamro

@@ -210,16 +210,21 @@ Nv12RowPairFunction BestNv12RowPair() {
     return best;
 }
 
-int32_t BgraToNv12(const gfx::KernelArgs& args) {
-    if (!ValidArgs(args))
+uint32_t BgraToNv12Rows(const gfx::KernelArgs& args) {
+    return ValidArgs(args) ? args.inputs[0]->Height() / 2 : 0;
+}
+
+int32_t BgraToNv12(const gfx::KernelArgs& args, gfx::RowBand band) {
+    if (!ValidArgs(args) || band.end > args.inputs[0]->Height() / 2)
         return kInvalidArg;
     const gfx::Texture& in = *args.inputs[0];
     const gfx::Texture& luma = *args.outputs[0];
     const gfx::Texture& chroma = *args.outputs[1];
     const bool redFirst = in.Desc().format == gfx::Format::kRGBA8;
     const Nv12RowPairFunction rowPair = BestNv12RowPair();
-    for (uint32_t y = 0; y < in.Height(); y += 2) {
-        rowPair(in.Row(y), in.Row(y + 1), luma.Row(y), luma.Row(y + 1), chroma.Row(y / 2),
+    for (uint32_t pair = band.first; pair < band.end; ++pair) {
+        const uint32_t y = pair * 2;
+        rowPair(in.Row(y), in.Row(y + 1), luma.Row(y), luma.Row(y + 1), chroma.Row(pair),
                 in.Width(), redFirst);
     }
     return kOk;

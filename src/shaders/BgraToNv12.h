@@ -9,7 +9,9 @@ namespace tamro::shaders {
 // "BgraToNv12": input 0 is a BGRA8 or RGBA8 frame, output 0 its R8 luma plane (same size),
 // output 1 its R8G8 chroma plane (half size each way). BT.709 limited range: luma 16..235, chroma
 // of each 2x2 block from the block's mean, 16..240 around 128. Sizes must be even.
-int32_t BgraToNv12(const gfx::KernelArgs& args);
+// Its rows are the pairs of input rows.
+int32_t BgraToNv12(const gfx::KernelArgs& args, gfx::RowBand band);
+uint32_t BgraToNv12Rows(const gfx::KernelArgs& args);
 
 // The kernel's arithmetic for one value: luma of one pixel, chroma of the sums of four pixels'
 // channels (a single pixel counts as four times itself).

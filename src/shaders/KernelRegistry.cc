@@ -11,7 +11,7 @@ namespace {
 
 // Every kernel of the engine, added here as its class lands.
 constexpr std::array kKernels = {
-    gfx::Kernel("BgraToNv12", BgraToNv12),
+    gfx::Kernel("BgraToNv12", BgraToNv12, BgraToNv12Rows),
     gfx::Kernel("ScaleLetterbox", ScaleLetterbox),
 };
 

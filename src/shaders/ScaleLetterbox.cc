@@ -31,7 +31,7 @@ void FillBorders(const gfx::Texture& out, const LetterboxConstants& rect) {
 
 }  // namespace
 
-int32_t ScaleLetterbox(const gfx::KernelArgs& args) {
+int32_t ScaleLetterbox(const gfx::KernelArgs& args, gfx::RowBand) {
     if (args.inputs.size() != 1 || args.outputs.size() != 1 || !args.inputs[0] ||
         !args.outputs[0] || args.constantsSize != sizeof(LetterboxConstants) || !args.constants) {
         return kInvalidArg;

@@ -18,7 +18,8 @@ struct LetterboxConstants {
 };
 
 // "ScaleLetterbox": input 0 (BGRA8) scaled bilinearly into the rectangle of output 0 (BGRA8)
-// given by the constants; the rest of the output is opaque black. The video processor's blit.
-int32_t ScaleLetterbox(const gfx::KernelArgs& args);
+// given by the constants; the rest of the output is opaque black. The video processor's blit;
+// it runs whole, not in bands.
+int32_t ScaleLetterbox(const gfx::KernelArgs& args, gfx::RowBand band);
 
 }  // namespace tamro::shaders

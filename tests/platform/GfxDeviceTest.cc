@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 #include "platform/gfx/Device.h"
+#include "platform/gfx/WorkerPool.h"
 #include "tamro/ResultCode.h"
 
 namespace tamro::gfx {
@@ -105,6 +109,76 @@ TEST(GfxDeviceTest, SharedTexturesAliasPixelsAndHandOverByKey) {
     theirs.reset();
     std::shared_ptr<Texture> gone;
     EXPECT_EQ(consumer->OpenSharedTexture(handle, &gone), kInvalidArg) << "released by both";
+}
+
+}  // namespace
+}  // namespace tamro::gfx
+
+namespace tamro::gfx {
+namespace {
+
+// Every part of every job runs exactly once, whichever thread takes it.
+TEST(WorkerPoolTest, RunsEachPartOnceAndReturnsWhenAllAreDone) {
+    WorkerPool pool(3);
+    EXPECT_EQ(pool.Threads(), 4u);
+    std::vector<std::atomic<int>> runs(7);
+    for (int job = 0; job < 2000; ++job) {
+        const unsigned parts = 1 + job % 7;
+        pool.Run(parts, [&](unsigned part) { ++runs[part]; });
+        for (unsigned part = 0; part < 7; ++part)
+            ASSERT_EQ(runs[part].exchange(0), part < parts ? 1 : 0) << job;
+    }
+}
+
+// Split into bands over any number of threads, a kernel writes the same bytes as in one piece,
+// and a band that fails fails the dispatch.
+TEST(GfxDeviceTest, BandedDispatchMatchesOnePiece) {
+    auto device = Device::Create(DriverType::kHardware);
+    constexpr uint32_t kWidth = 1002, kHeight = 998;  // 499 row pairs: uneven bands
+    std::shared_ptr<Texture> frame, luma, chroma;
+    ASSERT_EQ(device->CreateTexture(Desc(kWidth, kHeight), nullptr, 0, &frame), kOk);
+    ASSERT_EQ(device->CreateTexture(Desc(kWidth, kHeight, Format::kR8), nullptr, 0, &luma), kOk);
+    ASSERT_EQ(
+        device->CreateTexture(Desc(kWidth / 2, kHeight / 2, Format::kR8G8), nullptr, 0, &chroma),
+        kOk);
+    uint32_t state = 12345;
+    for (uint32_t y = 0; y < kHeight; ++y) {
+        for (uint32_t x = 0; x < kWidth * 4; ++x) {
+            state = state * 1664525u + 1013904223u;
+            frame->Row(y)[x] = static_cast<uint8_t>(state >> 24);
+        }
+    }
+    const Kernel* kernel = nullptr;
+    ASSERT_EQ(device->CompileKernel("BgraToNv12", &kernel), kOk);
+    Texture* inputs[] = {frame.get()};
+    Texture* outputs[] = {luma.get(), chroma.get()};
+    const KernelArgs args{inputs, outputs};
+    DeviceContext& context = device->ImmediateContext();
+    const auto planes = [&] {
+        std::vector<uint8_t> bytes;
+        for (uint32_t y = 0; y < kHeight; ++y)
+            bytes.insert(bytes.end(), luma->Row(y), luma->Row(y) + kWidth);
+        for (uint32_t y = 0; y < kHeight / 2; ++y)
+            bytes.insert(bytes.end(), chroma->Row(y), chroma->Row(y) + kWidth);
+        return bytes;
+    };
+    context.SetParallelism(1);
+    ASSERT_EQ(context.Dispatch(*kernel, args), kOk);
+    const std::vector<uint8_t> whole = planes();
+    for (unsigned threads = 2; threads <= 4; ++threads) {
+        std::memset(luma->Row(0), 0, luma->RowPitch() * kHeight);
+        std::memset(chroma->Row(0), 0, chroma->RowPitch() * (kHeight / 2));
+        context.SetParallelism(threads);
+        ASSERT_EQ(context.Dispatch(*kernel, args), kOk);
+        EXPECT_EQ(planes(), whole) << threads << " threads";
+    }
+
+    const Kernel failsAfterItsFirstBand(
+        "Fails", [](const KernelArgs&, RowBand band) { return band.first == 0 ? kOk : kFail; },
+        [](const KernelArgs&) { return 1024u; });
+    EXPECT_EQ(context.Dispatch(failsAfterItsFirstBand, args), kFail);
+    context.SetParallelism(1);
+    EXPECT_EQ(context.Dispatch(failsAfterItsFirstBand, args), kOk) << "one band, the first";
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "platform/gfx/DeviceContext.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <thread>
 
 #include "platform/gfx/Texture.h"
 #include "tamro/ResultCode.h"
@@ -164,10 +166,47 @@ int32_t DeviceContext::ClearRenderTarget(Texture* texture, const float rgba[4]) 
     return kOk;
 }
 
+namespace {
+
+// Below this many rows a band costs more in hand-over than it saves.
+constexpr uint32_t kMinBandRows = 64;
+constexpr unsigned kMaxThreads = 4;
+
+}  // namespace
+
 int32_t DeviceContext::Dispatch(const Kernel& kernel, const KernelArgs& args) {
     CheckWorkFault();
     std::lock_guard lock(m_mutex);
-    return kernel.Run(args);
+    const uint32_t rows = kernel.Rows(args);
+    const unsigned bands = std::min<uint32_t>(Threads(), rows / kMinBandRows);
+    if (bands <= 1)
+        return kernel.Run(args);
+    std::array<int32_t, kMaxThreads> results{};
+    Pool().Run(bands, [&](unsigned band) {
+        results[band] = kernel.Run(args, {rows * band / bands, rows * (band + 1) / bands});
+    });
+    for (unsigned band = 0; band < bands; ++band) {
+        if (results[band] != kOk)
+            return results[band];
+    }
+    return kOk;
+}
+
+void DeviceContext::SetParallelism(unsigned threads) {
+    std::lock_guard lock(m_mutex);
+    m_parallelism = std::clamp(threads, 1u, kMaxThreads);
+    m_pool.reset();
+}
+
+unsigned DeviceContext::Threads() const {
+    return m_parallelism ? m_parallelism
+                         : std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
+}
+
+WorkerPool& DeviceContext::Pool() {
+    if (!m_pool)
+        m_pool = std::make_unique<WorkerPool>(Threads() - 1);
+    return *m_pool;
 }
 
 }  // namespace tamro::gfx

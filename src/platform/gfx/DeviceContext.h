@@ -2,11 +2,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 
 #include "platform/gfx/GfxTypes.h"
 #include "platform/gfx/Kernel.h"
+#include "platform/gfx/WorkerPool.h"
 
 namespace tamro::gfx {
 
@@ -18,6 +20,7 @@ class DeviceFault : public std::runtime_error {
 
 // The device's immediate context. Unlike the platform's, it is safe to use from several threads:
 // every operation runs under one lock, so operations are atomic with respect to each other.
+// Threading: any thread; the worker pool's threads are owned here and run only inside Dispatch.
 class DeviceContext {
   public:
     // Same size and format, else kInvalidArg and nothing copied.
@@ -33,7 +36,10 @@ class DeviceContext {
     void Unmap(Texture* texture);
     // Render targets only; colour is RGBA in 0..1 written in the texture's own channel order.
     int32_t ClearRenderTarget(Texture* texture, const float rgba[4]);
+    // A kernel that splits into rows runs in bands over the worker pool and this thread.
     int32_t Dispatch(const Kernel& kernel, const KernelArgs& args);
+    // Threads a dispatch may use, the caller's included (default: one per core, up to four).
+    void SetParallelism(unsigned threads);
 
     // Set by the owning device.
     void SetFaults(bool failMap, bool faultWork);
@@ -41,8 +47,13 @@ class DeviceContext {
 
   private:
     void CheckWorkFault() const;
+    // With the lock held: the threads a dispatch may use, and the pool, started on first use.
+    unsigned Threads() const;
+    WorkerPool& Pool();
 
     std::mutex m_mutex;
+    std::unique_ptr<WorkerPool> m_pool;  // under the lock
+    unsigned m_parallelism = 0;          // under the lock; 0 = one per core
     std::atomic<bool> m_failMap{false};
     std::atomic<bool> m_faultWork{false};
 };
