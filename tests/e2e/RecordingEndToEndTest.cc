@@ -317,6 +317,7 @@ TEST_F(RecordingEndToEndTest, OutputsSizesAndMonitorsAreCheckedUpFront) {
     const std::string longName = Output(std::string(300, 'a') + ".mp4");
     const Case cases[] = {
         {{"-o", Output("x.mkv")}, 1, "the output is an MP4 file: name it .mp4"},
+        {{"-o", Output("x")}, 1, "the output is an MP4 file: name it .mp4"},
         {{"-y", "-o", "/dev/full"}, 1, "/dev/full is not a regular file"},
         {{"-o", longName}, 1, "the file name is longer than the system allows (255 bytes)"},
         {{"-o", Output("none/x.mp4")}, 1, "the folder " + Output("none") + " does not exist"},

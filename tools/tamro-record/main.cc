@@ -121,17 +121,6 @@ std::optional<std::string> CheckTarget(CommandLine& line, const DesktopDescripti
 // which part of it is wrong.
 std::optional<std::string> CheckOutput(const std::string& path, bool overwrite) {
     const std::filesystem::path file(path);
-    std::string extension = file.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (!extension.empty() && extension != ".mp4" && extension != ".m4v")
-        return "the output is an MP4 file: name it .mp4, not " + path;
-    if (file.filename().string().size() > NAME_MAX)
-        return "the file name is longer than the system allows (" + std::to_string(NAME_MAX) +
-               " bytes): " + path;
-    const std::filesystem::path folder = std::filesystem::absolute(file).parent_path();
-    if (folder.string().size() + file.filename().string().size() + 1 >= PATH_MAX)
-        return "the path is longer than the system allows (" + std::to_string(PATH_MAX) + " bytes)";
     std::error_code error;
     if (std::filesystem::is_directory(path, error))
         return path + " is a folder, not a file to write";
@@ -140,6 +129,17 @@ std::optional<std::string> CheckOutput(const std::string& path, bool overwrite) 
         return path + " is not a regular file; the MP4 writer needs one it can seek in";
     if (exists && !overwrite)
         return path + " exists; -y or --overwrite replaces it";
+    std::string extension = file.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension != ".mp4")
+        return "the output is an MP4 file: name it .mp4, not " + path;
+    if (file.filename().string().size() > NAME_MAX)
+        return "the file name is longer than the system allows (" + std::to_string(NAME_MAX) +
+               " bytes): " + path;
+    const std::filesystem::path folder = std::filesystem::absolute(file).parent_path();
+    if (folder.string().size() + file.filename().string().size() + 1 >= PATH_MAX)
+        return "the path is longer than the system allows (" + std::to_string(PATH_MAX) + " bytes)";
     if (!std::filesystem::is_directory(folder, error))
         return "the folder " + folder.string() + " does not exist";
     if (access(folder.c_str(), W_OK) != 0)
