@@ -3,6 +3,7 @@
 #include <memory>
 #include <string_view>
 
+#include "tamro/Export.h"
 #include "tamro/ModuleObject.h"
 #include "tamro/Object.h"
 #include "tamro/ResultCode.h"
@@ -11,7 +12,7 @@ namespace tamro {
 
 // Makes default instances of one runtime class of this module. Immutable, so usable from any
 // thread; obtained from Find (or TamroGetActivationFactory), one new factory per call.
-class ActivationFactory final : public ModuleObject {
+class TAMRO_API ActivationFactory final : public ModuleObject {
   public:
     using Creator = std::shared_ptr<Object> (*)();
 

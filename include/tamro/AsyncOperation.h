@@ -23,6 +23,7 @@
 #include <thread>
 #include <utility>
 
+#include "tamro/Export.h"
 #include "tamro/ModuleObject.h"
 
 namespace tamro {
@@ -30,7 +31,7 @@ namespace tamro {
 enum class AsyncStatus { Started, Completed, Error };
 
 template <typename T>
-class AsyncOperation final : public ModuleObject {
+class TAMRO_API AsyncOperation final : public ModuleObject {
     struct Key {
         explicit Key() = default;
     };

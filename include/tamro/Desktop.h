@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tamro/Export.h"
+
 namespace tamro {
 
 // Where a recorder takes its pictures from.
@@ -39,7 +41,7 @@ struct DesktopDescription {
 };
 
 // The monitors and windows `source` offers; nothing when it cannot be opened (no X display).
-std::optional<DesktopDescription> DescribeDesktop(ScreenSource source);
+TAMRO_API std::optional<DesktopDescription> DescribeDesktop(ScreenSource source);
 
 struct AudioDeviceDescription {
     std::string id;  // a RecordingConfig's MicrophoneDeviceId, for a microphone
@@ -55,6 +57,6 @@ struct AudioDescription {
 };
 
 // The audio devices the recorders of `source` would use; nothing when there is no audio server.
-std::optional<AudioDescription> DescribeAudio(ScreenSource source);
+TAMRO_API std::optional<AudioDescription> DescribeAudio(ScreenSource source);
 
 }  // namespace tamro

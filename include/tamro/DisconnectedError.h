@@ -3,12 +3,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "tamro/Export.h"
 #include "tamro/ResultCode.h"
 
 namespace tamro {
 
 // Thrown by an event handler whose object has gone away; the event then drops the handler.
-class DisconnectedError : public std::runtime_error {
+class TAMRO_API DisconnectedError : public std::runtime_error {
   public:
     explicit DisconnectedError(ResultCode code = kDisconnected)
         : std::runtime_error("event handler disconnected"), m_code(code) {}

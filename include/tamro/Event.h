@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "tamro/DisconnectedError.h"
+#include "tamro/Export.h"
 #include "tamro/ModuleObject.h"
 
 namespace tamro {
@@ -39,7 +40,7 @@ struct EventToken {
 };
 
 template <typename Sender, typename Args>
-class Event {
+class TAMRO_API Event {
   public:
     using Handler = std::function<void(Sender&, const Args&)>;
 

@@ -14,6 +14,7 @@
 #include "tamro/AsyncOperation.h"
 #include "tamro/Desktop.h"
 #include "tamro/Event.h"
+#include "tamro/Export.h"
 #include "tamro/Object.h"
 #include "tamro/RecordingConfig.h"
 #include "tamro/RecordingProgress.h"
@@ -42,7 +43,8 @@ class Texture;
 //
 // Lifetime: held through std::shared_ptr (Create). Destroying the recorder stops a running
 // session first; background work holds its own reference while it touches the recorder.
-class NativeRecorder final : public Object, public std::enable_shared_from_this<NativeRecorder> {
+class TAMRO_API NativeRecorder final : public Object,
+                                       public std::enable_shared_from_this<NativeRecorder> {
   public:
     static constexpr std::string_view kClassName = "Tamro.Native.NativeRecorder";
 

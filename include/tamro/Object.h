@@ -2,12 +2,13 @@
 
 #include <string_view>
 
+#include "tamro/Export.h"
 #include "tamro/ModuleObject.h"
 
 namespace tamro {
 
 // Root of the runtime classes: what an activation factory produces and what callers cast from.
-class Object : public ModuleObject {
+class TAMRO_API Object : public ModuleObject {
   public:
     virtual ~Object() = default;
     virtual std::string_view ClassName() const noexcept = 0;

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "tamro/Export.h"
 #include "tamro/Object.h"
 #include "tamro/Records.h"
 
@@ -13,7 +14,7 @@ namespace tamro {
 // The settings of one recording. A plain property bag: setters store values unchanged and never
 // validate; the recorder clamps where it reads them. Only read by StartAsync and PrepareAsync, so
 // changing it later does not affect a running session. Not synchronised: fill it on one thread.
-class RecordingConfig final : public Object {
+class TAMRO_API RecordingConfig final : public Object {
   public:
     static constexpr std::string_view kClassName = "Tamro.Native.RecordingConfig";
     std::string_view ClassName() const noexcept override { return kClassName; }

@@ -3,12 +3,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include "tamro/Export.h"
 #include "tamro/Object.h"
 
 namespace tamro {
 
 // A read-only snapshot, made fresh for every progress event.
-class RecordingProgress final : public Object {
+class TAMRO_API RecordingProgress final : public Object {
   public:
     static constexpr std::string_view kClassName = "Tamro.Native.RecordingProgress";
 

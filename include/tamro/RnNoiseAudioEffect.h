@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tamro/Export.h"
 #include "tamro/MediaProperties.h"
 #include "tamro/Object.h"
 #include "tamro/ResultCode.h"
@@ -23,7 +24,7 @@ class RnNoiseProcessor;
 // next SetEncodingProperties.
 // Threading: the media pipeline may call any operation from any thread; one mutex per instance
 // serialises them.
-class RnNoiseAudioEffect final : public Object {
+class TAMRO_API RnNoiseAudioEffect final : public Object {
   public:
     static constexpr std::string_view kClassName = "Tamro.Native.RnNoiseAudioEffect";
 

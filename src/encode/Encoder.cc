@@ -314,8 +314,7 @@ bool Encoder::Initialize(const EncoderSettings& settings) {
                    settings.height, settings.fps,
                    static_cast<double>(settings.videoBitrate) / 1'000'000.0,
                    m_usesDeviceManager ? "YES" : "NO(software-path likely)");
-    const ResultCode created =
-        media::SinkWriter::CreateFromPath(settings.path, attributes, &m_sinkWriter);
+    const ResultCode created = media::CreateMediaSink(settings.path, attributes, &m_sinkWriter);
     if (Failed(created)) {
         LogLine("[Encoder] Failed to create sink writer: 0x%08X\n", static_cast<uint32_t>(created));
         return false;

@@ -12,8 +12,8 @@
 #include "encode/IEncoder.h"
 #include "platform/gfx/Device.h"
 #include "platform/media/EncoderList.h"
+#include "platform/media/MediaSink.h"
 #include "platform/media/MediaTypes.h"
-#include "platform/media/SinkWriter.h"
 
 namespace tamro {
 
@@ -95,7 +95,7 @@ class Encoder final : public IEncoder {
     bool WriteRepeat(int64_t timestamp);
 
     std::shared_ptr<const platform::media::EncoderList> m_encoders;
-    std::unique_ptr<platform::media::SinkWriter> m_sinkWriter;
+    std::unique_ptr<platform::media::MediaSink> m_sinkWriter;
     // Frames waiting in the writer's queue hold a few buffers; the rest come back for reuse.
     const std::shared_ptr<platform::media::SamplePool> m_videoSamples =
         platform::media::SamplePool::Create(8);

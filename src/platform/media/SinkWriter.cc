@@ -283,3 +283,17 @@ void SinkWriter::RemoveFile() {
 }
 
 }  // namespace tamro::platform::media
+
+namespace tamro::platform::media {
+
+ResultCode CreateMediaSink(const std::string& path, const SinkWriterAttributes& attributes,
+                           std::unique_ptr<MediaSink>* sink) {
+    if (!sink)
+        return kPointer;
+    std::unique_ptr<SinkWriter> writer;
+    const ResultCode result = SinkWriter::CreateFromPath(path, attributes, &writer);
+    *sink = std::move(writer);
+    return result;
+}
+
+}  // namespace tamro::platform::media

@@ -11,28 +11,16 @@
 #include "platform/media/DeviceManager.h"
 #include "platform/media/FfmpegHandles.h"
 #include "platform/media/MediaSample.h"
+#include "platform/media/MediaSink.h"
 #include "platform/media/MediaTypes.h"
 #include "platform/media/StreamEncoder.h"
 
 namespace tamro::platform::media {
 
-struct SinkWriterAttributes {
-    bool enableHardwareTransforms = false;
-    // Writes never wait for an encoder: a stream whose queue is full refuses the sample.
-    bool disableThrottling = false;
-    // Set only when a hardware encoder that takes this device was found.
-    std::shared_ptr<DeviceManager> deviceManager;
-    // The H.264 encoder the video stream opens; libx264 when empty or when it does not open.
-    std::string videoEncoderName;
-};
-
-// Writes an MP4 file with an H.264 video stream and an AAC audio stream through libavformat.
-// Streams are declared (output type, then input type and codec settings), then writing begins;
-// each stream encodes on its own thread behind a bounded queue, and Finalize drains them, writes
-// the trailer and closes the file. A writer that never began writing removes its file.
-// Threading: configuration, BeginWriting and Finalize from one control thread. WriteSample may run
-// for different streams concurrently (one thread per stream), never concurrently with Finalize.
-class SinkWriter {
+// The media sink on libavformat: each stream encodes on its own thread behind a bounded queue,
+// and Finalize drains them, writes the trailer and closes the file.
+// Threading: as MediaSink.
+class SinkWriter final : public MediaSink {
   public:
     struct Key {
       private:
@@ -40,7 +28,7 @@ class SinkWriter {
         friend class SinkWriter;
     };
     SinkWriter(Key, std::string path, OutputFormatPtr format, SinkWriterAttributes attributes);
-    ~SinkWriter();
+    ~SinkWriter() override;
 
     SinkWriter(const SinkWriter&) = delete;
     SinkWriter& operator=(const SinkWriter&) = delete;
@@ -50,26 +38,18 @@ class SinkWriter {
                                      const SinkWriterAttributes& attributes,
                                      std::unique_ptr<SinkWriter>* writer);
 
-    // H.264 video or AAC audio, before BeginWriting.
-    ResultCode AddStream(const MediaType& output, uint32_t* streamIndex);
-    // NV12, IYUV, YV12, YUY2, RGB32 or ARGB32 for video at the output's size and rate; 16-bit PCM
-    // at the output's rate and channel count for audio.
-    ResultCode SetInputMediaType(uint32_t streamIndex, const MediaType& input);
-    // The video stream's encoder properties; kNoInterface for audio or once writing has begun.
-    ResultCode GetCodecSettings(uint32_t streamIndex, CodecSettings** settings);
-    // A file-level metadata entry ("encoder" is the writing application's tag).
-    void SetFileTag(const std::string& key, const std::string& value);
+    ResultCode AddStream(const MediaType& output, uint32_t* streamIndex) override;
+    ResultCode SetInputMediaType(uint32_t streamIndex, const MediaType& input) override;
+    ResultCode GetCodecSettings(uint32_t streamIndex, CodecSettings** settings) override;
+    void SetFileTag(const std::string& key, const std::string& value) override;
 
-    ResultCode BeginWriting();
-    ResultCode WriteSample(uint32_t streamIndex, MediaSample sample);
-    // Drains the encoders and completes the file; the first error of any stage.
-    ResultCode Finalize();
-    // Stops the stream encoders and removes the file instead of completing it.
-    void Abandon();
+    ResultCode BeginWriting() override;
+    ResultCode WriteSample(uint32_t streamIndex, MediaSample sample) override;
+    ResultCode Finalize() override;
+    void Abandon() override;
 
-    const std::string& Path() const { return m_path; }
-    // The encoder a video stream opened; empty before BeginWriting or for an audio stream.
-    std::string VideoEncoderName(uint32_t streamIndex);
+    const std::string& Path() const override { return m_path; }
+    std::string VideoEncoderName(uint32_t streamIndex) override;
 
   private:
     struct Stream {
