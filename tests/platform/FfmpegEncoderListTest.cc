@@ -46,6 +46,8 @@ TEST(FfmpegEncoderListTest, HardwareOnlyListsEncodersThatTakeADevice) {
     FfmpegEncoderList list;
     std::vector<std::unique_ptr<EncoderActivation>> found;
     ASSERT_EQ(list.Enumerate(kEnumHardware | kEnumSortAndFilter, &found), kOk);
+    if (found.empty())
+        GTEST_SKIP() << "no hardware encoder on this machine";
     for (const auto& encoder : found) {
         EXPECT_TRUE(encoder->IsHardware());
         EXPECT_NE(encoder->AcceptsGpuDevice(), 0u);
