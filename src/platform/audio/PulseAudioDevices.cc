@@ -215,26 +215,24 @@ uint32_t PulseAudioDevices::ListDevices(AudioDeviceList* list) {
     AudioDeviceList found;
     found.defaultCapture = defaults->source;
     found.defaultRender = defaults->sink;
+    // Sources and sinks carry a name and a description alike.
+    const auto into = [](std::vector<AudioDeviceInfo>& devices) {
+        return [&devices](const auto& info) {
+            devices.push_back({info.name, info.description != nullptr ? info.description : ""});
+        };
+    };
     const bool sources = RunInfoQuery<pa_source_info>(
         *m_connection,
         [&](InfoCallback<pa_source_info> callback, void* data) {
             return pa_context_get_source_info_list(m_connection->Context(), callback, data);
         },
-        [&](const pa_source_info& info) {
-            found.captureDevices.push_back(
-                {info.name, info.description != nullptr ? info.description : ""});
-        },
-        PulseConnection::kServerTimeout);
+        into(found.captureDevices), PulseConnection::kServerTimeout);
     const bool sinks = RunInfoQuery<pa_sink_info>(
         *m_connection,
         [&](InfoCallback<pa_sink_info> callback, void* data) {
             return pa_context_get_sink_info_list(m_connection->Context(), callback, data);
         },
-        [&](const pa_sink_info& info) {
-            found.renderDevices.push_back(
-                {info.name, info.description != nullptr ? info.description : ""});
-        },
-        PulseConnection::kServerTimeout);
+        into(found.renderDevices), PulseConnection::kServerTimeout);
     if (!sources || !sinks) {
         return kAudioTimeout;
     }

@@ -198,9 +198,11 @@ void DeviceContext::SetParallelism(unsigned threads) {
     m_pool.reset();
 }
 
-unsigned DeviceContext::Threads() const {
-    return m_parallelism ? m_parallelism
-                         : std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
+unsigned DeviceContext::Threads() {
+    // Asked of the system once, not on every dispatch: it reads the online processors each time.
+    if (m_parallelism == 0)
+        m_parallelism = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
+    return m_parallelism;
 }
 
 WorkerPool& DeviceContext::Pool() {

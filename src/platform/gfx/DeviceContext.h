@@ -48,12 +48,12 @@ class DeviceContext {
   private:
     void CheckWorkFault() const;
     // With the lock held: the threads a dispatch may use, and the pool, started on first use.
-    unsigned Threads() const;
+    unsigned Threads();
     WorkerPool& Pool();
 
     std::mutex m_mutex;
     std::unique_ptr<WorkerPool> m_pool;  // under the lock
-    unsigned m_parallelism = 0;          // under the lock; 0 = one per core
+    unsigned m_parallelism = 0;          // under the lock; 0 = one per core, not yet counted
     std::atomic<bool> m_failMap{false};
     std::atomic<bool> m_faultWork{false};
 };
