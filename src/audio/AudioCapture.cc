@@ -439,11 +439,12 @@ void AudioCapture::ResetServos() {
     m_sysServo.Reset();
     m_micCorrection = 0.0;
     m_sysCorrection = 0.0;
-    m_sysGapRefilled = false;
+    m_sysRealigner.Reset();
+    m_micRealigner.Reset();
+    m_lastOutputDeadline = 0;
     m_sysResampleRatio =
         m_sampleRate == 0 ? 1.0 : static_cast<double>(m_systemFormat.sampleRate) / m_sampleRate;
     m_sysResampler.Reset();
-    m_lastSysDelivery = 0;
     m_lastMicWake = 0;
 }
 
@@ -642,13 +643,6 @@ void AudioCapture::DrainLoopback() {
     if (frames == 0) {
         return;
     }
-    if (m_servoEnabled && !m_isPaused) {
-        const int64_t now = m_clock();
-        if (m_lastSysDelivery != 0 && now - m_lastSysDelivery > kGapNs) {
-            TopUpAfterGap();
-        }
-        m_lastSysDelivery = now;
-    }
     // Without the servo a source at the output rate goes in as it is; one at another rate is
     // still converted, or it would play at the wrong speed and pitch.
     if (!m_servoEnabled && m_systemFormat.sampleRate == m_sampleRate) {
@@ -656,15 +650,6 @@ void AudioCapture::DrainLoopback() {
         return;
     }
     WriteSystemServoed(frames);
-}
-
-void AudioCapture::TopUpAfterGap() {
-    const size_t used = m_sysRing.Used();
-    if (used < kPrefillSamples) {
-        const std::vector<float> silence(kPrefillSamples - used, 0.0f);
-        m_sysRing.Write(silence.data(), silence.size());
-    }
-    m_sysGapRefilled = true;
 }
 
 void AudioCapture::DrainMicrophone() {
@@ -688,7 +673,31 @@ void AudioCapture::DrainMicrophone() {
     m_micAccumulator.clear();
 }
 
-void AudioCapture::WriteRing(SampleRing& ring, const std::vector<float>& samples,
+void AudioCapture::WriteRealigned(GapRealigner& realigner, SampleRing& ring,
+                                  const std::vector<float>& samples, SourceStatistics& stats) {
+    // Without the servo the rings have no set-point to come back to.
+    const int64_t now = m_clock();
+    const size_t stale =
+        m_servoEnabled ? realigner.BeforeWrite(ring, samples.size(), OutputOwedSamples(now), now)
+                       : 0;
+    stats.droppedSamples += stale;
+    WriteRing(ring, std::span(samples).subspan(stale), stats);
+}
+
+size_t AudioCapture::OutputOwedSamples(int64_t nowNs) const {
+    const int64_t last = m_lastOutputDeadline.load();
+    if (last == 0 || nowNs <= last) {
+        return 0;
+    }
+    const uint32_t rate = m_sampleRate == 0 ? 48000 : m_sampleRate;
+    return static_cast<size_t>((nowNs - last) * rate / 1'000'000'000) * 2;
+}
+
+void AudioCapture::NoteOutputDeadline(int64_t deadlineNs) {
+    m_lastOutputDeadline = deadlineNs;
+}
+
+void AudioCapture::WriteRing(SampleRing& ring, std::span<const float> samples,
                              SourceStatistics& stats) {
     // Whole frames only: the ring's odd free count would otherwise split a frame on overflow,
     // and every later frame would come out with its channels swapped.
@@ -708,7 +717,7 @@ void AudioCapture::WriteMicResampled(size_t frames) {
     m_micResampled.reserve(frames * 4);
     const size_t produced =
         m_micResampler.Process(m_micAccumulator.data(), frames, step, &m_micResampled);
-    WriteRing(m_micRing, m_micResampled, m_micStats);
+    WriteRealigned(m_micRealigner, m_micRing, m_micResampled, m_micStats);
     m_micStats.resamplerOutputFrames += produced;
 }
 
@@ -717,7 +726,7 @@ void AudioCapture::WriteSystemServoed(size_t frames) {
     m_sysResampled.clear();
     m_sysResampled.reserve(frames * 2 + 16);
     m_sysResampler.Process(m_sysCollected.data(), frames, step, &m_sysResampled);
-    WriteRing(m_sysRing, m_sysResampled, m_sysStats);
+    WriteRealigned(m_sysRealigner, m_sysRing, m_sysResampled, m_sysStats);
 }
 
 // ---- Output side ----
@@ -744,6 +753,7 @@ void AudioCapture::OutputThread() {
         }
         // Paused ticks keep the clock but not the timeline: nothing is read or sent.
         if (m_isPaused) {
+            NoteOutputDeadline(deadline);
             continue;
         }
         try {
@@ -757,6 +767,7 @@ void AudioCapture::OutputThread() {
 }
 
 void AudioCapture::OutputTick(int64_t lagUs) {
+    NoteOutputDeadline(m_clock() - lagUs * 1000);
     m_outputStats.NoteLag(lagUs);
     const RingBlocks blocks = ReadRingBlocks(m_mixer.MicBlock(), m_mixer.SystemBlock());
     m_outputStats.NoteRead(OutputStatistics::Ring::kMic, blocks.micUsed, blocks.micGot);
@@ -881,12 +892,15 @@ void AudioCapture::UpdateDriftServos(const RingBlocks& blocks, int64_t lagUs) {
     }
     const bool late = lagUs > kLateWakeUs;
     if (m_micEndpoint) {
+        if (m_micRealigner.TakeRealigned()) {
+            m_micServo.RestartAfterGap();
+        }
         UpdateDriftServo(m_micServo, static_cast<double>(blocks.micUsed) / kSamplesPerFillMs,
                          blocks.micGot < SampleRing::kBlockSamples || late,
                          m_micStats.rawFrames.load(), m_micCorrection, "mic");
     }
     if (m_sysEndpoint) {
-        if (m_sysGapRefilled.exchange(false)) {
+        if (m_sysRealigner.TakeRealigned()) {
             m_sysServo.RestartAfterGap();
         }
         UpdateDriftServo(m_sysServo, static_cast<double>(blocks.sysUsed) / kSamplesPerFillMs,

@@ -6,11 +6,13 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "audio/CatmullRomResampler.h"
 #include "audio/DriftServo.h"
+#include "audio/GapRealigner.h"
 #include "audio/IAudioCapture.h"
 #include "audio/MicSilenceWatch.h"
 #include "audio/OutputMixer.h"
@@ -78,7 +80,6 @@ class AudioCapture final : public IAudioCapture {
     static constexpr size_t kPrefillSamples = 12'288;  // 128 ms of stereo at 48 kHz
     static constexpr std::chrono::milliseconds kJoinLimit{300};
     static constexpr std::chrono::milliseconds kWakeCap{20};
-    static constexpr int64_t kGapNs = 150'000'000;
     static constexpr std::chrono::milliseconds kProcessActivationLimit{1000};
     static constexpr std::chrono::milliseconds kBufferDuration{100};
 
@@ -207,8 +208,13 @@ class AudioCapture final : public IAudioCapture {
                         SourceStatistics& stats, std::vector<float>* collected);
     void WriteMicResampled(size_t frames);
     void WriteSystemServoed(size_t frames);
-    void WriteRing(SampleRing& ring, const std::vector<float>& samples, SourceStatistics& stats);
-    void TopUpAfterGap();
+    // With the servo on, a gap in deliveries first brings the ring back to the set-point.
+    void WriteRealigned(GapRealigner& realigner, SampleRing& ring,
+                        const std::vector<float>& samples, SourceStatistics& stats);
+    void WriteRing(SampleRing& ring, std::span<const float> samples, SourceStatistics& stats);
+    // Samples the output thread would have read by now on its schedule and has not.
+    size_t OutputOwedSamples(int64_t nowNs) const;
+    void NoteOutputDeadline(int64_t deadlineNs);
 
     const Options m_options;
     const std::function<int64_t()> m_clock;
@@ -245,15 +251,17 @@ class AudioCapture final : public IAudioCapture {
     std::vector<float> m_sysCollected;
     std::vector<float> m_sysResampled;
     CatmullRomResampler m_sysResampler;
-    int64_t m_lastSysDelivery = 0;
     int64_t m_lastMicWake = 0;
+    // The set-point is 128 ms at 48 kHz whatever the output rate, like the prefill.
+    GapRealigner m_sysRealigner{"System audio", kPrefillSamples, 96'000};
+    GapRealigner m_micRealigner{"Microphone", kPrefillSamples, 96'000};
 
     // Written by the output side, read by the capture side.
     std::atomic<double> m_micCorrection{0.0};
     std::atomic<double> m_sysCorrection{0.0};
     DriftServo m_micServo;
     DriftServo m_sysServo;
-    std::atomic<bool> m_sysGapRefilled{false};
+    std::atomic<int64_t> m_lastOutputDeadline{0};  // 0 while no output tick keeps time
     bool m_servoEnabled = true;
 
     int64_t m_ptsTrim = 0;

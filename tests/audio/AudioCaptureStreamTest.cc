@@ -154,6 +154,65 @@ TEST_F(AudioCaptureStreamTest, GapsSilenceAndPauseAreCountedAndKeepTheTimeline) 
     EXPECT_EQ(stats.rawFrames.load(), 96000u - 14400u + 9600u);
 }
 
+// A stalled thread must not leave the sound late or early once it runs again: the ring's fill,
+// which is the sound's delay, comes back to what it was before the stall.
+struct StallCase {
+    const char* name;
+    bool captureStalls;
+    bool outputStalls;
+    bool dropsBacklog;
+};
+
+class AudioStallTest : public AudioCaptureStreamTest,
+                       public ::testing::WithParamInterface<StallCase> {};
+
+TEST_P(AudioStallTest, FillReturnsToWhereItWas) {
+    auto setup = std::make_shared<SyntheticAudioSetup>();
+    setup->render = SyntheticStream{};
+    setup->captureDevices["mic"] = SyntheticStream{};
+    setup->defaultCommunications = "mic";
+    LogCapture log;
+    auto capture = MakeSimulatedCapture(setup, clock);
+    ASSERT_TRUE(capture->Initialize(true, true, "", 48000, 2, false, 0, 0));
+    ASSERT_TRUE(capture->Start(nullptr));
+    const Stall stall{.fromNs = 1'000'000'000, .toNs = 1'300'000'000};
+    const int64_t begin = clock.Now();
+    std::vector<std::pair<int64_t, size_t>> sysFill;
+    std::vector<std::pair<int64_t, size_t>> micFill;
+    RunClocked(
+        *capture, clock, 3.0, 10'000'000,
+        [&](int64_t lagUs) {
+            capture->OutputTick(lagUs);
+            sysFill.emplace_back(clock.Now() - begin, capture->SystemRing().Used());
+            micFill.emplace_back(clock.Now() - begin, capture->MicRing().Used());
+        },
+        GetParam().captureStalls ? stall : Stall{}, GetParam().outputStalls ? stall : Stall{});
+    for (const auto& fills : {sysFill, micFill}) {
+        auto meanFillMs = [&](int64_t from, int64_t to) {
+            double sum = 0;
+            int n = 0;
+            for (const auto& [t, used] : fills) {
+                if (t >= from && t < to) {
+                    sum += static_cast<double>(used) / 96.0;
+                    ++n;
+                }
+            }
+            return sum / n;
+        };
+        const double before = meanFillMs(400'000'000, 1'000'000'000);
+        EXPECT_NEAR(meanFillMs(1'500'000'000, 3'000'000'001), before, 12.0);
+    }
+    EXPECT_EQ(log.Contains("System audio stalled for"), GetParam().dropsBacklog);
+    EXPECT_EQ(log.Contains("Microphone stalled for"), GetParam().dropsBacklog);
+    capture->Stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, AudioStallTest,
+                         ::testing::Values(StallCase{"Capture", true, false, true},
+                                           StallCase{"Output", false, true, false},
+                                           StallCase{"Both", true, true, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(AudioCaptureStreamTest, OverflowDropsWholeFramesSoChannelsStayInPlace) {
     for (const char* drift : {"1", "0"}) {
         SCOPED_TRACE(drift);

@@ -37,23 +37,38 @@ inline std::unique_ptr<AudioCapture> MakeSimulatedCapture(
 using BlockHandler =
     std::function<void(const AudioCapture::RingBlocks& read, const float* mic, const float* sys)>;
 
+// A span of simulated time in which a thread sleeps: what falls due in it happens at its end.
+struct Stall {
+    int64_t fromNs = 0;  // from the run's start
+    int64_t toNs = 0;
+    int64_t Delay(int64_t relativeNs) const {
+        return relativeNs >= fromNs && relativeNs < toNs ? toNs : relativeNs;
+    }
+};
+
 // Plays the two threads' parts on the simulated clock, in time order: a capture wake every
-// `wakeNs` and `outputBlock` every 1024 frames at 48 kHz.
+// `wakeNs` and `outputBlock(lagUs)` every 1024 frames at 48 kHz, each thread held up by its stall.
 inline void RunClocked(AudioCapture& capture, SimulatedClock& clock, double seconds, int64_t wakeNs,
-                       const std::function<void()>& outputBlock) {
+                       const std::function<void(int64_t lagUs)>& outputBlock,
+                       Stall captureStall = {}, Stall outputStall = {}) {
     const int64_t begin = clock.Now();
-    const auto end = begin + static_cast<int64_t>(seconds * 1e9);
-    int64_t nextWake = begin + wakeNs;
+    const auto end = static_cast<int64_t>(seconds * 1e9);
+    int64_t wake = wakeNs;
     int64_t block = 1;
-    auto blockTime = [&](int64_t k) -> int64_t { return begin + k * 1024 * 1'000'000'000 / 48000; };
-    while (std::min(nextWake, blockTime(block)) <= end) {
-        if (nextWake <= blockTime(block)) {
-            clock.Set(nextWake);
+    auto blockDue = [&](int64_t k) -> int64_t { return k * 1024 * 1'000'000'000 / 48000; };
+    for (;;) {
+        const int64_t wakeAt = captureStall.Delay(wake);
+        const int64_t blockAt = outputStall.Delay(blockDue(block));
+        if (std::min(wakeAt, blockAt) > end) {
+            break;
+        }
+        if (wakeAt <= blockAt) {
+            clock.Set(begin + wakeAt);
             capture.CaptureWake();
-            nextWake += wakeNs;
+            wake = std::max(wake, wakeAt - wakeAt % wakeNs) + wakeNs;
         } else {
-            clock.Set(blockTime(block));
-            outputBlock();
+            clock.Set(begin + blockAt);
+            outputBlock((blockAt - blockDue(block)) / 1000);
             ++block;
         }
     }
@@ -65,7 +80,7 @@ inline void RunSimulated(AudioCapture& capture, SimulatedClock& clock, double se
                          const BlockHandler& onBlock, int64_t wakeNs = 10'000'000) {
     std::array<float, SampleRing::kBlockSamples> mic{};
     std::array<float, SampleRing::kBlockSamples> sys{};
-    RunClocked(capture, clock, seconds, wakeNs, [&] {
+    RunClocked(capture, clock, seconds, wakeNs, [&](int64_t) {
         const AudioCapture::RingBlocks blocks = capture.ReadRingBlocks(mic.data(), sys.data());
         capture.UpdateDriftServos(blocks, 0);
         if (onBlock) {
@@ -78,7 +93,7 @@ inline void RunSimulated(AudioCapture& capture, SimulatedClock& clock, double se
 // blocks.
 inline void RunSimulatedOutput(AudioCapture& capture, SimulatedClock& clock, double seconds,
                                int64_t wakeNs = 10'000'000) {
-    RunClocked(capture, clock, seconds, wakeNs, [&] { capture.OutputTick(0); });
+    RunClocked(capture, clock, seconds, wakeNs, [&](int64_t) { capture.OutputTick(0); });
 }
 
 }  // namespace tamro::test
