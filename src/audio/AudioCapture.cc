@@ -505,17 +505,17 @@ void AudioCapture::Stop() {
     m_isPaused = false;
     m_stopEvent.Set();
     bool joined = true;
-    if (m_captureTask && !m_captureTask->WaitFor(kJoinLimit)) {
-        LogLine(
+    if (m_captureTask) {
+        joined &= platform::WaitOrAbandon(
+            *m_captureTask, kJoinLimit,
             "[AudioCapture] WARNING: Capture thread join timed out after 300ms \xE2\x80\x94 "
-            "abandoning waiter\n");
-        joined = false;
+            "abandoning waiter");
     }
-    if (m_outputTask && !m_outputTask->WaitFor(kJoinLimit)) {
-        LogLine(
+    if (m_outputTask) {
+        joined &= platform::WaitOrAbandon(
+            *m_outputTask, kJoinLimit,
             "[AudioCapture] WARNING: Output thread join timed out after 300ms \xE2\x80\x94 "
-            "abandoning waiter\n");
-        joined = false;
+            "abandoning waiter");
     }
     if (m_sysEndpoint) {
         m_sysEndpoint->Stop();

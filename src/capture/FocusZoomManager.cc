@@ -540,11 +540,9 @@ void FocusZoomManager::Stop() {
     if (!m_core->m_isRunning)
         return;
     m_core->BeginStop();
-    if (!platform::JoinWithTimeout(std::move(m_trackingThread), kJoinWait)) {
-        LogLine(
-            "[FocusZoomManager] WARNING: Thread join timed out after 500ms "
-            "\xC3\xA2\xE2\x82\xAC\xE2\x80\x9D abandoning waiter\n");
-    }
+    platform::JoinOrAbandon(std::move(m_trackingThread), kJoinWait,
+                            "[FocusZoomManager] WARNING: Thread join timed out after 500ms "
+                            "\xC3\xA2\xE2\x82\xAC\xE2\x80\x9D abandoning waiter");
     m_core->FinishStop();
 }
 

@@ -651,12 +651,9 @@ void ScreenCapture::Stop() {
 void ScreenCapture::WaitForPacer() {
     if (!m_pacerThread.joinable())
         return;
-    if (!platform::JoinWithTimeout(std::move(m_pacerThread), kStopWait)) {
-        LogLine(
-            "[ScreenCapture] WARNING: Frame pacer join timed out after 500ms "
-            "\xC3\xA2\xE2\x82\xAC\xE2\x80\x9D "
-            "abandoning waiter\n");
-    }
+    platform::JoinOrAbandon(std::move(m_pacerThread), kStopWait,
+                            "[ScreenCapture] WARNING: Frame pacer join timed out after 500ms "
+                            "\xC3\xA2\xE2\x82\xAC\xE2\x80\x9D abandoning waiter");
 }
 
 void ScreenCapture::CloseSessionBounded() {
@@ -674,12 +671,10 @@ void ScreenCapture::CloseSessionBounded() {
             session.reset();
             pool.reset();
         });
-    if (!close.WaitFor(kStopWait)) {
-        LogLine(
-            "[ScreenCapture] WARNING: Close timed out after 500ms \xC3\xA2\xE2\x82\xAC\xE2\x80\x9D "
-            "abandoning Close "
-            "waiter (prevents infinite hang)\n");
-    }
+    platform::WaitOrAbandon(close, kStopWait,
+                            "[ScreenCapture] WARNING: Close timed out after 500ms "
+                            "\xC3\xA2\xE2\x82\xAC\xE2\x80\x9D abandoning Close waiter "
+                            "(prevents infinite hang)");
 }
 
 }  // namespace tamro

@@ -854,11 +854,9 @@ void NativeRecorder::Impl::WaitForFocusZoomIdle() const {
 }
 
 void NativeRecorder::Impl::JoinProgressThread() {
-    if (!platform::JoinWithTimeout(std::move(m_progressThread), kProgressJoinLimit)) {
-        LogLine(
-            "[NativeRecorder] STEP 7: WARNING: Progress thread join timed out after 200ms "
-            "\xC3\xA2\xE2\x82\xAC\xE2\x80\x9D abandoning waiter\n");
-    }
+    platform::JoinOrAbandon(std::move(m_progressThread), kProgressJoinLimit,
+                            "[NativeRecorder] STEP 7: WARNING: Progress thread join timed out "
+                            "after 200ms \xC3\xA2\xE2\x82\xAC\xE2\x80\x9D abandoning waiter");
 }
 
 void NativeRecorder::Impl::WaitForInFlightCallbacksDrain() {

@@ -1,5 +1,7 @@
 #include "platform/system/BackgroundTask.h"
 
+#include "diag/Log.h"
+
 namespace tamro::platform {
 
 BackgroundTask::~BackgroundTask() {
@@ -39,6 +41,22 @@ bool JoinWithTimeout(std::thread thread, std::chrono::milliseconds limit) {
     }
     BackgroundTask join([thread = std::move(thread)]() mutable { thread.join(); });
     return join.WaitFor(limit);
+}
+
+bool JoinOrAbandon(std::thread thread, std::chrono::milliseconds limit, const char* warning) {
+    if (JoinWithTimeout(std::move(thread), limit)) {
+        return true;
+    }
+    LogLine("%s\n", warning);
+    return false;
+}
+
+bool WaitOrAbandon(BackgroundTask& task, std::chrono::milliseconds limit, const char* warning) {
+    if (task.WaitFor(limit)) {
+        return true;
+    }
+    LogLine("%s\n", warning);
+    return false;
 }
 
 }  // namespace tamro::platform

@@ -50,4 +50,9 @@ class BackgroundTask {
 // that is the caller itself is detached. True when the thread was joined in time.
 bool JoinWithTimeout(std::thread thread, std::chrono::milliseconds limit);
 
+// The bounded waits of a stop: join `thread` (or wait for `task`) at most `limit`; past it, log
+// `warning` as one line and leave the thread to finish on its own. True when it ended in time.
+bool JoinOrAbandon(std::thread thread, std::chrono::milliseconds limit, const char* warning);
+bool WaitOrAbandon(BackgroundTask& task, std::chrono::milliseconds limit, const char* warning);
+
 }  // namespace tamro::platform
