@@ -6,9 +6,7 @@
 #include "capture/ScreenCapture.h"
 #include "encode/Encoder.h"
 #include "platform/audio/AudioDevicesFactory.h"
-#include "platform/display/SyntheticDisplay.h"
-#include "platform/display/SyntheticScene.h"
-#include "platform/display/X11Display.h"
+#include "platform/display/DisplayFactory.h"
 
 namespace tamro {
 namespace {
@@ -17,9 +15,9 @@ namespace {
 // session without them says so.
 class PlatformComponentFactory final : public ComponentFactory {
   public:
-    using DisplayOpener = std::shared_ptr<platform::Display> (*)();
-    PlatformComponentFactory(DisplayOpener open, platform::AudioDevicesConnector audio)
-        : m_open(open), m_audio(std::move(audio)) {}
+    PlatformComponentFactory(platform::DisplayBackend display,
+                             platform::AudioDevicesConnector audio)
+        : m_display(display), m_audio(std::move(audio)) {}
 
     std::unique_ptr<IScreenCapture> CreateScreenCapture() override {
         return std::make_unique<ScreenCapture>(Desktop());
@@ -54,11 +52,11 @@ class PlatformComponentFactory final : public ComponentFactory {
   private:
     // Null when the display cannot be opened (captures then fail to initialise).
     std::shared_ptr<platform::Display> Desktop() {
-        std::call_once(m_opened, [this] { m_desktop = m_open(); });
+        std::call_once(m_opened, [this] { m_desktop = platform::OpenDisplay(m_display); });
         return m_desktop;
     }
 
-    const DisplayOpener m_open;
+    const platform::DisplayBackend m_display;
     const platform::AudioDevicesConnector m_audio;
     std::once_flag m_opened;
     std::shared_ptr<platform::Display> m_desktop;
@@ -84,9 +82,8 @@ std::shared_ptr<const platform::SyntheticAudioSetup> SyntheticSounds() {
 }  // namespace
 
 std::unique_ptr<ComponentFactory> ComponentFactory::CreateDefault() {
-    return std::make_unique<PlatformComponentFactory>(
-        []() -> std::shared_ptr<platform::Display> { return platform::X11Display::Open(); },
-        DefaultAudio());
+    return std::make_unique<PlatformComponentFactory>(platform::DisplayBackend::kPlatform,
+                                                      DefaultAudio());
 }
 
 platform::AudioDevicesConnector ComponentFactory::DefaultAudio() {
@@ -98,13 +95,8 @@ platform::AudioDevicesConnector ComponentFactory::SyntheticAudio() {
 }
 
 std::unique_ptr<ComponentFactory> ComponentFactory::CreateSynthetic() {
-    return std::make_unique<PlatformComponentFactory>(
-        []() -> std::shared_ptr<platform::Display> {
-            platform::SyntheticDisplay::Options options;
-            options.cursorPath = &platform::SyntheticScene::CursorTour;
-            return platform::SyntheticDisplay::Create(std::move(options));
-        },
-        SyntheticAudio());
+    return std::make_unique<PlatformComponentFactory>(platform::DisplayBackend::kSynthetic,
+                                                      SyntheticAudio());
 }
 
 }  // namespace tamro

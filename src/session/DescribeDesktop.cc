@@ -1,15 +1,12 @@
-#include "platform/display/SyntheticDisplay.h"
-#include "platform/display/X11Display.h"
+#include "platform/display/DisplayFactory.h"
 #include "tamro/Desktop.h"
 
 namespace tamro {
 
 std::optional<DesktopDescription> DescribeDesktop(ScreenSource source) {
-    std::shared_ptr<platform::Display> display;
-    if (source == ScreenSource::kSynthetic)
-        display = platform::SyntheticDisplay::Create();
-    else
-        display = platform::X11Display::Open();
+    const std::shared_ptr<platform::Display> display = platform::OpenDisplay(
+        source == ScreenSource::kSynthetic ? platform::DisplayBackend::kSynthetic
+                                           : platform::DisplayBackend::kPlatform);
     if (!display)
         return std::nullopt;
     DesktopDescription description;
