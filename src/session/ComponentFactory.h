@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -35,6 +36,8 @@ class ComponentFactory {
     virtual std::optional<MonitorOrigin> FindMonitorOrigin(uint64_t monitor) = 0;
     // Process id of a window's owner, 0 when it cannot be read.
     virtual uint32_t WindowProcessId(uint64_t window) = 0;
+    // The session's clock in nanoseconds; empty for the steady clock.
+    virtual std::function<int64_t()> Clock() const { return {}; }
 
     // The factory of the real components of this platform.
     static std::unique_ptr<ComponentFactory> CreateDefault();

@@ -1,64 +1,15 @@
 #include "session/NativeRecorderImpl.h"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <exception>
 #include <utility>
 
-#include "capture/FrameSlots.h"
-#include "capture/RegionCheck.h"
 #include "diag/Log.h"
 #include "diag/PerfLog.h"
 #include "diag/RateLimit.h"
-#include "platform/system/BackgroundTask.h"
-#include "platform/system/SteadyClock.h"
-#include "session/ComponentFactory.h"
 
 namespace tamro {
 namespace {
-
-using std::chrono::milliseconds;
-
-constexpr int64_t kNsPerSecond = 1'000'000'000;
-constexpr int64_t kProgressPeriodNs = kNsPerSecond;
-// Lets threads that call back into the recorder see the shutting-down flag before teardown.
-constexpr milliseconds kShutdownSettle{50};
-constexpr milliseconds kFocusIdlePoll{10};
-constexpr milliseconds kFocusIdleLimit{300};
-// The progress thread only sleeps or raises an event; a join longer than this means a handler
-// hangs.
-constexpr milliseconds kProgressJoinLimit{200};
-constexpr milliseconds kDrainPoll{5};
-constexpr milliseconds kDrainLimit{500};
-// Finalisation is never abandoned (the file is whole only afterwards); past this it is reported.
-constexpr milliseconds kFinalizeReportAfter{1000};
-// 1 ms in media time: the smallest step that keeps video timestamps strictly increasing.
-constexpr int64_t kMonotonicStep = 10'000;
-// Before the first frame: a first frame stamped 0 is not a repeat of anything.
-constexpr int64_t kNoVideoYet = -1;
-
-constexpr double kDefaultCropFraction = 0.55;
-constexpr double kDefaultSmoothing = 0.4;
-constexpr double kDefaultDeadZone = 5.0;
-constexpr double kDefaultPulseFactor = 2.0;
-
-double PositiveOr(double value, double fallback) {
-    return value > 0.0 ? value : fallback;
-}
-
-FocusZoomSettings WithDefaults(const FocusZoomSettings& settings) {
-    FocusZoomSettings result = settings;
-    result.cropFraction = PositiveOr(settings.cropFraction, kDefaultCropFraction);
-    result.smoothing = PositiveOr(settings.smoothing, kDefaultSmoothing);
-    result.deadZone = PositiveOr(settings.deadZone, kDefaultDeadZone);
-    result.pulseFactor = PositiveOr(settings.pulseFactor, kDefaultPulseFactor);
-    return result;
-}
-
-double ClampVolume(double volume) {
-    return std::clamp(volume, 0.0, 2.0);
-}
 
 // Counts a callback as inside the recorder for as long as it runs, on every exit path.
 class InFlightScope {
@@ -86,38 +37,13 @@ void Contained(const char* name, Body&& body) {
 
 }  // namespace
 
-// Keeps the progress thread looping; Stop wakes it at once instead of waiting out its sleep.
-struct NativeRecorder::Impl::ProgressSignal {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool running = true;
-
-    void RequestStop() {
-        std::lock_guard lock(mutex);
-        running = false;
-        changed.notify_all();
-    }
-
-    // True when the deadline passed with the thread still wanted.
-    bool SleepUntil(int64_t deadlineNs) {
-        const std::chrono::steady_clock::time_point deadline{std::chrono::nanoseconds(deadlineNs)};
-        std::unique_lock lock(mutex);
-        return !changed.wait_until(lock, deadline, [this] { return !running; });
-    }
-};
-
 NativeRecorder::Impl::Impl(NativeRecorder& owner, std::unique_ptr<ComponentFactory> factory)
-    : m_owner(owner), m_factory(std::move(factory)) {}
+    : m_owner(owner), m_factory(std::move(factory)), m_timeline(m_factory->Clock()) {}
 
 NativeRecorder::Impl::~Impl() {
     Stop();
     // A preparation, or what a failed start left, has recorded nothing: no file is kept of it.
     DiscardPrepared();
-    if (m_progressThread.joinable()) {
-        // Only left over when Stop failed part-way; the thread holds nothing of ours but a weak
-        // reference.
-        m_progressThread.detach();
-    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -170,106 +96,80 @@ void NativeRecorder::Impl::RaiseStartOutcome(bool started, const std::string& er
     }
 }
 
-bool NativeRecorder::Impl::FailStart(const char* message, std::string& error) {
-    LogLine("[NativeRecorder] %s\n", message);
-    error = message;
-    return false;
-}
-
 bool NativeRecorder::Impl::StartSession(const RecordingConfig& config, std::string& error) {
-    if (!BuildSession(config, Build::kStart, error)) {
+    if (!BuildSession(config, SessionBuilder::Kind::kStart, error)) {
         return false;
+    }
+    if (m_focusZoomManager) {
+        m_focusZoomManager->Start();
     }
     ResetSessionTiming();
     if (!StartScreenCapture()) {
-        return FailStart("Failed to start screen capture", error);
+        LogLine("[NativeRecorder] Failed to start screen capture\n");
+        error = "Failed to start screen capture";
+        return false;
     }
     StartAudioCapture();
     m_isRecording.store(true);
     m_isPaused.store(false);
     WritePerfStartLine();
-    StartProgressThread();
+    StartProgress();
     return true;
 }
 
-// Everything up to the start of the captures. A prepared build reports its failures in the log
-// only, and leaves the focus zoom to be started with the recording.
-bool NativeRecorder::Impl::BuildSession(const RecordingConfig& config, Build build,
+// Everything up to the start of the captures; the session's parts replace the last ones only
+// once they are complete.
+bool NativeRecorder::Impl::BuildSession(const RecordingConfig& config, SessionBuilder::Kind kind,
                                         std::string& error) {
-    const bool prepare = build == Build::kPrepare;
     {
         std::lock_guard lock(m_outputPathMutex);
         m_outputPath = config.OutputPath();
     }
-    if (config.FrameRate() < static_cast<int32_t>(FrameSlots::kMinFps) ||
-        config.FrameRate() > static_cast<int32_t>(FrameSlots::kMaxFps)) {
-        error = FormatLine("Frame rate %d is outside %u to %u", config.FrameRate(),
-                           FrameSlots::kMinFps, FrameSlots::kMaxFps);
-        LogLine("[NativeRecorder] %s%s\n", prepare ? "PrepareAsync: " : "", error.c_str());
+    SessionBuilder builder(*m_factory, kind,
+                           [weak = m_owner.weak_from_this(), kind](const FocusRect& rect) {
+                               if (auto self = weak.lock()) {
+                                   self->m_impl->OnFocusCrop(rect, kind);
+                               }
+                           });
+    std::unique_ptr<SessionParts> parts = builder.Build(config, error);
+    if (!parts) {
         return false;
     }
-    if (!InitializeScreenCapture(config)) {
-        if (prepare) {
-            LogLine("[NativeRecorder] PrepareAsync: Failed to initialize screen capture\n");
-            return false;
-        }
-        return FailStart("Failed to initialize screen capture", error);
-    }
-
-    int32_t capturedWidth = static_cast<int32_t>(m_screenCapture->Width());
-    int32_t capturedHeight = static_cast<int32_t>(m_screenCapture->Height());
-    const auto origin = m_factory->FindMonitorOrigin(config.MonitorHandle());
-    m_monitorOrigin = origin ? Origin{origin->left, origin->top} : Origin{};
-
-    if (!SetUpCaptureRegion(config, build, capturedWidth, capturedHeight, error)) {
-        return false;
-    }
-
-    const int32_t outputWidth = config.Width() > 0 ? config.Width() : capturedWidth;
-    const int32_t outputHeight = config.Height() > 0 ? config.Height() : capturedHeight;
-    SetUpFocusZoom(config, capturedWidth, capturedHeight, outputWidth, outputHeight, build);
-
-    m_encoder = m_factory->CreateEncoder();
-    if (m_encoder && m_screenCapture->HasDevice()) {
-        m_encoder->SetD3DDevice(m_screenCapture->GetDevice());
-    }
-    const bool hasAudio = config.CaptureMicrophone() || config.CaptureSystemAudio();
-    m_frameDuration.store(config.FrameRate() > 0 ? 10'000'000 / config.FrameRate() : 0);
-    const int32_t profile = config.VideoProfile();
-    const EncoderSettings settings{
-        .path = config.OutputPath(),
-        .width = static_cast<uint32_t>(outputWidth),
-        .height = static_cast<uint32_t>(outputHeight),
-        .fps = static_cast<uint32_t>(config.FrameRate()),
-        .videoBitrate = static_cast<uint32_t>(config.Bitrate()),
-        .audioSampleRate = static_cast<uint32_t>(config.AudioSampleRate()),
-        .audioChannels = static_cast<uint32_t>(config.AudioChannels()),
-        .audioBitrate = static_cast<uint32_t>(config.AudioBitrate()),
-        .hasAudio = hasAudio,
-        .profile = static_cast<uint32_t>(profile >= 0 && profile <= 2 ? profile : 1),
-        .qualityVsSpeed = static_cast<uint32_t>(config.QualityVsSpeed()),
-        .cabac = config.EnableCabac(),
-        .bFrames = static_cast<uint32_t>(config.BFrameCount()),
-        .keyframeIntervalSeconds = static_cast<uint32_t>(config.KeyframeIntervalSeconds()),
-    };
-    if (!m_encoder || !m_encoder->Initialize(settings)) {
-        if (prepare) {
-            LogLine("[NativeRecorder] PrepareAsync: Failed to initialize encoder\n");
-            return false;
-        }
-        return FailStart("Failed to initialize encoder", error);
-    }
-    if (!hasAudio) {
-        return true;
-    }
-    // A prepared session records the system sound even for a window: no process audio.
-    if (!prepare) {
-        SetUpAudio(config);
-    } else if (!CreateInitializedAudio(config, config.CaptureSystemAudio())) {
-        LogLine("[NativeRecorder] PrepareAsync: WARNING - Audio capture init failed\n");
-    }
-    ApplyAudioSettings(config);
+    AdoptParts(std::move(parts));
     return true;
+}
+
+void NativeRecorder::Impl::AdoptParts(std::unique_ptr<SessionParts> parts) {
+    if (m_focusZoomManager) {
+        m_focusZoomManager->Stop();
+    }
+    if (m_magnifierManager) {
+        m_magnifierManager->Stop();
+    }
+    m_stop.Destroy(TakeParts(), nullptr);
+    {
+        std::lock_guard lock(m_componentsMutex);
+        m_screenCapture = std::move(parts->screen);
+        m_audioCapture = std::move(parts->audio);
+    }
+    m_encoder = std::move(parts->encoder);
+    m_focusZoomManager = std::move(parts->focusZoom);
+    m_magnifierManager = std::move(parts->magnifier);
+    m_monitorOrigin = parts->origin;
+    m_timeline.SetFrameDuration(parts->frameDuration);
+}
+
+std::unique_ptr<SessionParts> NativeRecorder::Impl::TakeParts() {
+    auto parts = std::make_unique<SessionParts>();
+    {
+        std::lock_guard lock(m_componentsMutex);
+        parts->screen = std::move(m_screenCapture);
+        parts->audio = std::move(m_audioCapture);
+    }
+    parts->encoder = std::move(m_encoder);
+    parts->focusZoom = std::move(m_focusZoomManager);
+    parts->magnifier = std::move(m_magnifierManager);
+    return parts;
 }
 
 bool NativeRecorder::Impl::StartScreenCapture() {
@@ -293,167 +193,14 @@ void NativeRecorder::Impl::StartAudioCapture() {
     });
 }
 
-bool NativeRecorder::Impl::InitializeScreenCapture(const RecordingConfig& config) {
-    std::unique_ptr<IScreenCapture> capture = m_factory->CreateScreenCapture();
-    {
-        std::lock_guard lock(m_componentsMutex);
-        m_screenCapture = std::move(capture);
-    }
-    if (!m_screenCapture || !m_screenCapture->HasDevice()) {
-        return false;
-    }
-    m_screenCapture->SetCaptureCursor(config.CaptureCursor());
-    m_screenCapture->SetFrameRate(static_cast<uint32_t>(config.FrameRate()));
-    if (config.CaptureMode() == 1) {
-        return m_screenCapture->InitializeForWindow(config.WindowHandle());
-    }
-    return m_screenCapture->InitializeForMonitor(config.MonitorHandle());
-}
-
-// Decided before the encoder opens its file, so that a refused region leaves nothing behind.
-// A refusal is raised for a preparation too: otherwise the caller could not tell why.
-bool NativeRecorder::Impl::SetUpCaptureRegion(const RecordingConfig& config, Build build,
-                                              int32_t& capturedWidth, int32_t& capturedHeight,
-                                              std::string& error) {
-    const CaptureRect& region = config.CaptureRegion();
-    if (config.CaptureMode() != 2 || region.Width <= 0 || region.Height <= 0) {
-        return true;
-    }
-    const RegionCheck check(region, MonitorBounds{m_monitorOrigin.left, m_monitorOrigin.top,
-                                                  capturedWidth, capturedHeight});
-    if (!check.Accepted()) {
-        LogLine("[NativeRecorder] %s%s\n", build == Build::kPrepare ? "PrepareAsync: " : "",
-                check.Refusal().c_str());
-        error = check.Refusal();
-        return false;
-    }
-    if (check.WasClamped()) {
-        LogLine("[NativeRecorder] %s\n", check.ClampLine().c_str());
-    }
-    const CaptureRect& crop = check.Clamped();
-    m_screenCapture->SetCropRegion(crop.X, crop.Y, crop.Width, crop.Height);
-    capturedWidth = crop.Width;
-    capturedHeight = crop.Height;
-    return true;
-}
-
-void NativeRecorder::Impl::SetUpFocusZoom(const RecordingConfig& config, int32_t capturedWidth,
-                                          int32_t capturedHeight, int32_t outputWidth,
-                                          int32_t outputHeight, Build build) {
-    if (m_focusZoomManager) {
-        m_focusZoomManager->Stop();
-    }
-    m_focusZoomManager = m_factory->CreateFocusZoomManager();
-    if (m_magnifierManager) {
-        m_magnifierManager->Stop();
-    }
-    m_magnifierManager = m_factory->CreateMagnifierManager();
-    if (!m_focusZoomManager) {
-        return;
-    }
-    m_focusZoomManager->Initialize(m_monitorOrigin.left, m_monitorOrigin.top, capturedWidth,
-                                   capturedHeight, outputWidth, outputHeight,
-                                   WithDefaults(config.FocusZoom()));
-    m_focusZoomManager->SetMagnifier(m_magnifierManager.get());
-    m_focusZoomManager->SetCropCallback(
-        [weak = m_owner.weak_from_this(), build](const FocusRect& rect) {
-            if (auto self = weak.lock()) {
-                self->m_impl->OnFocusCrop(rect, build);
-            }
-        });
-    if (build == Build::kStart) {
-        m_focusZoomManager->Start();
-    }
-}
-
-void NativeRecorder::Impl::SetUpAudio(const RecordingConfig& config) {
-    if (!TryProcessAudio(config)) {
-        if (!CreateInitializedAudio(config, config.CaptureSystemAudio())) {
-            LogLine("[NativeRecorder] WARNING: Audio capture initialization failed!\n");
-        }
-    }
-    ApplyAudioSettings(config);
-}
-
-// Records only the window's process tree. False when the session should fall back to system
-// audio.
-bool NativeRecorder::Impl::TryProcessAudio(const RecordingConfig& config) {
-    if (config.CaptureMode() != 1 || !config.CaptureWindowAudioOnly() ||
-        !config.CaptureSystemAudio()) {
-        return false;
-    }
-    const uint32_t pid = m_factory->WindowProcessId(config.WindowHandle());
-    if (pid == 0) {
-        LogLine("[NativeRecorder] Could not get process ID, falling back to system audio\n");
-        return false;
-    }
-    if (!CreateInitializedAudio(config, false)) {
-        return false;
-    }
-    if (m_audioCapture->InitializeProcessLoopback(pid)) {
-        return true;
-    }
-    LogLine("[NativeRecorder] Process loopback failed, falling back to system audio\n");
-    return CreateInitializedAudio(config, config.CaptureSystemAudio());
-}
-
-// Replaces the audio capture with a new one and initialises it. The capture stays attached even
-// when initialisation fails: the sources that did open still record.
-bool NativeRecorder::Impl::CreateInitializedAudio(const RecordingConfig& config,
-                                                  bool captureSystem) {
-    std::unique_ptr<IAudioCapture> audio = m_factory->CreateAudioCapture();
-    {
-        std::lock_guard lock(m_componentsMutex);
-        std::swap(m_audioCapture, audio);
-    }
-    audio.reset();
-    return m_audioCapture &&
-           m_audioCapture->Initialize(
-               captureSystem, config.CaptureMicrophone(), config.MicrophoneDeviceId(),
-               static_cast<uint32_t>(config.AudioSampleRate()),
-               static_cast<uint32_t>(config.AudioChannels()), config.NoiseSuppression(),
-               config.NoiseMode(), config.NoiseStrength());
-}
-
-void NativeRecorder::Impl::ApplyAudioSettings(const RecordingConfig& config) {
-    if (!m_audioCapture) {
-        return;
-    }
-    m_audioCapture->SetMicrophoneVolume(ClampVolume(config.MicrophoneVolume()));
-    m_audioCapture->SetSystemVolume(ClampVolume(config.SystemVolume()));
-    m_audioCapture->SetDuckingEnabled(config.DuckingEnabled());
-    if (!config.DuckingEnabled()) {
-        m_audioCapture->SetDuckingGain(1.0);
-    }
-    m_audioCapture->SetDuckLevelDb(std::clamp(config.DuckLevelDb(), -24.0, 0.0));
-    m_audioCapture->ConfigureLevels(AudioLevels{
-        .agcMinGain = config.AgcMinGain(),
-        .agcMaxGain = config.AgcMaxGain(),
-        .agcTargetLevel = config.AgcTargetLevel(),
-        .agcTuningA = config.AgcTuningA(),
-        .agcTuningB = config.AgcTuningB(),
-        .limiterThreshold = config.LimiterThreshold(),
-        .limiterKneeEnd = config.LimiterKneeEnd(),
-        .limiterRatio = config.LimiterRatio(),
-        .gainSmoothing = config.GainSmoothing(),
-    });
-}
-
 void NativeRecorder::Impl::ResetSessionTiming() {
-    const int64_t now = platform::SteadyClockNs();
-    m_recordingStartNs.store(now);
     m_framesWritten.store(0);
     m_droppedFrames.store(0);
     m_audioLossReported.store(false);
-    m_lastVideoPts.store(0);
-    m_lastAudioPts.store(0);
-    m_lastWrittenVideoPts.store(kNoVideoYet);
-    m_pausedTotalUs.store(0);
-    m_sessionOriginNs.store(now);
-    m_hasSessionOrigin.store(true);
-    m_screenCapture->SetSessionStartTime(now);
+    const int64_t origin = m_timeline.Start();
+    m_screenCapture->SetSessionStartTime(origin);
     if (m_audioCapture) {
-        m_audioCapture->SetSessionStartTime(now);
+        m_audioCapture->SetSessionStartTime(origin);
     }
 }
 
@@ -467,19 +214,13 @@ void NativeRecorder::Impl::WritePerfStartLine() const {
         __DATE__, __TIME__, 0, 0, 0, 0);
 }
 
-void NativeRecorder::Impl::StartProgressThread() {
-    auto signal = std::make_shared<ProgressSignal>();
-    m_progressRunning = signal;
-    m_progressThread = std::thread([weak = m_owner.weak_from_this(), signal] {
-        int64_t deadline = platform::SteadyClockNs() + kProgressPeriodNs;
-        while (signal->SleepUntil(deadline)) {
-            if (auto self = weak.lock()) {
-                self->m_impl->ProgressTick();
-            } else {
-                return;
-            }
-            deadline = std::max(deadline + kProgressPeriodNs, platform::SteadyClockNs());
+void NativeRecorder::Impl::StartProgress() {
+    m_progress.Start([weak = m_owner.weak_from_this()] {
+        auto self = weak.lock();
+        if (self) {
+            self->m_impl->ProgressTick();
         }
+        return self != nullptr;
     });
 }
 
@@ -512,7 +253,7 @@ bool NativeRecorder::Impl::PrepareSession(const RecordingConfig& config, std::st
     }
     m_isShuttingDown.store(false);
     try {
-        if (!BuildSession(config, Build::kPrepare, error)) {
+        if (!BuildSession(config, SessionBuilder::Kind::kPrepare, error)) {
             return false;
         }
         m_preparedConfig = std::make_unique<RecordingConfig>(config);
@@ -582,7 +323,7 @@ bool NativeRecorder::Impl::StartPreparedSession(std::string& error) {
     }
     StartAudioCapture();
     m_isPrepared.store(false);
-    StartProgressThread();
+    StartProgress();
     return true;
 }
 
@@ -665,7 +406,7 @@ void NativeRecorder::Impl::PulseAtCursor() {
 void NativeRecorder::Impl::SetFocusZoomSettings(const FocusZoomSettings& settings) {
     m_focusZoomSettings = settings;
     if (m_focusZoomManager) {
-        m_focusZoomManager->UpdateSettings(WithDefaults(settings));
+        m_focusZoomManager->UpdateSettings(SessionBuilder::WithDefaults(settings));
     }
 }
 
@@ -683,9 +424,7 @@ void NativeRecorder::Impl::Pause() {
     if (!m_isRecording.load() || m_isPaused.load()) {
         return;
     }
-    const int64_t now = platform::SteadyClockNs();
-    m_pauseStartNs.store(now);
-    m_pausedElapsedUs.store((now - m_recordingStartNs.load()) / 1000 - m_pausedTotalUs.load());
+    m_timeline.NotePause();
     {
         std::lock_guard lock(m_componentsMutex);
         if (m_screenCapture) {
@@ -702,8 +441,7 @@ void NativeRecorder::Impl::Resume() {
     if (!m_isRecording.load() || !m_isPaused.load()) {
         return;
     }
-    const int64_t now = platform::SteadyClockNs();
-    m_pausedTotalUs.fetch_add((now - m_pauseStartNs.load()) / 1000);
+    m_timeline.NoteResume();
     m_isPaused.store(false);
     std::lock_guard lock(m_componentsMutex);
     if (m_screenCapture) {
@@ -718,12 +456,7 @@ double NativeRecorder::Impl::ElapsedSeconds() const noexcept {
     if (!m_isRecording.load()) {
         return 0.0;
     }
-    if (m_isPaused.load()) {
-        return static_cast<double>(m_pausedElapsedUs.load()) / 1e6;
-    }
-    const int64_t now = platform::SteadyClockNs();
-    const int64_t elapsedUs = (now - m_recordingStartNs.load()) / 1000 - m_pausedTotalUs.load();
-    return static_cast<double>(elapsedUs) / 1e6;
+    return m_timeline.ElapsedSeconds(m_isPaused.load());
 }
 
 int64_t NativeRecorder::Impl::EstimatedBytes() const noexcept {
@@ -731,7 +464,7 @@ int64_t NativeRecorder::Impl::EstimatedBytes() const noexcept {
 }
 
 int64_t NativeRecorder::Impl::SessionStartTime() const noexcept {
-    return m_hasSessionOrigin.load() ? m_sessionOriginNs.load() / 100 : 0;
+    return m_timeline.SessionStartTime();
 }
 
 std::string NativeRecorder::Impl::OutputPath() const {
@@ -750,14 +483,14 @@ bool NativeRecorder::Impl::IsMicrophoneSilent() const {
 void NativeRecorder::Impl::SetMicrophoneVolume(double volume) {
     std::lock_guard lock(m_componentsMutex);
     if (m_audioCapture) {
-        m_audioCapture->SetMicrophoneVolume(ClampVolume(volume));
+        m_audioCapture->SetMicrophoneVolume(SessionBuilder::ClampVolume(volume));
     }
 }
 
 void NativeRecorder::Impl::SetSystemVolume(double volume) {
     std::lock_guard lock(m_componentsMutex);
     if (m_audioCapture) {
-        m_audioCapture->SetSystemVolume(ClampVolume(volume));
+        m_audioCapture->SetSystemVolume(SessionBuilder::ClampVolume(volume));
     }
 }
 
@@ -790,10 +523,8 @@ void NativeRecorder::Impl::RunStop() {
         return;
     }
     m_isShuttingDown.store(true);
-    if (m_progressRunning) {
-        m_progressRunning->RequestStop();
-    }
-    std::this_thread::sleep_for(kShutdownSettle);
+    m_progress.RequestStop();
+    StopSequence::Settle();
 
     WindDownFocusZoom();
     if (m_magnifierManager) {
@@ -805,16 +536,18 @@ void NativeRecorder::Impl::RunStop() {
         if (!m_isRecording.exchange(false)) {
             return;
         }
-        JoinProgressThread();
+        m_progress.Join();
         if (m_screenCapture) {
             m_screenCapture->Stop();
         }
-        WaitForInFlightCallbacksDrain();
+        m_stop.WaitForCallbacks();
         if (m_audioCapture) {
             m_audioCapture->Stop();
             DrainAudio();
         }
-        FinalizeEncoder();
+        if (m_encoder) {
+            StopSequence::FinalizeEncoder(*m_encoder);
+        }
         DestroyComponents();
     }
     // Raised after the session lock is released, so a handler may start the next recording.
@@ -826,95 +559,12 @@ void NativeRecorder::Impl::WindDownFocusZoom() {
         return;
     }
     m_isCursorFocusActive.store(false);
-    m_focusZoomManager->SetCropCallback({});
-    m_focusZoomManager->SetMagnifier(nullptr);
-    if (m_screenCapture) {
-        m_screenCapture->ReleaseCrop();
-    }
-    WaitForFocusZoomIdle();
-    m_focusZoomManager->Stop();
-    std::this_thread::sleep_for(kShutdownSettle);
+    StopSequence::WindDownFocusZoom(*m_focusZoomManager, m_screenCapture.get());
 }
 
-void NativeRecorder::Impl::WaitForFocusZoomIdle() const {
-    const auto busy = [this] {
-        return m_focusZoomManager->IsTransitionRunning() || m_focusZoomManager->IsTogglePending() ||
-               m_focusZoomManager->IsPulseRunning();
-    };
-    const auto deadline = std::chrono::steady_clock::now() + kFocusIdleLimit;
-    while (busy()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            LogLine(
-                "[FocusZoomManager] WaitUntilIdle timed out while transition/pulse still "
-                "active\n");
-            return;
-        }
-        std::this_thread::sleep_for(kFocusIdlePoll);
-    }
-}
-
-void NativeRecorder::Impl::JoinProgressThread() {
-    platform::JoinOrAbandon(std::move(m_progressThread), kProgressJoinLimit,
-                            "[NativeRecorder] STEP 7: WARNING: Progress thread join timed out "
-                            "after 200ms \xC3\xA2\xE2\x82\xAC\xE2\x80\x9D abandoning waiter");
-}
-
-void NativeRecorder::Impl::WaitForInFlightCallbacksDrain() {
-    const auto deadline = std::chrono::steady_clock::now() + kDrainLimit;
-    while (m_inFlightCallbacks.load() >= 1 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(kDrainPoll);
-    }
-    const int32_t remaining = m_inFlightCallbacks.load();
-    if (remaining > 0) {
-        LogLine(
-            "[NativeRecorder] WaitForInFlightCallbacksDrain: timed out with %d still in flight\n",
-            remaining);
-    }
-}
-
-void NativeRecorder::Impl::FinalizeEncoder() {
-    if (!m_encoder) {
-        return;
-    }
-    platform::BackgroundTask finalize([encoder = m_encoder.get()] { encoder->Finalize(); });
-    if (!finalize.WaitFor(kFinalizeReportAfter)) {
-        LogLine("[NativeRecorder] STEP 11: Encoder finalize taking longer than expected...\n");
-    }
-    finalize.Wait();
-}
-
+// A callback still inside a component holds the recorder, which the deferred destruction keeps.
 void NativeRecorder::Impl::DestroyComponents() {
-    std::unique_ptr<IScreenCapture> screen;
-    std::unique_ptr<IAudioCapture> audio;
-    {
-        std::lock_guard lock(m_componentsMutex);
-        screen = std::move(m_screenCapture);
-        audio = std::move(m_audioCapture);
-    }
-    auto destroyInOrder = [magnifier = std::move(m_magnifierManager),
-                           focus = std::move(m_focusZoomManager), screen = std::move(screen),
-                           audio = std::move(audio), encoder = std::move(m_encoder)]() mutable {
-        magnifier.reset();
-        focus.reset();
-        screen.reset();
-        audio.reset();
-        encoder.reset();
-    };
-    // A callback still inside a component after the drain keeps a reference to the recorder, so
-    // the recorder is alive here; its components go once the last callback has left instead of
-    // being pulled from under it.
-    std::shared_ptr<NativeRecorder> self =
-        m_inFlightCallbacks.load() > 0 ? m_owner.weak_from_this().lock() : nullptr;
-    if (!self) {
-        destroyInOrder();
-        return;
-    }
-    platform::BackgroundTask deferred([self, destroy = std::move(destroyInOrder)]() mutable {
-        while (self->m_impl->m_inFlightCallbacks.load() > 0) {
-            std::this_thread::sleep_for(kDrainPoll);
-        }
-        destroy();
-    });
+    m_stop.Destroy(TakeParts(), m_owner.weak_from_this().lock());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -929,24 +579,7 @@ void NativeRecorder::Impl::OnVideoFrame(gfx::Texture* texture, int64_t timestamp
     if (encoder == nullptr) {
         return;
     }
-    // The capture's time line already leaves pauses out.
-    int64_t pts = std::max<int64_t>(timestamp, 0);
-    m_lastVideoPts.store(pts);
-
-    const int64_t lastWritten = m_lastWrittenVideoPts.load();
-    if (pts <= lastWritten) {
-        const int64_t before = pts;
-        pts = lastWritten + kMonotonicStep;
-        static FirstOnly nonMonotonicLogged;
-        if (PerfLog::IsPerfEnabled() && nonMonotonicLogged()) {
-            PerfLog::Write(
-                "[PERF][Encode] non-monotonic PTS floored: %lldms -> %lldms (overlay rebase "
-                "below written samples)\n",
-                static_cast<long long>(before / 10'000), static_cast<long long>(pts / 10'000));
-        }
-    }
-    m_lastWrittenVideoPts.store(pts);
-
+    const int64_t pts = m_timeline.StampVideo(timestamp);
     if (encoder->WriteVideoFrame(texture, pts)) {
         m_framesWritten.fetch_add(1);
         return;
@@ -957,17 +590,12 @@ void NativeRecorder::Impl::OnVideoFrame(gfx::Texture* texture, int64_t timestamp
     }
 }
 
-// Where the picture written so far ends.
-int64_t NativeRecorder::Impl::VideoEnd() const {
-    return std::max<int64_t>(m_lastWrittenVideoPts.load(), 0) + m_frameDuration.load();
-}
-
 // The audio still buffered when the session stopped, up to the end of the last video frame, so
 // that the sound does not end before the picture.
 void NativeRecorder::Impl::DrainAudio() {
-    m_drainingAudio.store(true);
-    m_audioCapture->Drain(VideoEnd());
-    m_drainingAudio.store(false);
+    m_timeline.SetDraining(true);
+    m_audioCapture->Drain(m_timeline.VideoEnd());
+    m_timeline.SetDraining(false);
 }
 
 void NativeRecorder::Impl::OnAudioData(const uint8_t* data, uint32_t bytes, int64_t timestamp,
@@ -976,29 +604,25 @@ void NativeRecorder::Impl::OnAudioData(const uint8_t* data, uint32_t bytes, int6
     if (m_isPaused.load()) {
         return;
     }
-    // Once stopping, the picture has ended; the sound is kept up to the end of its last frame,
-    // from the output thread while it runs and from the drain after it.
-    const bool live = !m_isShuttingDown.load() && m_isRecording.load();
-    const bool ending = m_isShuttingDown.load() && (m_isRecording.load() || m_drainingAudio.load());
-    if (!live && !(ending && timestamp < VideoEnd())) {
+    if (!m_timeline.KeepsAudio(timestamp, m_isRecording.load(), m_isShuttingDown.load())) {
         return;
     }
     IEncoder* encoder = m_encoder.get();
     if (encoder == nullptr) {
         return;
     }
-    m_lastAudioPts.store(timestamp);
+    m_timeline.NoteAudio(timestamp);
     encoder->WriteAudioSample(data, bytes, timestamp, duration);
 }
 
-void NativeRecorder::Impl::OnFocusCrop(const FocusRect& rect, Build build) {
+void NativeRecorder::Impl::OnFocusCrop(const FocusRect& rect, SessionBuilder::Kind kind) {
     try {
         if (m_isShuttingDown.load()) {
             return;
         }
         if (!m_screenCapture) {
             LogLine(
-                build == Build::kPrepare
+                kind == SessionBuilder::Kind::kPrepare
                     ? "[NativeRecorder] WARNING: Crop callback (Prepare) but m_screenCapture is "
                       "null!\n"
                     : "[NativeRecorder] WARNING: Crop callback but m_screenCapture is null!\n");
@@ -1015,15 +639,15 @@ void NativeRecorder::Impl::OnFocusCrop(const FocusRect& rect, Build build) {
 
 void NativeRecorder::Impl::ProgressTick() {
     try {
-        const double elapsed = ElapsedSeconds();
-        const double fps =
-            elapsed > 0.0 ? static_cast<double>(m_framesWritten.load()) / elapsed : 0.0;
-        int64_t prefill = 0;
+        ProgressReporter::Figures figures{.elapsedSeconds = ElapsedSeconds(),
+                                          .framesWritten = m_framesWritten.load(),
+                                          .videoPts = m_timeline.LastVideoPts(),
+                                          .audioPts = m_timeline.LastAudioPts()};
         uint64_t lateFrames = 0;
         std::string lostAudio;
         {
             std::lock_guard lock(m_componentsMutex);
-            prefill = m_audioCapture ? m_audioCapture->RingPrefill() : 0;
+            figures.audioPrefill = m_audioCapture ? m_audioCapture->RingPrefill() : 0;
             lateFrames = m_screenCapture ? m_screenCapture->LateFrames() : 0;
             lostAudio = m_audioCapture ? m_audioCapture->LostSources() : "";
         }
@@ -1033,21 +657,8 @@ void NativeRecorder::Impl::ProgressTick() {
             RaiseError("Audio server lost: the recording goes on without its " + lostAudio);
         }
         // Frames the encoder refused, and slots the capture could only fill with a repeat.
-        const auto dropped = static_cast<int32_t>(m_droppedFrames.load() + lateFrames);
-        if (PerfLog::IsPerfEnabled()) {
-            const int64_t videoPts = m_lastVideoPts.load();
-            const int64_t audioPts = m_lastAudioPts.load();
-            PerfLog::Write(
-                "[PERF][AVSync] t=%.0fs videoPts=%lldms audioPts=%lldms drift(v-a)=%lldms "
-                "fps=%.1f dropped=%d\n",
-                elapsed, static_cast<long long>(videoPts / 10'000),
-                static_cast<long long>(audioPts / 10'000),
-                static_cast<long long>((videoPts - audioPts) / 10'000 - prefill / 10'000), fps,
-                dropped);
-        }
-        auto progress = std::make_shared<RecordingProgress>(
-            elapsed, RecordingProgress::EstimateBytes(elapsed), fps, dropped);
-        m_progressUpdated.Raise(m_owner, progress);
+        figures.dropped = static_cast<int32_t>(m_droppedFrames.load() + lateFrames);
+        m_progressUpdated.Raise(m_owner, ProgressReporter::Report(figures));
     } catch (const std::exception& e) {
         LogLine("[NativeRecorder] ProgressTimer exception: %s\n", e.what());
     } catch (...) {

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/system/SteadyClock.h"
 #include "session/ComponentFactory.h"
 
 namespace tamro::test {
@@ -103,6 +104,9 @@ struct FakeWorld {
     std::atomic<int> pulses{0};
     std::atomic<bool> focusThrows{false};
     CropCallback cropCallback;
+
+    // Session time: the steady clock until a test sets it.
+    std::atomic<int64_t> nowNs{0};
 };
 
 class FakeScreenCapture final : public IScreenCapture {
@@ -298,6 +302,12 @@ class FakeComponentFactory final : public ComponentFactory {
         return MonitorOrigin{1920, 0};
     }
     uint32_t WindowProcessId(uint64_t) override { return m_world->windowPid; }
+    std::function<int64_t()> Clock() const override {
+        return [world = m_world] {
+            const int64_t now = world->nowNs.load();
+            return now != 0 ? now : platform::SteadyClockNs();
+        };
+    }
 
   private:
     std::shared_ptr<FakeWorld> m_world;

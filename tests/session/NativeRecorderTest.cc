@@ -200,22 +200,22 @@ TEST_F(NativeRecorderTest, VolumesAreClampedAndReachTheCapture) {
 }
 
 TEST_F(NativeRecorderTest, PauseExcludesPausedTimeFromElapsed) {
+    m_world->nowNs = 5'000'000'000;
     ASSERT_TRUE(Start());
-    const auto startedAt = Clock::now();
-    std::this_thread::sleep_for(300ms);
+    m_world->nowNs += 300'000'000;
     m_recorder->Pause();
     EXPECT_TRUE(m_recorder->IsPaused());
     EXPECT_TRUE(m_world->screenPaused);
     EXPECT_TRUE(m_world->audioPaused);
-    const double frozen = m_recorder->ElapsedSeconds();
-    std::this_thread::sleep_for(2s);
-    EXPECT_EQ(m_recorder->ElapsedSeconds(), frozen);
-    EXPECT_EQ(m_recorder->EstimatedBytes(), static_cast<int64_t>(frozen * 1'000'000.0));
+    EXPECT_DOUBLE_EQ(m_recorder->ElapsedSeconds(), 0.3);
+    m_world->nowNs += 2'000'000'000;
+    EXPECT_DOUBLE_EQ(m_recorder->ElapsedSeconds(), 0.3);
+    EXPECT_EQ(m_recorder->EstimatedBytes(), 300'000);
     m_recorder->Resume();
     EXPECT_FALSE(m_world->screenPaused);
-    std::this_thread::sleep_for(300ms);
-    const double wall = std::chrono::duration<double>(Clock::now() - startedAt).count();
-    EXPECT_NEAR(m_recorder->ElapsedSeconds(), wall - 2.0, 0.15);
+    m_world->nowNs += 300'000'000;
+    EXPECT_DOUBLE_EQ(m_recorder->ElapsedSeconds(), 0.6);
+    EXPECT_EQ(m_recorder->SessionStartTime(), 50'000'000) << "the origin, in 100-ns units";
     m_recorder->Stop();
 }
 
