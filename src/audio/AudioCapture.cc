@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <exception>
 
+#include "audio/BlockTiming.h"
 #include "audio/StereoConversion.h"
 #include "diag/Log.h"
 #include "diag/PerfLog.h"
@@ -17,7 +18,6 @@ namespace {
 
 using platform::AudioFailed;
 
-constexpr const char* kEndpointMarker = "MMDEVAPI#";
 constexpr size_t kSwitchBufferChars = 8;
 constexpr size_t kPtsTrimBufferChars = 16;
 constexpr int64_t kMaxPtsTrimMs = 500;
@@ -29,44 +29,15 @@ constexpr uint64_t kBlockFrames = SampleRing::kBlockSamples / 2;
 constexpr uint32_t kTicksPerWindow = 47;  // about a second of 1024-frame blocks
 constexpr int64_t kLevelCallbackNs = 33'000'000;
 
-// Start of tick `k` after `t0`, computed from the tick count so that late wakes do not add up,
-// and without overflowing for recordings of any length.
-int64_t TickDeadline(int64_t t0, uint64_t k, uint32_t rate) {
-    const uint64_t frames = k * kBlockFrames;
-    return t0 + static_cast<int64_t>(frames / rate * 1'000'000'000 +
-                                     frames % rate * 1'000'000'000 / rate);
-}
-
-constexpr AudioCapture::StreamMessages kLoopbackMessages{
-    .mixFormat = "[AudioCapture] Failed to get mix format\n",
-    .initialize = "[AudioCapture] Failed to initialize loopback: 0x%08X\n",
-    .setEvent = "[AudioCapture] Failed to set loopback event: 0x%08X\n",
-};
-constexpr AudioCapture::StreamMessages kProcessLoopbackMessages{
-    .mixFormat = "[AudioCapture] Failed to get mix format for process loopback\n",
-    .initialize = "[AudioCapture] Failed to initialize process loopback client: 0x%08X\n",
-    .setEvent = "[AudioCapture] Failed to set process loopback event: 0x%08X\n",
-};
-constexpr AudioCapture::StreamMessages kMicMessages{
-    .mixFormat = "[AudioCapture] Failed to get mic mix format\n",
-    .initialize = "[AudioCapture] Failed to initialize mic: 0x%08X\n",
-    .setEvent = "[AudioCapture] Failed to set mic event: 0x%08X\n",
-};
-
-std::function<int64_t()> ClockOrSteady(const std::function<int64_t()>& clock) {
-    if (clock) {
-        return clock;
-    }
-    return [] { return platform::SteadyClockNs(); };
-}
-
 }  // namespace
 
 AudioCapture::AudioCapture() : AudioCapture(Options{}) {}
 
 AudioCapture::AudioCapture(Options options)
     : m_options(std::move(options)),
-      m_clock(ClockOrSteady(m_options.clock)),
+      m_clock(m_options.clock ? m_options.clock
+                              : std::function<int64_t()>([] { return platform::SteadyClockNs(); })),
+      m_opener(m_options.connect),
       m_sysEvent(std::make_shared<platform::WakeEvent>(platform::WakeEvent::Mode::kAutoReset)),
       m_micEvent(std::make_shared<platform::WakeEvent>(platform::WakeEvent::Mode::kAutoReset)) {}
 
@@ -115,202 +86,51 @@ bool AudioCapture::Initialize(bool captureSystem, bool captureMic, const std::st
     return ok;
 }
 
-bool AudioCapture::ConnectDevices() {
-    if (m_devices) {
-        return true;
-    }
-    const uint32_t result =
-        m_options.connect ? m_options.connect(&m_devices) : platform::kAudioFail;
-    if (AudioFailed(result) || !m_devices) {
-        m_devices.reset();
-        LogLine("[AudioCapture] Audio server connection failed: 0x%08X\n", result);
-        return false;
-    }
-    return true;
-}
-
-bool AudioCapture::OpenStream(platform::AudioEndpoint& endpoint, const StreamMessages& messages,
-                              const std::shared_ptr<platform::WakeEvent>& event,
-                              platform::AudioFormat* format) {
-    platform::AudioFormat mix;
-    if (AudioFailed(endpoint.GetMixFormat(&mix)) || !IsReadableFormat(mix)) {
-        LogLine("%s", messages.mixFormat);
-        return false;
-    }
-    *format = mix;
-    uint32_t result = endpoint.Initialize(kBufferDuration);
-    if (AudioFailed(result)) {
-        LogLine(messages.initialize, result);
-        return false;
-    }
-    result = endpoint.SetWakeEvent(event);
-    if (AudioFailed(result)) {
-        LogLine(messages.setEvent, result);
-        return false;
-    }
-    return true;
-}
-
 bool AudioCapture::InitializeLoopback() {
-    if (!ConnectDevices()) {
+    std::optional<AudioSourceOpener::Source> source = m_opener.OpenLoopback(m_sysEvent);
+    if (!source) {
         return false;
     }
-    platform::AudioDeviceRef device;
-    if (AudioFailed(m_devices->GetDefaultRenderDevice(&device))) {
-        LogLine("[AudioCapture] Failed to get default render device\n");
-        return false;
-    }
-    std::unique_ptr<platform::AudioEndpoint> endpoint;
-    if (AudioFailed(m_devices->Activate(device, &endpoint)) || !endpoint) {
-        LogLine("[AudioCapture] Failed to activate loopback client\n");
-        return false;
-    }
-    return AdoptSystemEndpoint(std::move(endpoint), kLoopbackMessages);
-}
-
-bool AudioCapture::AdoptSystemEndpoint(std::unique_ptr<platform::AudioEndpoint> endpoint,
-                                       const StreamMessages& messages) {
-    platform::AudioFormat format;
-    if (!OpenStream(*endpoint, messages, m_sysEvent, &format)) {
-        return false;
-    }
-    m_sysEndpoint = std::move(endpoint);
-    m_systemFormat = format;
+    AdoptSystemSource(std::move(*source));
     return true;
 }
 
 bool AudioCapture::InitializeProcessLoopback(uint32_t pid) {
-    if (pid == 0) {
-        LogLine("[AudioCapture] Invalid process ID for process loopback\n");
+    std::optional<AudioSourceOpener::Source> source = m_opener.OpenProcessLoopback(pid, m_sysEvent);
+    if (!source) {
         return false;
     }
-    if (!ConnectDevices()) {
-        return false;
-    }
-    std::unique_ptr<platform::AudioEndpoint> endpoint;
-    const uint32_t result =
-        m_devices->ActivateProcessLoopback(pid, kProcessActivationLimit, &endpoint);
-    if (result == platform::kAudioTimeout) {
-        LogLine(
-            "[AudioCapture] Process loopback activation timed out after %ums; falling back to "
-            "system audio\n",
-            static_cast<unsigned>(kProcessActivationLimit.count()));
-        return false;
-    }
-    if (AudioFailed(result)) {
-        LogLine(
-            "[AudioCapture] Process loopback activation failed: 0x%08X; falling back to system "
-            "audio\n",
-            result);
-        return false;
-    }
-    if (!endpoint) {
-        LogLine("[AudioCapture] Failed to get audio client from process loopback\n");
-        return false;
-    }
-    if (!AdoptSystemEndpoint(std::move(endpoint), kProcessLoopbackMessages)) {
-        return false;
-    }
+    AdoptSystemSource(std::move(*source));
     m_processLoopbackActive = true;
     m_processLoopbackPid = pid;
     return true;
 }
 
-uint32_t AudioCapture::ChooseMicrophone(const std::string& deviceId,
-                                        platform::AudioDeviceRef* device) {
-    using platform::CaptureRole;
-    uint32_t result;
-    if (!deviceId.empty()) {
-        result = m_devices->GetCaptureDevice(deviceId, device);
-        if (AudioFailed(result)) {
-            result = m_devices->GetCaptureDevice(ExtractEndpointId(deviceId), device);
-        }
-        if (AudioFailed(result)) {
-            LogLine("[AudioCapture] Extracted ID also failed, using default mic\n");
-            result = m_devices->GetDefaultCaptureDevice(CaptureRole::kCommunications, device);
-            if (AudioFailed(result)) {
-                LogLine(
-                    "[AudioCapture] Default communications mic failed (0x%08X), trying "
-                    "multimedia\n",
-                    result);
-                result = m_devices->GetDefaultCaptureDevice(CaptureRole::kMultimedia, device);
-            }
-        }
-        return result;
-    }
-    result = m_devices->GetDefaultCaptureDevice(CaptureRole::kCommunications, device);
-    if (AudioFailed(result)) {
-        LogLine(
-            "[AudioCapture] Default communications mic failed (0x%08X), trying multimedia role\n",
-            result);
-        result = m_devices->GetDefaultCaptureDevice(CaptureRole::kMultimedia, device);
-    }
-    return result;
-}
-
-void AudioCapture::ApplyMicStreamMode(platform::AudioEndpoint& endpoint) {
-    m_micRawStream =
-        ParseOnUnlessZero(platform::ReadEnvironment("TAMRO_MIC_RAW", kSwitchBufferChars));
-    const uint32_t result = endpoint.SetStreamMode(m_micRawStream);
-    if (result == platform::kAudioNotImplemented) {
-        return;
-    }
-    if (AudioFailed(result)) {
-        LogLine(
-            "[AudioCapture] WARNING: mic client properties not applied: 0x%08X (endpoint default "
-            "mode)\n",
-            result);
-        return;
-    }
-    PerfLog::Write(m_micRawStream ? "[PERF][AudioCfg] micStream=raw\n"
-                                  : "[PERF][AudioCfg] micStream=default (TAMRO_MIC_RAW=0)\n");
+void AudioCapture::AdoptSystemSource(AudioSourceOpener::Source source) {
+    m_sysEndpoint = std::move(source.endpoint);
+    m_systemFormat = source.format;
 }
 
 bool AudioCapture::InitializeMicrophone(const std::string& deviceId) {
-    if (!ConnectDevices()) {
+    m_micRawStream =
+        ParseOnUnlessZero(platform::ReadEnvironment("TAMRO_MIC_RAW", kSwitchBufferChars));
+    std::optional<AudioSourceOpener::Source> source =
+        m_opener.OpenMicrophone(deviceId, m_micRawStream, m_micEvent);
+    if (!source) {
         return false;
     }
-    platform::AudioDeviceRef device;
-    uint32_t result = ChooseMicrophone(deviceId, &device);
-    if (AudioFailed(result)) {
-        LogLine("[AudioCapture] Failed to get microphone device: 0x%08X\n", result);
-        return false;
-    }
-    std::unique_ptr<platform::AudioEndpoint> endpoint;
-    result = m_devices->Activate(device, &endpoint);
-    if (AudioFailed(result) || !endpoint) {
-        LogLine("[AudioCapture] Failed to activate mic IAudioClient: 0x%08X\n",
-                AudioFailed(result) ? result : platform::kAudioFail);
-        return false;
-    }
-    ApplyMicStreamMode(*endpoint);
-    platform::AudioFormat format;
-    if (!OpenStream(*endpoint, kMicMessages, m_micEvent, &format)) {
-        return false;
-    }
-    m_micEndpoint = std::move(endpoint);
+    m_micEndpoint = std::move(source->endpoint);
     std::lock_guard lock(m_micMutex);
-    m_micFormat = format;
-    m_micResampleRatio = static_cast<double>(format.sampleRate) / m_sampleRate;
+    m_micFormat = source->format;
+    m_micResampleRatio = static_cast<double>(m_micFormat.sampleRate) / m_sampleRate;
     m_micResampler.Reset();
-    if (format.sampleRate != m_sampleRate) {
+    if (m_micFormat.sampleRate != m_sampleRate) {
         LogLine(
             "[AudioCapture] Mic sample rate (%uHz) differs from output (%uHz) - resampling "
             "enabled (ratio: %.4f)\n",
-            format.sampleRate, m_sampleRate, m_micResampleRatio);
+            m_micFormat.sampleRate, m_sampleRate, m_micResampleRatio);
     }
     return true;
-}
-
-std::string AudioCapture::ExtractEndpointId(const std::string& id) {
-    const std::string_view marker(kEndpointMarker);
-    const size_t at = id.size() >= marker.size() ? id.find(marker) : std::string::npos;
-    if (at == std::string::npos) {
-        return id;
-    }
-    const size_t begin = at + marker.size();
-    const size_t end = id.find('#', begin);
-    return id.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
 }
 
 // ---- Settings ----
@@ -332,30 +152,6 @@ void AudioCapture::ApplyNoisePreset() {
     // Mode 1 is the gentle preset whatever strength was asked for.
     const uint32_t preset = m_noiseMode == 2 ? m_noiseStrength : 0;
     m_noiseProcessor->SetStrengthPreset(preset);
-}
-
-void AudioCapture::SetMicrophoneVolume(double volume) {
-    m_mixer.SetMicrophoneVolume(volume);
-}
-
-void AudioCapture::SetSystemVolume(double volume) {
-    m_mixer.SetSystemVolume(volume);
-}
-
-void AudioCapture::SetDuckingEnabled(bool enabled) {
-    m_mixer.SetDuckingEnabled(enabled);
-}
-
-void AudioCapture::SetDuckingGain(double gain) {
-    m_mixer.SetDuckingGain(gain);
-}
-
-void AudioCapture::SetDuckLevelDb(double levelDb) {
-    m_mixer.SetDuckLevelDb(levelDb);
-}
-
-void AudioCapture::ConfigureLevels(const AudioLevels& levels) {
-    m_mixer.ConfigureLevels(levels);
 }
 
 void AudioCapture::SetSessionStartTime(int64_t originNs) {
@@ -744,7 +540,7 @@ void AudioCapture::OutputThread() {
         m_startOffset.store(std::max<int64_t>(0, (t0 - m_sessionEpoch) / 100));
     }
     for (uint64_t k = 0; m_running; ++k) {
-        const int64_t deadline = TickDeadline(t0, k, rate);
+        const int64_t deadline = TickDeadline(t0, k, kBlockFrames, rate);
         if (deadline > m_clock()) {
             platform::SleepUntilNs(deadline);
         }
@@ -807,21 +603,6 @@ int64_t AudioCapture::UnflooredTimestamp(uint64_t framesSent) const {
 
 int64_t AudioCapture::BlockTimestamp(uint64_t framesSent) const {
     return std::max<int64_t>(UnflooredTimestamp(framesSent), 0);
-}
-
-std::optional<AudioCapture::VisibleBlock> AudioCapture::VisiblePart(int64_t pts, uint32_t frames,
-                                                                    uint32_t rate) {
-    if (pts >= 0) {
-        return VisibleBlock{.skippedFrames = 0, .pts = pts};
-    }
-    const int64_t early = -pts * rate;
-    const auto skipped = static_cast<uint64_t>((early + 10'000'000 - 1) / 10'000'000);
-    if (skipped >= frames) {
-        return std::nullopt;
-    }
-    return VisibleBlock{
-        .skippedFrames = static_cast<uint32_t>(skipped),
-        .pts = std::max<int64_t>(0, pts + static_cast<int64_t>(skipped * 10'000'000 / rate))};
 }
 
 // Sound from before the session's first instant (the prefill, the device latency) is cut, not

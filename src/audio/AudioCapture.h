@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/AudioSourceOpener.h"
 #include "audio/CatmullRomResampler.h"
 #include "audio/DriftServo.h"
 #include "audio/GapRealigner.h"
@@ -69,19 +70,10 @@ class AudioCapture final : public IAudioCapture {
         size_t sysGot = 0;
     };
 
-    // Log lines of one kind of stream's set-up steps.
-    struct StreamMessages {
-        const char* mixFormat;
-        const char* initialize;
-        const char* setEvent;
-    };
-
     static constexpr int64_t kPrefill100ns = 1'280'000;
     static constexpr size_t kPrefillSamples = 12'288;  // 128 ms of stereo at 48 kHz
     static constexpr std::chrono::milliseconds kJoinLimit{300};
     static constexpr std::chrono::milliseconds kWakeCap{20};
-    static constexpr std::chrono::milliseconds kProcessActivationLimit{1000};
-    static constexpr std::chrono::milliseconds kBufferDuration{100};
 
     AudioCapture();
     explicit AudioCapture(Options options);
@@ -94,12 +86,13 @@ class AudioCapture final : public IAudioCapture {
                     uint32_t sampleRate, uint32_t channels, bool noiseSuppression,
                     int32_t noiseMode, int32_t noiseStrength) override;
     bool InitializeProcessLoopback(uint32_t pid) override;
-    void SetMicrophoneVolume(double volume) override;
-    void SetSystemVolume(double volume) override;
-    void SetDuckingEnabled(bool enabled) override;
-    void SetDuckingGain(double gain) override;
-    void SetDuckLevelDb(double levelDb) override;
-    void ConfigureLevels(const AudioLevels& levels) override;
+    // The levels are the mixer's.
+    void SetMicrophoneVolume(double volume) override { m_mixer.SetMicrophoneVolume(volume); }
+    void SetSystemVolume(double volume) override { m_mixer.SetSystemVolume(volume); }
+    void SetDuckingEnabled(bool enabled) override { m_mixer.SetDuckingEnabled(enabled); }
+    void SetDuckingGain(double gain) override { m_mixer.SetDuckingGain(gain); }
+    void SetDuckLevelDb(double levelDb) override { m_mixer.SetDuckLevelDb(levelDb); }
+    void ConfigureLevels(const AudioLevels& levels) override { m_mixer.ConfigureLevels(levels); }
     void SetSessionStartTime(int64_t originNs) override;
     void SetPaused(bool paused) override { m_isPaused = paused; }
     bool Start(AudioCallback callback) override;
@@ -115,8 +108,6 @@ class AudioCapture final : public IAudioCapture {
 
     bool InitializeLoopback();
     bool InitializeMicrophone(const std::string& deviceId);
-    // The endpoint id inside a device-interface path ("...MMDEVAPI#<id>#..."), else `id` itself.
-    static std::string ExtractEndpointId(const std::string& id);
 
     // Environment switches, from the values as read (nothing when unset or too long).
     // The manual timestamp trim in ms, within ±500.
@@ -134,14 +125,6 @@ class AudioCapture final : public IAudioCapture {
     void OutputTick(int64_t lagUs);
     // Timestamp of the block after `framesSent` frames, 100-ns units, never below 0.
     int64_t BlockTimestamp(uint64_t framesSent) const;
-
-    // The part of a block that lies on the session's timeline: the frames cut from its start and
-    // the stamp of its first kept frame. Nothing when the whole block precedes the first instant.
-    struct VisibleBlock {
-        uint32_t skippedFrames = 0;
-        int64_t pts = 0;
-    };
-    static std::optional<VisibleBlock> VisiblePart(int64_t pts, uint32_t frames, uint32_t rate);
 
     // For the output thread, once per block: both rings read into kBlockSamples blocks, then the
     // servo updates with the fills noted before the reads and the block's wake lag.
@@ -175,16 +158,7 @@ class AudioCapture final : public IAudioCapture {
     const RnNoiseProcessor* NoiseProcessor() const { return m_noiseProcessor.get(); }
 
   private:
-    bool ConnectDevices();
-    // Mix format, initialisation and wake event of a freshly activated endpoint.
-    bool OpenStream(platform::AudioEndpoint& endpoint, const StreamMessages& messages,
-                    const std::shared_ptr<platform::WakeEvent>& event,
-                    platform::AudioFormat* format);
-    // A stream that failed its set-up is not kept: the source counts as absent.
-    bool AdoptSystemEndpoint(std::unique_ptr<platform::AudioEndpoint> endpoint,
-                             const StreamMessages& messages);
-    uint32_t ChooseMicrophone(const std::string& deviceId, platform::AudioDeviceRef* device);
-    void ApplyMicStreamMode(platform::AudioEndpoint& endpoint);
+    void AdoptSystemSource(AudioSourceOpener::Source source);
 
     void ReadStartEnvironment();
     void ResetServos();
@@ -218,7 +192,7 @@ class AudioCapture final : public IAudioCapture {
 
     const Options m_options;
     const std::function<int64_t()> m_clock;
-    std::unique_ptr<platform::AudioDevices> m_devices;
+    AudioSourceOpener m_opener;  // before the endpoints: their server connection outlives them
 
     uint32_t m_sampleRate = 48000;
     uint32_t m_channels = 2;

@@ -21,15 +21,15 @@ std::shared_ptr<SyntheticAudioSetup> MicsOnly() {
 }
 
 TEST(AudioCaptureSetupTest, ExtractEndpointId) {
-    EXPECT_EQ(
-        AudioCapture::ExtractEndpointId(R"(\\?\SWD#MMDEVAPI#{0.0.1.00000000}.{abc}#{2eef81be})"),
-        "{0.0.1.00000000}.{abc}");
-    EXPECT_EQ(AudioCapture::ExtractEndpointId("SWD#MMDEVAPI#endpoint"), "endpoint");
-    EXPECT_EQ(AudioCapture::ExtractEndpointId("MMDEVAPI#"), "");
-    EXPECT_EQ(AudioCapture::ExtractEndpointId("a#MMDEVAPI#x#MMDEVAPI#y"), "x");
-    EXPECT_EQ(AudioCapture::ExtractEndpointId("swd#mmdevapi#lower#"), "swd#mmdevapi#lower#");
-    EXPECT_EQ(AudioCapture::ExtractEndpointId("MMDEVAPI"), "MMDEVAPI");
-    EXPECT_EQ(AudioCapture::ExtractEndpointId(""), "");
+    EXPECT_EQ(AudioSourceOpener::ExtractEndpointId(
+                  R"(\\?\SWD#MMDEVAPI#{0.0.1.00000000}.{abc}#{2eef81be})"),
+              "{0.0.1.00000000}.{abc}");
+    EXPECT_EQ(AudioSourceOpener::ExtractEndpointId("SWD#MMDEVAPI#endpoint"), "endpoint");
+    EXPECT_EQ(AudioSourceOpener::ExtractEndpointId("MMDEVAPI#"), "");
+    EXPECT_EQ(AudioSourceOpener::ExtractEndpointId("a#MMDEVAPI#x#MMDEVAPI#y"), "x");
+    EXPECT_EQ(AudioSourceOpener::ExtractEndpointId("swd#mmdevapi#lower#"), "swd#mmdevapi#lower#");
+    EXPECT_EQ(AudioSourceOpener::ExtractEndpointId("MMDEVAPI"), "MMDEVAPI");
+    EXPECT_EQ(AudioSourceOpener::ExtractEndpointId(""), "");
 }
 
 // Beside the values read at Start below.

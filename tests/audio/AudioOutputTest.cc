@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "SimulatedAudio.h"
+#include "audio/BlockTiming.h"
 #include "platform/audio/SyntheticAudioDevices.h"
 #include "support/PrivatePulseServer.h"
 
@@ -101,7 +102,7 @@ TEST(AudioBlockCutTest, OnlyThePartFromTheFirstInstantOnIsKept) {
              Case{-1'380'000, std::nullopt, 0},
          }) {
         SCOPED_TRACE(c.pts);
-        const auto visible = AudioCapture::VisiblePart(c.pts, 1024, 48000);
+        const auto visible = VisiblePart(c.pts, 1024, 48000);
         ASSERT_EQ(visible.has_value(), c.skipped.has_value());
         if (visible) {
             EXPECT_EQ(visible->skippedFrames, *c.skipped);
