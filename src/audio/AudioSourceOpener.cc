@@ -113,34 +113,31 @@ std::optional<AudioSourceOpener::Source> AudioSourceOpener::OpenProcessLoopback(
 
 uint32_t AudioSourceOpener::ChooseMicrophone(const std::string& deviceId,
                                              platform::AudioDeviceRef* device) {
-    using platform::CaptureRole;
-    uint32_t result;
-    if (!deviceId.empty()) {
-        result = m_devices->GetCaptureDevice(deviceId, device);
-        if (AudioFailed(result)) {
-            result = m_devices->GetCaptureDevice(ExtractEndpointId(deviceId), device);
-        }
-        if (!AudioFailed(result)) {
-            return result;
-        }
-        LogLine("[AudioCapture] Extracted ID also failed, using default mic\n");
-        result = m_devices->GetDefaultCaptureDevice(CaptureRole::kCommunications, device);
-        if (AudioFailed(result)) {
-            LogLine(
-                "[AudioCapture] Default communications mic failed (0x%08X), trying multimedia\n",
-                result);
-            result = m_devices->GetDefaultCaptureDevice(CaptureRole::kMultimedia, device);
-        }
+    if (deviceId.empty()) {
+        return DefaultMicrophone(device, "trying multimedia role");
+    }
+    uint32_t result = m_devices->GetCaptureDevice(deviceId, device);
+    if (AudioFailed(result)) {
+        result = m_devices->GetCaptureDevice(ExtractEndpointId(deviceId), device);
+    }
+    if (!AudioFailed(result)) {
         return result;
     }
-    result = m_devices->GetDefaultCaptureDevice(CaptureRole::kCommunications, device);
-    if (AudioFailed(result)) {
-        LogLine(
-            "[AudioCapture] Default communications mic failed (0x%08X), trying multimedia role\n",
-            result);
-        result = m_devices->GetDefaultCaptureDevice(CaptureRole::kMultimedia, device);
+    LogLine("[AudioCapture] Extracted ID also failed, using default mic\n");
+    return DefaultMicrophone(device, "trying multimedia");
+}
+
+uint32_t AudioSourceOpener::DefaultMicrophone(platform::AudioDeviceRef* device,
+                                              const char* fallbackNote) {
+    using platform::CaptureRole;
+    const uint32_t result =
+        m_devices->GetDefaultCaptureDevice(CaptureRole::kCommunications, device);
+    if (!AudioFailed(result)) {
+        return result;
     }
-    return result;
+    LogLine("[AudioCapture] Default communications mic failed (0x%08X), %s\n", result,
+            fallbackNote);
+    return m_devices->GetDefaultCaptureDevice(CaptureRole::kMultimedia, device);
 }
 
 void AudioSourceOpener::ApplyMicStreamMode(platform::AudioEndpoint& endpoint, bool rawStream) {

@@ -53,6 +53,8 @@ class AudioSourceOpener {
                                      const StreamMessages& messages,
                                      const std::shared_ptr<platform::WakeEvent>& event);
     uint32_t ChooseMicrophone(const std::string& deviceId, platform::AudioDeviceRef* device);
+    // The communications role's default, else the multimedia one's.
+    uint32_t DefaultMicrophone(platform::AudioDeviceRef* device, const char* fallbackNote);
     static void ApplyMicStreamMode(platform::AudioEndpoint& endpoint, bool rawStream);
 
     const platform::AudioDevicesConnector m_connect;
