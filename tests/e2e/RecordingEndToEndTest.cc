@@ -650,6 +650,41 @@ TEST_F(AudioEndToEndTest, AudioLastsAsLongAsTheVideoAndGoesWithTheFlags) {
     EXPECT_EQ(Recording(silent).probe.StreamCount("audio"), 0);
 }
 
+// A recorder killed outright keeps all but its last moments; a stopped one leaves a regular file
+// with one index, ahead of the media data.
+TEST_F(AudioEndToEndTest, AKilledRecorderLeavesAPlayableFileAndAStoppedOneAnIndexInFront) {
+    PlayTone(20.0);
+    const std::string killed = Output("killed.mp4");
+    const auto logFile = Output("killed.log");
+    test::ChildProcess tool({TAMRO_RECORD_TOOL, "--output", killed}, {"DISPLAY=" + m_server.Name()},
+                            logFile);
+    // Killed ten seconds into the recording, counted from its first progress line.
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (ReadFile(logFile).find("00:01") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(9s);
+    kill(tool.pid(), SIGKILL);
+    EXPECT_EQ(tool.Wait(), -1);
+    std::string log = ReadFile(logFile);
+    const Recording afterKill(killed);
+    ASSERT_TRUE(afterKill.probe.Opened()) << log;
+    EXPECT_GE(afterKill.End("video"), 9.0);
+    EXPECT_GE(afterKill.End("audio"), 9.0);
+    EXPECT_GT(afterKill.Frames(), 270u);
+
+    const std::string stopped = Output("stopped.mp4");
+    ASSERT_EQ(RunTool({"--seconds", "3", "--output", stopped}, &log), 0) << log;
+    const std::vector<std::string> boxes = test::Mp4Probe::TopLevelBoxes(stopped);
+    ASSERT_GE(boxes.size(), 3u);
+    EXPECT_EQ(boxes[0], "ftyp");
+    EXPECT_EQ(boxes[1], "moov");
+    EXPECT_EQ(std::count(boxes.begin(), boxes.end(), "moov"), 1);
+    EXPECT_EQ(std::count(boxes.begin(), boxes.end(), "moof"), 0);
+    EXPECT_NEAR(Recording(stopped).End("audio"), 3.0, 0.1);
+    EXPECT_FALSE(std::filesystem::exists(stopped + ".part"));
+}
+
 TEST_F(AudioEndToEndTest, PauseLeavesNoGapOrOverlapInTheAudio) {
     setenv("DISPLAY", m_server.Name().c_str(), 1);
     SetDiagnosticsToStandardError(false);

@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <future>
 #include <thread>
 
 #include "platform/media/BoundedQueue.h"
+#include "platform/media/IndexAtFront.h"
 #include "platform/media/SinkWriter.h"
 #include "support/Mp4Probe.h"
 #include "support/TempDir.h"
@@ -104,6 +106,26 @@ TEST_P(SinkWriterInputTest, EncodesEveryFrame) {
     EXPECT_EQ(probe.Stream("video", "codec_name"), "h264");
     EXPECT_EQ(probe.VideoFramePts().size(), 6u);
     EXPECT_EQ(probe.StreamCount("audio"), 0);
+    const auto boxes = test::Mp4Probe::TopLevelBoxes(file);
+    ASSERT_GE(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1], "moov") << "the index is ahead of the media data";
+}
+
+// A file that cannot be rewritten (here not an MP4 at all) stays as it was, and no part of the
+// attempt is left beside it.
+TEST(IndexAtFrontTest, AFileThatCannotBeRewrittenIsLeftAsItWas) {
+    test::TempDir dir;
+    const auto file = dir.path() / "broken.mp4";
+    const std::string content(4096, 'x');
+    {
+        std::FILE* out = std::fopen(file.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        std::fwrite(content.data(), 1, content.size(), out);
+        std::fclose(out);
+    }
+    EXPECT_TRUE(Failed(IndexAtFront::Apply(file.string(), 10)));
+    EXPECT_EQ(std::filesystem::file_size(file), content.size());
+    EXPECT_FALSE(std::filesystem::exists(file.string() + ".part"));
 }
 
 std::string SubtypeName(const ::testing::TestParamInfo<Guid>& info) {

@@ -80,6 +80,32 @@ class Mp4Probe {
         return luma;
     }
 
+    // The types of the file's top-level boxes, in order.
+    static std::vector<std::string> TopLevelBoxes(const std::filesystem::path& file) {
+        std::vector<std::string> types;
+        FILE* in = std::fopen(file.c_str(), "rb");
+        if (!in)
+            return types;
+        for (uint8_t header[16]; std::fread(header, 1, 8, in) == 8;) {
+            uint64_t size = 0;
+            for (int i = 0; i < 4; ++i)
+                size = size << 8 | header[i];
+            types.emplace_back(reinterpret_cast<const char*>(header + 4), 4);
+            uint64_t headerSize = 8;
+            if (size == 1 && std::fread(header + 8, 1, 8, in) == 8) {
+                size = 0;
+                for (int i = 8; i < 16; ++i)
+                    size = size << 8 | header[i];
+                headerSize = 16;
+            }
+            if (size < headerSize ||
+                std::fseek(in, static_cast<long>(size - headerSize), SEEK_CUR) != 0)
+                break;
+        }
+        std::fclose(in);
+        return types;
+    }
+
   private:
     void Add(std::string line) {
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))

@@ -4,7 +4,9 @@
 #include <cctype>
 #include <filesystem>
 
+#include "diag/Log.h"
 #include "platform/media/AudioStreamEncoder.h"
+#include "platform/media/IndexAtFront.h"
 #include "platform/media/VideoStreamEncoder.h"
 
 namespace tamro::platform::media {
@@ -16,6 +18,7 @@ constexpr size_t kVideoQueueBytes = 96u << 20;
 constexpr size_t kMinVideoQueueFrames = 8;
 constexpr size_t kMaxVideoQueueFrames = 4096;
 constexpr size_t kAudioQueueBlocks = 256;
+constexpr int64_t kFragmentMicroseconds = 500'000;
 
 size_t VideoQueueFrames(const MediaType& output) {
     const size_t frameBytes = static_cast<size_t>(output.width) * output.height * 3 / 2;
@@ -210,7 +213,14 @@ ResultCode SinkWriter::BeginWriting() {
         if (const ResultCode result = CreateEncoder(stream); Failed(result))
             return result;
     }
-    const int written = avformat_write_header(m_format.get(), nullptr);
+    // Fragments of half a second behind an empty index: a crash loses at most the last moments.
+    // Finalize turns the file into a regular one.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "movflags", "+frag_keyframe+empty_moov+default_base_moof", 0);
+    av_dict_set_int(&options, "frag_duration", kFragmentMicroseconds, 0);
+    m_format->flags |= AVFMT_FLAG_FLUSH_PACKETS;
+    const int written = avformat_write_header(m_format.get(), &options);
+    av_dict_free(&options);
     if (written < 0)
         return ResultFromAvError(written);
     for (Stream& stream : m_streams) {
@@ -228,7 +238,10 @@ ResultCode SinkWriter::WritePacket(AVStream* avStream, AVPacket* packet, AVRatio
     packet->stream_index = avStream->index;
     std::lock_guard lock(m_muxMutex);
     const int written = av_interleaved_write_frame(m_format.get(), packet);
-    return written < 0 ? ResultFromAvError(written) : kOk;
+    if (written < 0)
+        return ResultFromAvError(written);
+    ++m_packetsWritten;
+    return kOk;
 }
 
 ResultCode SinkWriter::WriteSample(uint32_t streamIndex, MediaSample sample) {
@@ -260,6 +273,13 @@ ResultCode SinkWriter::Finalize() {
     const int closed = avio_closep(&m_format->pb);
     if (Succeeded(result) && closed < 0)
         result = ResultFromAvError(closed);
+    if (Succeeded(result)) {
+        if (const ResultCode moved = IndexAtFront::Apply(m_path, m_packetsWritten); Failed(moved))
+            LogLine(
+                "[SinkWriter] The file keeps its fragments: rewriting it with its index at the "
+                "front failed: 0x%08X\n",
+                moved);
+    }
     return result;
 }
 

@@ -17,8 +17,10 @@
 
 namespace tamro::platform::media {
 
-// The media sink on libavformat: each stream encodes on its own thread behind a bounded queue,
-// and Finalize drains them, writes the trailer and closes the file.
+// The media sink on libavformat: each stream encodes on its own thread behind a bounded queue.
+// The file is written as fragments of at most a second, so a crash leaves everything up to the
+// last second playable; Finalize drains the streams, closes the file and rewrites it as a regular
+// MP4 with its index at the front.
 // Threading: as MediaSink.
 class SinkWriter final : public MediaSink {
   public:
@@ -73,6 +75,7 @@ class SinkWriter final : public MediaSink {
     std::vector<Stream> m_streams;
     std::atomic<State> m_state{State::kConfiguring};
     std::mutex m_muxMutex;
+    int64_t m_packetsWritten = 0;  // under m_muxMutex
 };
 
 }  // namespace tamro::platform::media
