@@ -520,6 +520,7 @@ bool Encoder::WriteVideoSample(media::MediaSample sample, int64_t timestamp,
     sample.duration = m_frameDuration;
     const ResultCode written = m_sinkWriter->WriteSample(m_videoStreamIndex, std::move(sample));
     if (Failed(written)) {
+        NoteWriteFailure();
         if (failureLine)
             LogLine(failureLine, static_cast<uint32_t>(written));
         return false;
@@ -600,6 +601,20 @@ void Encoder::WriteAudioSample(const uint8_t* pcm, uint32_t bytes, int64_t times
     sample.duration = duration;
     if (Succeeded(m_sinkWriter->WriteSample(m_audioStreamIndex, std::move(sample))))
         m_audioSamplesWritten.fetch_add(1);
+    else
+        NoteWriteFailure();
+}
+
+void Encoder::NoteWriteFailure() {
+    std::string failure = m_sinkWriter->WriteFailure();
+    std::lock_guard lock(m_failureMutex);
+    if (m_writeFailure.empty())
+        m_writeFailure = std::move(failure);
+}
+
+std::string Encoder::WriteFailure() const {
+    std::lock_guard lock(m_failureMutex);
+    return m_writeFailure;
 }
 
 }  // namespace tamro

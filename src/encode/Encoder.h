@@ -45,6 +45,7 @@ class Encoder final : public IEncoder {
     bool Initialize(const EncoderSettings& settings) override;
     void Finalize() override;
     void Abandon() override;
+    std::string WriteFailure() const override;
 
     bool WriteVideoFrame(gfx::Texture* texture, int64_t timestamp) override;
     // An NV12 image of the output size whose rows are `rowPitch` bytes apart; chroma rows follow
@@ -93,6 +94,8 @@ class Encoder final : public IEncoder {
     bool WriteVideoSample(platform::media::MediaSample sample, int64_t timestamp,
                           const char* failureLine);
     bool WriteRepeat(int64_t timestamp);
+    // After a refused sample, under that stream's lock.
+    void NoteWriteFailure();
 
     std::shared_ptr<const platform::media::EncoderList> m_encoders;
     std::unique_ptr<platform::media::MediaSink> m_sinkWriter;
@@ -117,6 +120,8 @@ class Encoder final : public IEncoder {
     uint64_t m_lastContent = 0;  // the picture written last, 0 when unknown; frame thread only
     std::mutex m_videoMutex;
     std::mutex m_audioMutex;
+    mutable std::mutex m_failureMutex;
+    std::string m_writeFailure;  // under m_failureMutex
     gfx::Device* m_device = nullptr;
     // A device of the encoder's own, taken when frames arrive before any was set.
     std::shared_ptr<gfx::Device> m_ownDevice;

@@ -42,6 +42,8 @@ class IEncoder {
     // Closes a file nothing is to be kept of and removes it: a session discarded before it
     // recorded.
     virtual void Abandon() = 0;
+    // Why the file could not be written ("disk full"); empty while it can. Any thread.
+    virtual std::string WriteFailure() const = 0;
 };
 
 }  // namespace tamro

@@ -151,8 +151,8 @@ void NativeRecorder::Impl::AdoptParts(std::unique_ptr<SessionParts> parts) {
         std::lock_guard lock(m_componentsMutex);
         m_screenCapture = std::move(parts->screen);
         m_audioCapture = std::move(parts->audio);
+        m_encoder = std::move(parts->encoder);
     }
-    m_encoder = std::move(parts->encoder);
     m_focusZoomManager = std::move(parts->focusZoom);
     m_magnifierManager = std::move(parts->magnifier);
     m_monitorOrigin = parts->origin;
@@ -165,8 +165,8 @@ std::unique_ptr<SessionParts> NativeRecorder::Impl::TakeParts() {
         std::lock_guard lock(m_componentsMutex);
         parts->screen = std::move(m_screenCapture);
         parts->audio = std::move(m_audioCapture);
+        parts->encoder = std::move(m_encoder);
     }
-    parts->encoder = std::move(m_encoder);
     parts->focusZoom = std::move(m_focusZoomManager);
     parts->magnifier = std::move(m_magnifierManager);
     return parts;
@@ -197,6 +197,7 @@ void NativeRecorder::Impl::ResetSessionTiming() {
     m_framesWritten.store(0);
     m_droppedFrames.store(0);
     m_audioLossReported.store(false);
+    m_writeFailureReported.store(false);
     const int64_t origin = m_timeline.Start();
     m_screenCapture->SetSessionStartTime(origin);
     if (m_audioCapture) {
@@ -645,11 +646,17 @@ void NativeRecorder::Impl::ProgressTick() {
                                           .audioPts = m_timeline.LastAudioPts()};
         uint64_t lateFrames = 0;
         std::string lostAudio;
+        std::string writeFailure;
         {
             std::lock_guard lock(m_componentsMutex);
             figures.audioPrefill = m_audioCapture ? m_audioCapture->RingPrefill() : 0;
             lateFrames = m_screenCapture ? m_screenCapture->LateFrames() : 0;
             lostAudio = m_audioCapture ? m_audioCapture->LostSources() : "";
+            writeFailure = m_encoder ? m_encoder->WriteFailure() : "";
+        }
+        if (!writeFailure.empty()) {
+            StopAfterWriteFailure(writeFailure);
+            return;
         }
         // Said once: the recording goes on, and the file keeps the sound heard until then.
         if (!lostAudio.empty() && !m_audioLossReported.exchange(true)) {
@@ -664,6 +671,21 @@ void NativeRecorder::Impl::ProgressTick() {
     } catch (...) {
         LogLine("[NativeRecorder] ProgressTimer unknown exception\n");
     }
+}
+
+// Nothing more can be written: the recording ends at once, and the file keeps what was written
+// before. The stop runs on a thread of its own, since it waits for this progress thread.
+void NativeRecorder::Impl::StopAfterWriteFailure(const std::string& failure) {
+    if (m_writeFailureReported.exchange(true)) {
+        return;
+    }
+    LogLine("[NativeRecorder] Writing the file failed: %s\n", failure.c_str());
+    RaiseError("Writing the file failed (" + failure +
+               "): the recording stopped, and the file keeps what was written before");
+    AsyncOperation<bool>::Run([self = m_owner.shared_from_this()] {
+        self->Stop();
+        return true;
+    });
 }
 
 void NativeRecorder::Impl::RaiseError(const std::string& text) {

@@ -82,6 +82,7 @@ class __attribute__((visibility("hidden"))) NativeRecorder::Impl {
     void DrainAudio();
     void OnFocusCrop(const FocusRect& rect, SessionBuilder::Kind kind);
     void ProgressTick();
+    void StopAfterWriteFailure(const std::string& failure);
     void RaiseError(const std::string& text);
 
     std::unique_ptr<ComponentFactory> m_factory;
@@ -111,6 +112,7 @@ class __attribute__((visibility("hidden"))) NativeRecorder::Impl {
     std::atomic<uint64_t> m_framesWritten{0};
     std::atomic<int32_t> m_droppedFrames{0};
     std::atomic<bool> m_audioLossReported{false};
+    std::atomic<bool> m_writeFailureReported{false};
 
     std::mutex m_sessionMutex;
     // Guards replacing or destroying the screen and audio captures against the operations that

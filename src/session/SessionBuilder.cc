@@ -1,6 +1,7 @@
 #include "session/SessionBuilder.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <utility>
 
 #include "capture/FrameSlots.h"
@@ -14,6 +15,7 @@ constexpr double kDefaultCropFraction = 0.55;
 constexpr double kDefaultSmoothing = 0.4;
 constexpr double kDefaultDeadZone = 5.0;
 constexpr double kDefaultPulseFactor = 2.0;
+constexpr uintmax_t kLowSpaceBytes = 1ull << 30;
 
 double PositiveOr(double value, double fallback) {
     return value > 0.0 ? value : fallback;
@@ -60,10 +62,24 @@ std::unique_ptr<SessionParts> SessionBuilder::Build(const RecordingConfig& confi
         Fail("Failed to initialize encoder", error);
         return nullptr;
     }
+    WarnOfLowSpace(config.OutputPath());
     if (config.CaptureMicrophone() || config.CaptureSystemAudio()) {
         SetUpAudio(config);
     }
     return std::move(m_parts);
+}
+
+// The recording stops when the disk fills; a low start is worth a line.
+void SessionBuilder::WarnOfLowSpace(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path file = std::filesystem::absolute(path, error);
+    if (error || path.empty())
+        return;
+    const auto space = std::filesystem::space(file.parent_path(), error);
+    if (!error && space.available < kLowSpaceBytes) {
+        LogLine("[NativeRecorder] WARNING: only %llu MB free on the disk of %s\n",
+                static_cast<unsigned long long>(space.available >> 20), path.c_str());
+    }
 }
 
 bool SessionBuilder::CheckFrameRate(const RecordingConfig& config, std::string& error) const {

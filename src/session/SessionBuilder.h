@@ -56,6 +56,7 @@ class SessionBuilder {
     void SetUpFocusZoom(const RecordingConfig& config, int32_t capturedWidth,
                         int32_t capturedHeight, int32_t outputWidth, int32_t outputHeight);
     bool OpenEncoder(const RecordingConfig& config, int32_t outputWidth, int32_t outputHeight);
+    static void WarnOfLowSpace(const std::string& path);
     void SetUpAudio(const RecordingConfig& config);
     bool TryProcessAudio(const RecordingConfig& config);
     bool CreateInitializedAudio(const RecordingConfig& config, bool captureSystem);

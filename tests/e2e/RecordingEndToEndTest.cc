@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@
 // Xlib last: its macros (None, Bool, Status) clash with names in the headers above.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace tamro {
 namespace {
@@ -134,6 +136,37 @@ class RecordingEndToEndTest : public ::testing::Test {
                 XSync(display, False);
                 std::this_thread::sleep_for(16ms);
             }
+            XFreeGC(display, gc);
+            XCloseDisplay(display);
+        });
+    }
+    // Covers part of the screen with fresh noise about 30 times a second until stopped: pictures
+    // that no encoder can make small.
+    void StartPaintingNoise() {
+        m_painting = true;
+        m_painterThread = std::thread([this] {
+            constexpr int kWidth = 640;
+            constexpr int kHeight = 360;
+            ::Display* display = XOpenDisplay(m_server.Name().c_str());
+            const int screen = DefaultScreen(display);
+            GC gc = XCreateGC(display, DefaultRootWindow(display), 0, nullptr);
+            std::vector<uint32_t> pixels(kWidth * kHeight);
+            XImage* image =
+                XCreateImage(display, DefaultVisual(display, screen), 24, ZPixmap, 0,
+                             reinterpret_cast<char*>(pixels.data()), kWidth, kHeight, 32, 0);
+            uint32_t state = 12345;
+            while (m_painting) {
+                for (uint32_t& pixel : pixels) {
+                    state = state * 1664525u + 1013904223u;
+                    pixel = state >> 8;
+                }
+                XPutImage(display, DefaultRootWindow(display), gc, image, 0, 0, 0, 0, kWidth,
+                          kHeight);
+                XSync(display, False);
+                std::this_thread::sleep_for(33ms);
+            }
+            image->data = nullptr;  // the pixels are the vector's
+            XDestroyImage(image);
             XFreeGC(display, gc);
             XCloseDisplay(display);
         });
@@ -304,6 +337,51 @@ TEST_F(RecordingEndToEndTest, ExistingFilesHangUpsAndMissingDisplaysLoseNothing)
     EXPECT_EQ(RunTool({"--seconds", "1", "--output", elsewhere}, &log, 0ms, SIGINT, ":79"), 1);
     EXPECT_NE(log.find("cannot open display :79"), std::string::npos) << log;
     EXPECT_FALSE(std::filesystem::exists(elsewhere));
+}
+
+// A small file system mounted for one test, unmounted with it.
+class SmallFileSystem {
+  public:
+    SmallFileSystem(std::filesystem::path where, const char* size) : m_where(std::move(where)) {
+        std::filesystem::create_directories(m_where);
+        const std::string options = std::string("size=") + size;
+        m_mounted =
+            geteuid() == 0 && mount("tmpfs", m_where.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    ~SmallFileSystem() {
+        if (m_mounted)
+            umount2(m_where.c_str(), MNT_DETACH);
+    }
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+    bool Mounted() const { return m_mounted; }
+
+  private:
+    std::filesystem::path m_where;
+    bool m_mounted = false;
+};
+
+// A disk that fills mid-recording ends it at once with the cause; the file plays up to there.
+TEST_F(RecordingEndToEndTest, AFullDiskEndsTheRecordingWithItsCauseAndAPlayableFile) {
+    const SmallFileSystem disk(m_dir.path() / "small", "1m");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "a small file system cannot be mounted here";
+    StartPaintingNoise();
+    const std::string file = (m_dir.path() / "small" / "full.mp4").string();
+    std::string log;
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunTool({"--no-mic", "--no-system-audio", "--seconds", "60", "--output", file}, &log),
+              1);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 30s) << log;
+    StopPainting();
+    EXPECT_NE(log.find("only 1 MB free where the file goes"), std::string::npos) << log;
+    EXPECT_NE(log.find("tamro-record: Writing the file failed (disk full): the recording stopped"),
+              std::string::npos)
+        << log;
+    const Recording recording(file);
+    ASSERT_TRUE(recording.probe.Opened()) << log;
+    EXPECT_GT(recording.Frames(), 5u);
+    EXPECT_EQ(recording.warnings, "");
 }
 
 // What the writer or the encoder would fail on later is refused before anything is recorded, in

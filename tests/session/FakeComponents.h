@@ -76,6 +76,7 @@ struct FakeWorld {
     std::vector<int64_t> writtenAudioPts;
     std::atomic<bool> finalized{false};
     std::atomic<bool> abandoned{false};
+    std::string writeFailure;  // under writtenMutex
     std::atomic<int> encoderDestroyed{0};
 
     // Audio.
@@ -180,6 +181,10 @@ class FakeEncoder final : public IEncoder {
         m_world->finalized = true;
     }
     void Abandon() override { m_world->abandoned = true; }
+    std::string WriteFailure() const override {
+        std::lock_guard lock(m_world->writtenMutex);
+        return m_world->writeFailure;
+    }
 
   private:
     std::shared_ptr<FakeWorld> m_world;

@@ -231,6 +231,35 @@ TEST_F(NativeRecorderTest, FocusTransitionThatNeverEndsBoundsStop) {
     EXPECT_TRUE(m_world->finalized);
 }
 
+// A file that can no longer be written ends the recording by itself, said once; what was
+// written is finalised and kept.
+TEST_F(NativeRecorderTest, AWriteFailureStopsTheRecordingAndSaysWhy) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::string> errors;
+    bool stopped = false;
+    m_recorder->ErrorOccurred([&](NativeRecorder&, const std::string& e) {
+        std::lock_guard lock(mutex);
+        errors.push_back(e);
+    });
+    m_recorder->RecordingStopped([&](NativeRecorder&, const std::string&) {
+        std::lock_guard lock(mutex);
+        stopped = true;
+        changed.notify_all();
+    });
+    ASSERT_TRUE(Start());
+    {
+        std::lock_guard lock(m_world->writtenMutex);
+        m_world->writeFailure = "disk full";
+    }
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, 5s, [&] { return stopped; }));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("Writing the file failed (disk full)"), std::string::npos);
+    EXPECT_TRUE(m_world->finalized);
+    EXPECT_FALSE(m_recorder->IsRecording());
+}
+
 TEST_F(NativeRecorderTest, ProgressThreadThatNeverJoinsDoesNotBlockStop) {
     Gate handlerGate;
     m_recorder->ProgressUpdated(

@@ -147,6 +147,19 @@ std::optional<std::string> CheckOutput(const std::string& path, bool overwrite) 
     return std::nullopt;
 }
 
+// A recording stops when its disk fills; better said before it starts.
+void WarnOfLowSpace(const std::string& path) {
+    constexpr uintmax_t kLowSpaceBytes = 1ull << 30;
+    std::error_code error;
+    const std::filesystem::path file = std::filesystem::absolute(path, error);
+    if (error || path.empty())
+        return;
+    const auto space = std::filesystem::space(file.parent_path(), error);
+    if (!error && space.available < kLowSpaceBytes)
+        std::fprintf(stderr, "tamro-record: only %.0f MB free where the file goes\n",
+                     static_cast<double>(space.available) / (1 << 20));
+}
+
 RecordingConfig MakeConfig(const CommandLine& line) {
     RecordingConfig config;
     config.OutputPath(line.output);
@@ -189,6 +202,7 @@ struct Observed {
     bool said = false;       // the error has been said
     bool stopped = false;
     int32_t dropped = 0;
+    double elapsed = 0.0;  // as the last progress said, for a recording that stopped by itself
 };
 
 void Subscribe(NativeRecorder& recorder, Observed& observed, const std::string& output) {
@@ -206,6 +220,7 @@ void Subscribe(NativeRecorder& recorder, Observed& observed, const std::string& 
         {
             std::lock_guard lock(observed.mutex);
             observed.dropped = p->DroppedFrames();
+            observed.elapsed = p->ElapsedSeconds();
         }
         // The file as it is on disk, which the writer fills as it goes.
         std::error_code error;
@@ -444,7 +459,11 @@ int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSig
                                      : "; Ctrl-C stops");
 
     WaitForEnd(*recorder, line, stopSignals, input, observed);
-    const double seconds = recorder->ElapsedSeconds();
+    double seconds = recorder->ElapsedSeconds();
+    if (!recorder->IsRecording()) {
+        std::lock_guard lock(observed.mutex);
+        seconds = observed.elapsed;
+    }
     recorder->Stop();
     {
         std::unique_lock lock(observed.mutex);
@@ -511,6 +530,7 @@ int Run(int argc, char** argv) {
         return Fail(*error);
     if (auto error = CheckOutput(line.output, line.overwrite))
         return Fail(*error);
+    WarnOfLowSpace(line.output);
     SettleAudio(line, audio);
     return Record(line, source, stopSignals);
 }

@@ -46,6 +46,10 @@ class MediaSink {
     // Stops the stream encoders and removes the file instead of completing it.
     virtual void Abandon() = 0;
 
+    // The first failure writing the file ("disk full"), in a few words; empty while there is none.
+    // Any thread.
+    virtual std::string WriteFailure() const = 0;
+
     virtual const std::string& Path() const = 0;
     // The encoder a video stream opened; empty before BeginWriting or for an audio stream.
     virtual std::string VideoEncoderName(uint32_t streamIndex) = 0;

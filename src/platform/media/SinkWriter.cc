@@ -238,9 +238,14 @@ ResultCode SinkWriter::WritePacket(AVStream* avStream, AVPacket* packet, AVRatio
     packet->stream_index = avStream->index;
     std::lock_guard lock(m_muxMutex);
     const int written = av_interleaved_write_frame(m_format.get(), packet);
-    if (written < 0)
+    if (written < 0) {
+        int none = 0;
+        if (m_writeError.compare_exchange_strong(none, written))
+            LogLine("[SinkWriter] Writing %s failed: %s\n", m_path.c_str(), WriteFailure().c_str());
         return ResultFromAvError(written);
+    }
     ++m_packetsWritten;
+    m_completeBytes = avio_tell(m_format->pb);
     return kOk;
 }
 
@@ -273,7 +278,11 @@ ResultCode SinkWriter::Finalize() {
     const int closed = avio_closep(&m_format->pb);
     if (Succeeded(result) && closed < 0)
         result = ResultFromAvError(closed);
-    if (Succeeded(result)) {
+    if (m_writeError.load() != 0) {
+        // What a failed write left half-done goes: the file ends with its last whole fragment.
+        std::error_code ignored;
+        std::filesystem::resize_file(m_path, static_cast<uintmax_t>(m_completeBytes), ignored);
+    } else if (Succeeded(result)) {
         if (const ResultCode moved = IndexAtFront::Apply(m_path, m_packetsWritten); Failed(moved))
             LogLine(
                 "[SinkWriter] The file keeps its fragments: rewriting it with its index at the "
@@ -281,6 +290,25 @@ ResultCode SinkWriter::Finalize() {
                 moved);
     }
     return result;
+}
+
+std::string SinkWriter::WriteFailure() const {
+    const int error = m_writeError.load();
+    switch (error) {
+        case 0:
+            return {};
+        case AVERROR(ENOSPC):
+            return "disk full";
+        case AVERROR(EDQUOT):
+            return "disk quota exceeded";
+        case AVERROR(EFBIG):
+            return "file too large for its file system";
+        default: {
+            char text[AV_ERROR_MAX_STRING_SIZE] = {};
+            av_strerror(error, text, sizeof(text));
+            return text;
+        }
+    }
 }
 
 void SinkWriter::Abandon() {

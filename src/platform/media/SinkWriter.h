@@ -50,6 +50,7 @@ class SinkWriter final : public MediaSink {
     ResultCode Finalize() override;
     void Abandon() override;
 
+    std::string WriteFailure() const override;
     const std::string& Path() const override { return m_path; }
     std::string VideoEncoderName(uint32_t streamIndex) override;
 
@@ -75,7 +76,9 @@ class SinkWriter final : public MediaSink {
     std::vector<Stream> m_streams;
     std::atomic<State> m_state{State::kConfiguring};
     std::mutex m_muxMutex;
-    int64_t m_packetsWritten = 0;  // under m_muxMutex
+    int64_t m_packetsWritten = 0;      // under m_muxMutex
+    int64_t m_completeBytes = 0;       // the file's size after the last write that succeeded
+    std::atomic<int> m_writeError{0};  // the first muxer failure, an FFmpeg error code
 };
 
 }  // namespace tamro::platform::media
