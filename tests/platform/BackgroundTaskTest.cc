@@ -29,28 +29,33 @@ TEST(BackgroundTaskTest, AbandonedWorkFinishesOnItsOwn) {
     EXPECT_TRUE(finished->load());
 }
 
+// The threads left behind outlive the test's frame, so everything they touch is shared with them.
 TEST(BackgroundTaskTest, JoinWithTimeoutJoinsQuickThreadsAndLeavesSlowOnes) {
     EXPECT_TRUE(platform::JoinWithTimeout(std::thread([] {}), 200ms));
     EXPECT_TRUE(platform::JoinWithTimeout(std::thread(), 200ms));
 
-    std::promise<void> release;
-    auto released = release.get_future();
+    auto release = std::make_shared<std::promise<void>>();
+    std::shared_future<void> released = release->get_future().share();
     const auto begin = std::chrono::steady_clock::now();
-    EXPECT_FALSE(platform::JoinWithTimeout(std::thread([&released] { released.wait(); }), 100ms));
+    EXPECT_FALSE(platform::JoinWithTimeout(std::thread([released] { released.wait(); }), 100ms));
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
-    release.set_value();
+    release->set_value();
 
     // A thread asked to join itself (its owner released on it) is detached, not deadlocked.
-    std::promise<bool> joinedSelf;
-    std::thread self;
-    std::promise<void> started;
-    self = std::thread([&] {
-        started.get_future().wait();
-        joinedSelf.set_value(platform::JoinWithTimeout(std::move(self), 100ms));
+    struct SelfJoin {
+        std::thread thread;
+        std::promise<bool> joined;
+        std::promise<void> started;
+    };
+    auto state = std::make_shared<SelfJoin>();
+    std::future<bool> joined = state->joined.get_future();
+    std::shared_future<void> started = state->started.get_future().share();
+    state->thread = std::thread([state, started] {
+        started.wait();
+        state->joined.set_value(platform::JoinWithTimeout(std::move(state->thread), 100ms));
     });
-    started.set_value();
-    EXPECT_TRUE(joinedSelf.get_future().get());
-    std::this_thread::sleep_for(20ms);
+    state->started.set_value();
+    EXPECT_TRUE(joined.get());
 }
 
 TEST(EnvironmentTest, ValuesThatDoNotFitTheBufferAreAbsent) {
