@@ -409,7 +409,7 @@ TEST(ScreenCaptureTest, HangingCloseIsAbandonedAfter500ms) {
     capture.Stop();
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, 450ms);
-    EXPECT_LT(took, 1500ms);
+    EXPECT_LT(took, 2500ms) << "short of the 3 s close, with room for a loaded machine";
     EXPECT_TRUE(log.Contains("[ScreenCapture] WARNING: Close timed out after 500ms"));
 }
 
