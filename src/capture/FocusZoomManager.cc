@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <exception>
 #include <utility>
 
@@ -11,13 +12,10 @@
 #include "diag/Log.h"
 #include "diag/RateLimit.h"
 #include "platform/system/BackgroundTask.h"
-#include "platform/system/SteadyClock.h"
 
 namespace tamro {
 
 namespace {
-
-using platform::SteadyClockNs;
 
 constexpr int64_t kNsPerSecond = 1'000'000'000;
 constexpr int64_t kNsPerMs = 1'000'000;
@@ -86,7 +84,8 @@ void Deliver(const std::optional<Delivery>& delivery, const char* failureLine) {
 // Everything the tracking thread touches; it holds a reference of its own.
 class FocusZoomManager::Core {
   public:
-    explicit Core(CursorReader readCursor) : m_readCursor(std::move(readCursor)) {}
+    Core(CursorReader readCursor, std::shared_ptr<platform::Clock> clock)
+        : m_readCursor(std::move(readCursor)), m_clock(std::move(clock)) {}
 
     void Initialize(const FocusSurface& surface, const FocusZoomSettings& settings);
     void SetMagnifier(IMagnifierManager* magnifier);
@@ -124,13 +123,15 @@ class FocusZoomManager::Core {
     std::optional<Delivery> PulseStep();
 
     const CursorReader m_readCursor;
+    const std::shared_ptr<platform::Clock> m_clock;
 
     // Read by the control side outside the mutex.
     std::atomic<bool> m_transitionZoomIn{false};
     std::atomic<bool> m_pendingToggleValue{false};
     std::atomic<int64_t> m_lastToggleNs{0};
 
-    mutable std::mutex m_mutex;  // guards the rest
+    mutable std::mutex m_mutex;          // guards the rest, and the tracking thread's sleep
+    std::condition_variable_any m_wake;  // ends the sleep at Stop
     FocusGeometry m_geometry;
     FocusZoomSettings m_params;
     CursorPoint m_smoothed;
@@ -188,7 +189,7 @@ std::optional<CursorPoint> FocusZoomManager::Core::ReadCursor() const {
 }
 
 void FocusZoomManager::Core::SetCursorFocusActive(bool on) {
-    const int64_t nowNs = SteadyClockNs();
+    const int64_t nowNs = m_clock->NowNs();
     if (nowNs - m_lastToggleNs < kToggleDebounceNs) {
         m_pendingToggleValue = on;
         m_pendingToggle = true;
@@ -226,7 +227,7 @@ void FocusZoomManager::Core::BeginTransition(const FocusRect& from, const FocusR
     m_transitionFrom = from;
     m_transitionTo = to;
     m_transitionDuration = zoomIn ? kZoomInSeconds : kZoomOutSeconds;
-    m_transitionStartNs = SteadyClockNs();
+    m_transitionStartNs = m_clock->NowNs();
     m_transitionZoomIn = zoomIn;
     m_transitioning = true;
     LogLine(
@@ -293,7 +294,7 @@ bool FocusZoomManager::Core::RequestPulse() {
     m_pulseFromRect = FocusAtSmoothed();
     m_pulsePeakRect = m_geometry.PulsePeak(m_pulseFromRect, m_params.pulseFactor, m_pulseCursor.x,
                                            m_pulseCursor.y);
-    m_pulseStartNs = SteadyClockNs();
+    m_pulseStartNs = m_clock->NowNs();
     m_pulseActive = true;
     return true;
 }
@@ -301,7 +302,7 @@ bool FocusZoomManager::Core::RequestPulse() {
 void FocusZoomManager::Core::TrackingThread() {
     while (m_isRunning) {
         const bool wasTransitioning = m_transitioning;
-        const int64_t passStartNs = SteadyClockNs();
+        const int64_t passStartNs = m_clock->NowNs();
         try {
             TrackingPass();
         } catch (const std::exception& error) {
@@ -309,21 +310,24 @@ void FocusZoomManager::Core::TrackingThread() {
         } catch (...) {
             LogLine("[FocusZoomManager] TrackingThread unknown exception\n");
         }
-        const int64_t spentMs = (SteadyClockNs() - passStartNs) / kNsPerMs;
+        const int64_t spentMs = (m_clock->NowNs() - passStartNs) / kNsPerMs;
         const int64_t sleepMs = (wasTransitioning ? kAnimatingPeriodMs : kIdlePeriodMs) - spentMs;
-        if (sleepMs > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(sleepMs));
+        if (sleepMs > 0) {
+            std::unique_lock lock(m_mutex);
+            m_clock->WaitUntil(lock, m_wake, m_clock->NowNs() + sleepMs * kNsPerMs,
+                               [&] { return !m_isRunning; });
+        }
     }
 }
 
 void FocusZoomManager::Core::ApplyPendingToggle() {
-    if (!m_pendingToggle || SteadyClockNs() - m_lastToggleNs < kToggleDebounceNs)
+    if (!m_pendingToggle || m_clock->NowNs() - m_lastToggleNs < kToggleDebounceNs)
         return;
     const bool value = m_pendingToggleValue;
     m_pendingToggle = false;
     if (value == m_isFocusActive)
         return;
-    m_lastToggleNs = SteadyClockNs() - kToggleBackdateNs;
+    m_lastToggleNs = m_clock->NowNs() - kToggleBackdateNs;
     SetCursorFocusActive(value);
 }
 
@@ -346,7 +350,7 @@ std::optional<Delivery> FocusZoomManager::Core::TransitionStep() {
     std::lock_guard lock(m_mutex);
     if (m_stopping)
         return std::nullopt;
-    const int64_t nowNs = SteadyClockNs();
+    const int64_t nowNs = m_clock->NowNs();
     const double progress =
         static_cast<double>(nowNs - m_transitionStartNs) / kNsPerSecond / m_transitionDuration;
     if (IsEveryNth(++g_transitionProgressCount, 6)) {
@@ -416,7 +420,7 @@ std::optional<Delivery> FocusZoomManager::Core::TrackingStep(
     if (!m_callback)
         return std::nullopt;
     const FocusRect rect = FocusAtSmoothed();
-    const int64_t nowNs = SteadyClockNs();
+    const int64_t nowNs = m_clock->NowNs();
     // Skipped rather than queued: a later pass delivers it, fresher.
     if (rect == m_currentRect || nowNs - m_lastCallbackNs < kCallbackIntervalNs)
         return std::nullopt;
@@ -451,7 +455,7 @@ std::optional<Delivery> FocusZoomManager::Core::PulseStep() {
     std::lock_guard lock(m_mutex);
     if (m_stopping)
         return std::nullopt;
-    const int64_t nowNs = SteadyClockNs();
+    const int64_t nowNs = m_clock->NowNs();
     const double t = static_cast<double>(nowNs - m_pulseStartNs) / kNsPerSecond;
     const bool finished = t >= kPulseEnd;
     FocusRect rect;
@@ -479,12 +483,18 @@ std::optional<Delivery> FocusZoomManager::Core::PulseStep() {
 }
 
 void FocusZoomManager::Core::BeginStop() {
-    m_stopping = true;
-    m_isRunning = false;
-    m_isFocusActive = false;
-    m_pulseActive = false;
-    m_transitioning = false;
-    m_pendingToggle = false;
+    {
+        // The tracking thread tests m_isRunning under this lock before it sleeps, so the wake
+        // cannot fall between the two.
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        m_isRunning = false;
+        m_isFocusActive = false;
+        m_pulseActive = false;
+        m_transitioning = false;
+        m_pendingToggle = false;
+    }
+    m_wake.notify_all();
 }
 
 void FocusZoomManager::Core::FinishStop() {
@@ -500,8 +510,8 @@ void FocusZoomManager::Core::FinishStop() {
     m_magnifier = nullptr;
 }
 
-FocusZoomManager::FocusZoomManager(CursorReader readCursor)
-    : m_core(std::make_shared<Core>(std::move(readCursor))) {}
+FocusZoomManager::FocusZoomManager(CursorReader readCursor, std::shared_ptr<platform::Clock> clock)
+    : m_core(std::make_shared<Core>(std::move(readCursor), std::move(clock))) {}
 
 FocusZoomManager::~FocusZoomManager() {
     Stop();

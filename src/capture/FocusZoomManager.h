@@ -9,6 +9,7 @@
 
 #include "capture/IFocusZoomManager.h"
 #include "platform/display/Display.h"
+#include "platform/system/SteadyClock.h"
 
 namespace tamro {
 
@@ -20,12 +21,15 @@ using CursorReader = std::function<std::optional<platform::CursorPosition>()>;
 // animates back when focus goes off, and plays short zoom pulses. While an enabled magnifier is
 // attached it drives the magnifier instead of the crop.
 // Threading: control calls come from the recorder's threads; the animations and the tracking run
-// on the tracking thread. Both sides work under one mutex and call the crop callback with it
-// released. The state is shared with the tracking thread, so a manager whose Stop gave up on a
-// thread stuck in a callback can still be destroyed: the thread ends once the callback returns.
+// on the tracking thread, which reads and waits for the time on the clock it is given. Both sides
+// work under one mutex and call the crop callback with it released. The state is shared with the
+// tracking thread, so a manager whose Stop gave up on a thread stuck in a callback can still be
+// destroyed: the thread ends once the callback returns.
 class FocusZoomManager final : public IFocusZoomManager {
   public:
-    explicit FocusZoomManager(CursorReader readCursor);
+    explicit FocusZoomManager(
+        CursorReader readCursor,
+        std::shared_ptr<platform::Clock> clock = std::make_shared<platform::SteadyClock>());
     ~FocusZoomManager() override;
 
     FocusZoomManager(const FocusZoomManager&) = delete;

@@ -7,11 +7,8 @@
 
 #include "capture/FocusGeometry.h"
 #include "diag/Log.h"
-#include "platform/system/SteadyClock.h"
 
 namespace tamro {
-
-using platform::SteadyClockNs;
 
 MagnifierManager::MagnifierManager(Options options)
     : m_options(std::move(options)), m_enabled(m_options.enabled) {}
@@ -36,7 +33,7 @@ void MagnifierManager::ZoomTo(double zoom, double centerX, double centerY, int32
                                 .width = width,
                                 .height = height,
                                 .durationMs = durationMs,
-                                .startNs = SteadyClockNs()};
+                                .startNs = m_options.clock->NowNs()};
     }
     m_stopRequest = false;
     m_animating = true;
@@ -79,7 +76,11 @@ void MagnifierManager::Stop() {
 
 // Callers hold m_controlMutex.
 void MagnifierManager::EndAnimation() {
-    m_stopRequest = true;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopRequest = true;
+    }
+    m_wake.notify_all();
     if (m_animationThread.joinable())
         m_animationThread.join();
     m_animating = false;
@@ -100,7 +101,7 @@ void MagnifierManager::AnimationThread() {
 }
 
 bool MagnifierManager::AnimationStep() {
-    const int64_t nowNs = SteadyClockNs();
+    const int64_t nowNs = m_options.clock->NowNs();
     Animation animation;
     {
         std::lock_guard lock(m_mutex);
@@ -122,7 +123,8 @@ bool MagnifierManager::AnimationStep() {
     Publish(zoom, offset);
     if (finished)
         return false;
-    platform::SleepUntilNs(nowNs + kStepNs);
+    std::unique_lock lock(m_mutex);
+    m_options.clock->WaitUntil(lock, m_wake, nowNs + kStepNs, [&] { return m_stopRequest.load(); });
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -8,6 +9,7 @@
 
 #include "capture/IMagnifierManager.h"
 #include "platform/display/Magnification.h"
+#include "platform/system/SteadyClock.h"
 
 namespace tamro {
 
@@ -15,7 +17,7 @@ namespace tamro {
 // initialise full-screen magnification, so a default-built manager stays disabled and all its
 // operations return at once; the focus zoom then crops instead.
 // Threading: ZoomTo and Stop from any thread (serialised here); the animation runs on a thread of
-// this object, which publishes the current zoom and offsets.
+// this object, which publishes the current zoom and offsets and paces itself on the options' clock.
 class MagnifierManager final : public IMagnifierManager {
   public:
     struct Options {
@@ -25,6 +27,7 @@ class MagnifierManager final : public IMagnifierManager {
         std::function<uint32_t(double zoom, int32_t x, int32_t y)> setTransform =
             &platform::SetFullscreenMagnification;
         std::function<void()> uninitialize = &platform::UninitializeMagnification;
+        std::shared_ptr<platform::Clock> clock = std::make_shared<platform::SteadyClock>();
     };
 
     MagnifierManager() : MagnifierManager(Options{}) {}
@@ -76,7 +79,8 @@ class MagnifierManager final : public IMagnifierManager {
     std::atomic<int32_t> m_offsetX{0};
     std::atomic<int32_t> m_offsetY{0};
 
-    std::mutex m_mutex;  // guards m_animation
+    std::mutex m_mutex;                  // guards m_animation and the animation thread's sleep
+    std::condition_variable_any m_wake;  // ends the sleep at a stop request
     Animation m_animation;
 
     std::mutex m_controlMutex;  // serialises ZoomTo and Stop around the thread

@@ -9,14 +9,11 @@
 #include "diag/Log.h"
 #include "diag/PerfLog.h"
 #include "platform/system/BackgroundTask.h"
-#include "platform/system/SteadyClock.h"
 #include "tamro/ResultCode.h"
 
 namespace tamro {
 
 namespace {
-
-using platform::SteadyClockNs;
 
 constexpr auto kStopWait = std::chrono::milliseconds(500);
 // Pictures kept for the pacer to choose from: enough to pick the right one for a slot it handles
@@ -68,8 +65,11 @@ void RaiseToAtLeast(std::atomic<uint32_t>& maximum, uint32_t value) {
 
 }  // namespace
 
-ScreenCapture::ScreenCapture(std::shared_ptr<platform::Display> display, DeviceCreator createDevice)
-    : m_display(std::move(display)), m_createDevice(std::move(createDevice)) {
+ScreenCapture::ScreenCapture(std::shared_ptr<platform::Display> display, DeviceCreator createDevice,
+                             std::shared_ptr<platform::Clock> clock)
+    : m_display(std::move(display)),
+      m_createDevice(std::move(createDevice)),
+      m_clock(std::move(clock)) {
     CreateDevice();
 }
 
@@ -216,9 +216,9 @@ void ScreenCapture::SetPaused(bool paused) {
         std::lock_guard lock(m_pacerMutex);
         m_isPaused = paused;
         if (paused)
-            m_slots.Pause(SteadyClockNs());
+            m_slots.Pause(m_clock->NowNs());
         else
-            m_slots.Resume(SteadyClockNs());
+            m_slots.Resume(m_clock->NowNs());
     }
     m_pacerWake.notify_all();
 }
@@ -332,7 +332,7 @@ bool ScreenCapture::StartPhases() {
         LogLine("[ScreenCapture] Start: calling StartCapture\n");
         {
             std::lock_guard lock(m_pacerMutex);
-            m_slots.Start(m_hasPresetStart ? m_presetStartNs.load() : SteadyClockNs());
+            m_slots.Start(m_hasPresetStart ? m_presetStartNs.load() : m_clock->NowNs());
             m_recent.clear();
             m_shownLast = {};
             m_isPaused = false;
@@ -459,12 +459,12 @@ bool ScreenCapture::EmitFrame(gfx::Texture* texture, int64_t timestamp) {
 void ScreenCapture::FramePacerThread(uint64_t run) {
     PerfLog::Write("[PERF][Capture] frame pacer started\n");
     std::unique_lock lock(m_pacerMutex);
-    int64_t statisticsDueNs = SteadyClockNs() + kStatisticsIntervalSeconds * 1'000'000'000;
+    int64_t statisticsDueNs = m_clock->NowNs() + kStatisticsIntervalSeconds * 1'000'000'000;
     bool engaged = false;
     while (AwaitSlot(lock, run)) {
         const uint64_t slot = m_slots.Next();
         const int64_t closeNs = m_slots.CloseNs(slot);
-        const int64_t nowNs = SteadyClockNs();
+        const int64_t nowNs = m_clock->NowNs();
         if (nowNs - closeNs > kMaxCatchUpNs) {
             LogLine("[ScreenCapture] Frame pacer stalled for %lldms; the time line skips it\n",
                     static_cast<long long>((nowNs - closeNs) / 1'000'000));
@@ -509,15 +509,21 @@ void ScreenCapture::FramePacerThread(uint64_t run) {
 // waits for one. Stop and pauses wake it. A pacer whose join Stop abandoned ends here once it
 // returns, even if a new capture has started meanwhile.
 bool ScreenCapture::AwaitSlot(std::unique_lock<std::mutex>& lock, uint64_t run) {
-    while (m_pacerRunning && m_pacerRun == run) {
-        if (m_slots.Paused() || (m_recent.empty() && m_shownLast.serial == 0)) {
-            m_pacerWake.wait(lock);
+    const auto ended = [&] { return !m_pacerRunning || m_pacerRun != run; };
+    const auto idle = [&] {
+        return m_slots.Paused() || (m_recent.empty() && m_shownLast.serial == 0);
+    };
+    while (!ended()) {
+        if (idle()) {
+            m_clock->WaitUntil(lock, m_pacerWake, platform::Clock::kNever,
+                               [&] { return ended() || !idle(); });
             continue;
         }
         const int64_t closeNs = m_slots.CloseNs(m_slots.Next());
-        if (SteadyClockNs() >= closeNs)
+        if (!m_clock->WaitUntil(lock, m_pacerWake, closeNs, [&] {
+                return ended() || idle() || m_slots.CloseNs(m_slots.Next()) != closeNs;
+            }))
             return true;
-        m_pacerWake.wait_until(lock, Clock::time_point(std::chrono::nanoseconds(closeNs)));
     }
     return false;
 }
@@ -527,7 +533,7 @@ bool ScreenCapture::AwaitSlot(std::unique_lock<std::mutex>& lock, uint64_t run) 
 bool ScreenCapture::FillSlot(int64_t timestamp, const TakenFrame& picture, bool repeat) {
     if (!m_isCapturing || m_isPaused)
         return false;
-    const int64_t startNs = SteadyClockNs();
+    const int64_t startNs = m_clock->NowNs();
     bool emitted = false;
     if (repeat && ShowsMinimisedWindow()) {
         emitted = EnsureBlackTexture() && EmitFrame(m_blackTexture.get(), timestamp);
@@ -544,7 +550,7 @@ bool ScreenCapture::FillSlot(int64_t timestamp, const TakenFrame& picture, bool 
         return true;
     }
     ++m_pacedFrames;
-    const auto tookMs = static_cast<uint32_t>((SteadyClockNs() - startNs) / 1'000'000);
+    const auto tookMs = static_cast<uint32_t>((m_clock->NowNs() - startNs) / 1'000'000);
     m_emitSumMs += tookMs;
     RaiseToAtLeast(m_emitMaxMs, tookMs);
     return true;

@@ -17,6 +17,7 @@
 #include "platform/display/Display.h"
 #include "platform/gfx/Device.h"
 #include "platform/system/CallGate.h"
+#include "platform/system/SteadyClock.h"
 
 namespace tamro {
 
@@ -44,8 +45,11 @@ class ScreenCapture final : public IScreenCapture {
     using DeviceCreator =
         std::function<std::shared_ptr<gfx::Device>(gfx::DriverType type, int32_t* result)>;
 
-    explicit ScreenCapture(std::shared_ptr<platform::Display> display,
-                           DeviceCreator createDevice = &gfx::Device::Create);
+    // `clock` times the slots; it must read the time base of the display's capture times.
+    explicit ScreenCapture(
+        std::shared_ptr<platform::Display> display,
+        DeviceCreator createDevice = &gfx::Device::Create,
+        std::shared_ptr<platform::Clock> clock = std::make_shared<platform::SteadyClock>());
     ~ScreenCapture() override;
 
     ScreenCapture(const ScreenCapture&) = delete;
@@ -93,7 +97,6 @@ class ScreenCapture final : public IScreenCapture {
 
   private:
     using SharedCallback = std::shared_ptr<const FrameCallback>;
-    using Clock = std::chrono::steady_clock;
 
     void CreateDevice();
     bool StartPhases();
@@ -119,6 +122,7 @@ class ScreenCapture final : public IScreenCapture {
 
     const std::shared_ptr<platform::Display> m_display;
     const DeviceCreator m_createDevice;
+    const std::shared_ptr<platform::Clock> m_clock;
 
     std::shared_ptr<gfx::Device> m_device;
     gfx::DeviceContext* m_context = nullptr;
@@ -153,7 +157,7 @@ class ScreenCapture final : public IScreenCapture {
     // The pacer's state: the time line, the newest pictures (oldest first) and the one shown
     // last. The pictures hold their pool buffers, which are not reused meanwhile.
     std::mutex m_pacerMutex;
-    std::condition_variable m_pacerWake;
+    std::condition_variable_any m_pacerWake;
     FrameSlots m_slots;
     std::deque<TakenFrame> m_recent;
     uint64_t m_framesTaken = 0;

@@ -17,23 +17,26 @@
 #include "capture/FocusGeometry.h"
 #include "capture/FocusZoomManager.h"
 #include "capture/IMagnifierManager.h"
+#include "platform/system/ManualClock.h"
 #include "support/LogCapture.h"
 
 namespace tamro {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
+constexpr int64_t kMs = 1'000'000;
 constexpr FocusRect kFull{0, 0, 1920, 1080};
 constexpr FocusRect kCentred{432, 244, 1056, 594};
 // A second toggle within 100 ms is held back; 104 ms is early enough to catch an animation
 // halfway.
-constexpr auto kPastDebounce = 120ms;
-constexpr auto kJustPastDebounce = 104ms;
+constexpr int64_t kPastDebounce = 120 * kMs;
+constexpr int64_t kJustPastDebounce = 104 * kMs;
+// Longer than any animation: the zoom-out, the longest, takes 250 ms.
+constexpr int64_t kAnimationsOver = 400 * kMs;
 
 struct Crop {
-    Clock::time_point at;
+    int64_t atNs;
     FocusRect rect;
 };
 
@@ -53,22 +56,15 @@ struct Scene {
     std::vector<Crop> crops;
 };
 
+// Polls `done` for a thread to reach a point; the limit only ends a test that would hang.
 template <typename Predicate>
-bool WaitUntil(Predicate done, std::chrono::milliseconds limit = 2s) {
-    for (const auto deadline = Clock::now() + limit; !done();) {
-        if (Clock::now() > deadline)
+bool WaitUntil(Predicate done) {
+    for (const auto deadline = std::chrono::steady_clock::now() + 10s; !done();) {
+        if (std::chrono::steady_clock::now() > deadline)
             return false;
         std::this_thread::sleep_for(2ms);
     }
     return true;
-}
-
-// The flags drop before the step's last callback has returned: give it time to land.
-template <typename Predicate>
-bool WaitUntilLanded(Predicate done) {
-    const bool reached = WaitUntil(done);
-    std::this_thread::sleep_for(50ms);
-    return reached;
 }
 
 std::optional<FocusRect> LoggedStartRect(const test::LogCapture& log, const std::string& prefix) {
@@ -121,6 +117,7 @@ class RecordingMagnifier final : public IMagnifierManager {
     std::vector<int32_t> applied;
 };
 
+// The manager on simulated time: the tracking thread runs exactly when the test moves the clock.
 class FocusZoomManagerTest : public ::testing::Test {
   protected:
     void StartManager(int32_t cursorX = 960, int32_t cursorY = 540,
@@ -130,7 +127,8 @@ class FocusZoomManagerTest : public ::testing::Test {
             [scene = m_scene]() -> std::optional<platform::CursorPosition> {
                 std::lock_guard lock(scene->mutex);
                 return scene->cursor;
-            });
+            },
+            m_clock);
         m_manager->Initialize(surface.displayX, surface.displayY, surface.width, surface.height,
                               surface.outputWidth, surface.outputHeight,
                               {.Flag1 = false,
@@ -139,25 +137,27 @@ class FocusZoomManagerTest : public ::testing::Test {
                                .smoothing = 0.4,
                                .deadZone = 5.0,
                                .pulseFactor = 2.0});
-        m_manager->SetCropCallback([scene = m_scene](const FocusRect& rect) {
+        m_manager->SetCropCallback([scene = m_scene, clock = m_clock](const FocusRect& rect) {
             std::lock_guard lock(scene->mutex);
-            scene->crops.push_back({Clock::now(), rect});
+            scene->crops.push_back({clock->NowNs(), rect});
         });
         m_manager->Start();
+        ASSERT_TRUE(m_clock->AwaitTimedWaiters(1)) << "the tracking thread sleeps after a pass";
     }
+    void Run(int64_t ns) { ASSERT_TRUE(m_clock->Advance(ns)); }
     std::optional<FocusRect> LastCrop() {
         const auto crops = m_scene->Crops();
         return crops.empty() ? std::nullopt : std::optional(crops.back().rect);
     }
-    bool TransitionLanded() {
-        return WaitUntilLanded([&] { return !m_manager->IsTransitionRunning(); });
-    }
-    bool SettleFocus(bool on) {
+    void SettleFocus(bool on) {
         m_manager->SetCursorFocusActive(on);
-        return TransitionLanded();
+        Run(kAnimationsOver);
+        EXPECT_FALSE(m_manager->IsTransitionRunning());
     }
 
     test::LogCapture m_log;
+    const std::shared_ptr<platform::ManualClock> m_clock =
+        std::make_shared<platform::ManualClock>();
     std::shared_ptr<Scene> m_scene = std::make_shared<Scene>();
     RecordingMagnifier m_magnifier;  // outlives the manager that points at it
     std::unique_ptr<FocusZoomManager> m_manager;
@@ -165,20 +165,24 @@ class FocusZoomManagerTest : public ::testing::Test {
 
 TEST_F(FocusZoomManagerTest, ZoomsInOnTheCursorAndOutToTheWholeDisplay) {
     StartManager(2880, 540, {.displayX = 1920});
-    ASSERT_TRUE(SettleFocus(true));
+    const int64_t onNs = m_clock->NowNs();
+    SettleFocus(true);
     EXPECT_TRUE(m_manager->IsFocusActive());
     const auto zoomIn = m_scene->Crops();
-    ASSERT_GE(zoomIn.size(), 2u) << "an animation, not a jump";
+    ASSERT_GE(zoomIn.size(), 5u) << "an animation, not a jump";
     EXPECT_EQ(zoomIn.back().rect, (FocusRect{2352, 244, 1056, 594}));
+    // The first pass comes within an idle period, the last within a step of the 200 ms.
+    EXPECT_LE(zoomIn.front().atNs - onNs, 33 * kMs);
+    EXPECT_GE(zoomIn.back().atNs - onNs, 200 * kMs);
+    EXPECT_LE(zoomIn.back().atNs - onNs, 216 * kMs);
     EXPECT_LT(zoomIn.front().rect.width, 1920);
     for (size_t i = 1; i < zoomIn.size(); ++i)
         EXPECT_LE(zoomIn[i].rect.width, zoomIn[i - 1].rect.width);
 
-    std::this_thread::sleep_for(kPastDebounce);
-    ASSERT_TRUE(SettleFocus(false));
+    SettleFocus(false);
     EXPECT_FALSE(m_manager->IsFocusActive());
     const auto all = m_scene->Crops();
-    ASSERT_GE(all.size(), zoomIn.size() + 2);
+    ASSERT_GE(all.size(), zoomIn.size() + 5);
     EXPECT_EQ(all.back().rect, (FocusRect{1920, 0, 1920, 1080}));
     for (size_t i = zoomIn.size() + 1; i < all.size(); ++i)
         EXPECT_GE(all[i].rect.width, all[i - 1].rect.width);
@@ -187,59 +191,60 @@ TEST_F(FocusZoomManagerTest, ZoomsInOnTheCursorAndOutToTheWholeDisplay) {
 
 TEST_F(FocusZoomManagerTest, TogglesCloserThanTheDebounceAreAppliedByTheTrackingThread) {
     StartManager();
-    const auto first = Clock::now();
+    const int64_t firstNs = m_clock->NowNs();
     m_manager->SetCursorFocusActive(true);
-    std::this_thread::sleep_for(50ms);
-    if (Clock::now() - first > 90ms)
-        GTEST_SKIP() << "too loaded to toggle twice within the debounce";
+    Run(50 * kMs);
     m_manager->SetCursorFocusActive(false);
     EXPECT_TRUE(m_manager->IsTogglePending());
     EXPECT_TRUE(m_manager->IsFocusActive());
-    ASSERT_TRUE(WaitUntil([&] { return !m_manager->IsFocusActive(); }));
-    const auto appliedAfter = Clock::now() - first;
-    EXPECT_GE(appliedAfter, 95ms);
-    EXPECT_LT(appliedAfter, 350ms);
-    ASSERT_TRUE(TransitionLanded());
+    // Held until 100 ms after the first, then applied by the next pass, 16 ms apart while the
+    // zoom-in runs.
+    Run(firstNs + 99 * kMs - m_clock->NowNs());
+    EXPECT_TRUE(m_manager->IsFocusActive());
+    Run(firstNs + 116 * kMs - m_clock->NowNs());
+    EXPECT_FALSE(m_manager->IsFocusActive());
+    Run(kAnimationsOver);
+    EXPECT_FALSE(m_manager->IsTransitionRunning());
     EXPECT_FALSE(m_manager->IsTogglePending());
 
     // Held requests that come back to the current state change nothing.
-    std::this_thread::sleep_for(kPastDebounce);
     m_manager->SetCursorFocusActive(true);
     m_manager->SetCursorFocusActive(false);
     m_manager->SetCursorFocusActive(true);
-    ASSERT_TRUE(WaitUntil([&] { return !m_manager->IsTogglePending(); }));
+    Run(kAnimationsOver);
+    EXPECT_FALSE(m_manager->IsTogglePending());
     EXPECT_TRUE(m_manager->IsFocusActive());
     EXPECT_EQ(m_log.Count("Cursor focus OFF (crop mode)"), 1);
 }
 
 TEST_F(FocusZoomManagerTest, CursorMovesInsideTheDeadZoneMoveNothing) {
     StartManager();
-    ASSERT_TRUE(SettleFocus(true));
+    SettleFocus(true);
     const size_t settled = m_scene->Crops().size();
     for (int i = 0; i < 40; ++i) {
         m_scene->MoveTo(960 + (i % 2) * 3, 540 + (i % 3 == 0) * 3);
-        std::this_thread::sleep_for(10ms);
+        Run(10 * kMs);
     }
     EXPECT_EQ(m_scene->Crops().size(), settled);
 
     m_scene->MoveTo(1400, 700);
-    ASSERT_TRUE(WaitUntil([&] { return m_scene->Crops().size() > settled; }));
+    Run(34 * kMs);
+    ASSERT_GT(m_scene->Crops().size(), settled) << "the next pass follows";
     EXPECT_GT(LastCrop()->x, kCentred.x) << "follows the cursor, smoothed";
+    EXPECT_NE(LastCrop(), FocusGeometry().FocusAt(0.55, 1400, 700)) << "not at once";
     // And settles on it once it stops, rather than part of the way there.
-    const FocusRect atCursor = FocusGeometry().FocusAt(0.55, 1400, 700);
-    EXPECT_TRUE(WaitUntil([&] { return LastCrop() == atCursor; }, 1s))
-        << LastCrop()->x << "," << LastCrop()->y;
+    Run(1000 * kMs);
+    EXPECT_EQ(LastCrop(), FocusGeometry().FocusAt(0.55, 1400, 700));
 }
 
 TEST_F(FocusZoomManagerTest, FocusOnDuringAZoomOutRestartsFromTheWholeDisplay) {
     StartManager();
-    ASSERT_TRUE(SettleFocus(true));
-    std::this_thread::sleep_for(kPastDebounce);
+    SettleFocus(true);
     m_manager->SetCursorFocusActive(false);
-    std::this_thread::sleep_for(kJustPastDebounce);
+    Run(kJustPastDebounce);
     ASSERT_TRUE(m_manager->IsTransitionRunning()) << "the zoom-out takes 250 ms";
     const auto zoomOut = m_scene->Crops();
-    ASSERT_TRUE(SettleFocus(true));
+    SettleFocus(true);
 
     const auto all = m_scene->Crops();
     const auto widest =
@@ -253,16 +258,18 @@ TEST_F(FocusZoomManagerTest, FocusOnDuringAZoomOutRestartsFromTheWholeDisplay) {
 TEST_F(FocusZoomManagerTest, FocusOffDuringAZoomInStartsFromTheLastDeliveredRect) {
     StartManager();
     m_manager->SetCursorFocusActive(true);
-    std::this_thread::sleep_for(kJustPastDebounce);
+    Run(kJustPastDebounce);
+    ASSERT_TRUE(m_manager->IsTransitionRunning());
+    const FocusRect reached = *LastCrop();
     m_manager->SetCursorFocusActive(false);
-    ASSERT_TRUE(WaitUntilLanded([&] { return !m_manager->IsTogglePending(); }));
+    EXPECT_FALSE(m_manager->IsTogglePending());
     const auto start = LoggedStartRect(m_log, "Cursor focus OFF (crop mode) - ");
     ASSERT_TRUE(start);
+    EXPECT_EQ(*start, reached);
     EXPECT_NE(*start, kFull);
     EXPECT_NE(*start, kCentred);
-    ASSERT_TRUE(TransitionLanded());
-    const auto crops = m_scene->Crops();
-    EXPECT_TRUE(std::any_of(crops.begin(), crops.end(), [&](auto& c) { return c.rect == *start; }));
+    Run(kAnimationsOver);
+    EXPECT_FALSE(m_manager->IsTransitionRunning());
     EXPECT_EQ(LastCrop(), kFull);
     EXPECT_FALSE(m_log.Contains("Invalid start rect"));
 }
@@ -270,9 +277,8 @@ TEST_F(FocusZoomManagerTest, FocusOffDuringAZoomInStartsFromTheLastDeliveredRect
 TEST_F(FocusZoomManagerTest, AZoomOutFromARectOutsideTheLimitsStartsCentred) {
     // On a display narrower than the minimum window every rectangle is out of bounds.
     StartManager(10, 10, {.width = 320, .height = 240, .outputWidth = 320, .outputHeight = 240});
-    ASSERT_TRUE(SettleFocus(true));
-    std::this_thread::sleep_for(kPastDebounce);
-    ASSERT_TRUE(SettleFocus(false));
+    SettleFocus(true);
+    SettleFocus(false);
     EXPECT_TRUE(
         m_log.Contains("[FocusZoomManager] Invalid start rect (0,0,400x300), using default"));
     EXPECT_EQ(LoggedStartRect(m_log, "Cursor focus OFF (crop mode) - "),
@@ -280,18 +286,21 @@ TEST_F(FocusZoomManagerTest, AZoomOutFromARectOutsideTheLimitsStartsCentred) {
     EXPECT_EQ(LastCrop(), (FocusRect{0, 0, 320, 240}));
 }
 
+// A cursor that never stops: one crop per 33 ms pass at most, 30 in a second.
 TEST_F(FocusZoomManagerTest, TrackingCallsBackAtMostThirtyTimesASecond) {
     StartManager(200, 200);
-    ASSERT_TRUE(SettleFocus(true));
+    SettleFocus(true);
     const size_t settled = m_scene->Crops().size();
-    const auto begin = Clock::now();
-    for (int i = 0; Clock::now() - begin < 1s; ++i) {
+    for (int i = 0; i < 250; ++i) {
         m_scene->MoveTo(200 + (i * 7) % 1500, 200 + (i * 3) % 700);
-        std::this_thread::sleep_for(4ms);
+        Run(4 * kMs);
     }
-    const size_t tracked = m_scene->Crops().size() - settled;
+    const auto crops = m_scene->Crops();
+    const size_t tracked = crops.size() - settled;
+    EXPECT_GE(tracked, 20u) << "a window held at the display's edge has nothing new";
     EXPECT_LE(tracked, 31u);
-    EXPECT_GE(tracked, 5u);
+    for (size_t i = settled + 1; i < crops.size(); ++i)
+        EXPECT_GE(crops[i].atNs - crops[i - 1].atNs, 33 * kMs);
 }
 
 TEST_F(FocusZoomManagerTest, PulseZoomsToThePeakAndBack) {
@@ -299,7 +308,8 @@ TEST_F(FocusZoomManagerTest, PulseZoomsToThePeakAndBack) {
     ASSERT_TRUE(m_manager->RequestPulse());
     EXPECT_TRUE(m_manager->IsPulseRunning());
     EXPECT_FALSE(m_manager->RequestPulse()) << "one pulse at a time";
-    ASSERT_TRUE(WaitUntilLanded([&] { return !m_manager->IsPulseRunning(); }));
+    Run(kAnimationsOver + 100 * kMs);
+    EXPECT_FALSE(m_manager->IsPulseRunning());
     EXPECT_FALSE(m_manager->IsFocusActive());
 
     const auto crops = m_scene->Crops();
@@ -308,7 +318,7 @@ TEST_F(FocusZoomManagerTest, PulseZoomsToThePeakAndBack) {
         return c.rect == FocusRect{696, 392, 528, 300};
     }));
     EXPECT_EQ(crops.back().rect, kFull) << "focus is off, so the pulse ends on the display";
-    EXPECT_GE(crops.back().at - crops.front().at, 300ms);
+    EXPECT_GE(crops.back().atNs - crops.front().atNs, 300 * kMs);
 
     {
         std::lock_guard lock(m_scene->mutex);
@@ -324,8 +334,8 @@ TEST_F(FocusZoomManagerTest, CallbackFailuresAreContained) {
         ++*calls;
         throw std::runtime_error("crop refused");
     });
-    ASSERT_TRUE(SettleFocus(true));
-    EXPECT_GE(calls->load(), 2) << "the animation goes on";
+    SettleFocus(true);
+    EXPECT_GE(calls->load(), 5) << "the animation goes on";
     EXPECT_TRUE(m_log.Contains("[FocusZoomManager] Callback SEH EXCEPTION! rect=("));
     EXPECT_TRUE(
         m_log.Contains("[FocusZoomManager] WARNING: Transition callback FAILED (SEH exception)"));
@@ -341,12 +351,13 @@ TEST_F(FocusZoomManagerTest, StopGivesUpOnACallbackThatNeverReturns) {
         released.wait();
     });
     m_manager->SetCursorFocusActive(true);
+    m_clock->JumpTo(m_clock->NowNs() + 40 * kMs);  // to the next pass, which will not return
     ASSERT_TRUE(WaitUntil([&] { return token->load(); }));
     token.reset();
 
-    const auto begin = Clock::now();
+    const auto begin = std::chrono::steady_clock::now();
     m_manager->Stop();
-    EXPECT_LT(Clock::now() - begin, 800ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 3s) << "gives up after 500 ms";
     EXPECT_TRUE(m_log.Contains("[FocusZoomManager] WARNING: Thread join timed out after 500ms"));
     EXPECT_FALSE(m_manager->IsTransitionRunning());
     m_manager.reset();  // with the tracking thread still inside the callback
@@ -373,7 +384,7 @@ TEST_F(FocusZoomManagerTest, AnEnabledMagnifierIsDrivenInsteadOfTheCrop) {
     magnifier.zoom = 2.0;
     const auto moveAndWait = [&](int32_t x) {
         m_scene->MoveTo(x, 540);
-        std::this_thread::sleep_for(100ms);
+        Run(100 * kMs);
     };
     moveAndWait(2980);
     EXPECT_TRUE(magnifier.Applied().empty());
@@ -385,7 +396,6 @@ TEST_F(FocusZoomManagerTest, AnEnabledMagnifierIsDrivenInsteadOfTheCrop) {
     moveAndWait(3280);
     EXPECT_EQ(magnifier.Applied(), (std::vector<int32_t>{100, 200}));
 
-    std::this_thread::sleep_for(kPastDebounce);
     m_manager->SetCursorFocusActive(false);
     ASSERT_EQ(magnifier.zooms.size(), 2u);
     EXPECT_EQ(magnifier.zooms[1].zoom, 1.0);

@@ -1,6 +1,7 @@
 #include "platform/system/SteadyClock.h"
 
 #include <cerrno>
+#include <chrono>
 #include <ctime>
 
 namespace tamro::platform {
@@ -24,6 +25,18 @@ void SleepUntilNs(int64_t deadlineNs) noexcept {
                             .tv_nsec = static_cast<long>(deadlineNs % kNsPerSecond)};
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
+}
+
+// std::chrono::steady_clock reads CLOCK_MONOTONIC too, so a deadline in SteadyClockNs is one of
+// its time points.
+bool SteadyClock::WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable_any& wake,
+                            int64_t deadlineNs, const std::function<bool()>& done) {
+    if (deadlineNs == kNever) {
+        wake.wait(lock, done);
+        return true;
+    }
+    const std::chrono::steady_clock::time_point deadline{std::chrono::nanoseconds(deadlineNs)};
+    return wake.wait_until(lock, deadline, done);
 }
 
 }  // namespace tamro::platform
