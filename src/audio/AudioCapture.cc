@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <exception>
 
+#include "audio/AudioSwitches.h"
 #include "audio/BlockTiming.h"
 #include "audio/StereoConversion.h"
 #include "diag/Log.h"
 #include "diag/PerfLog.h"
 #include "platform/audio/AudioThreadPriority.h"
-#include "platform/system/Environment.h"
 #include "platform/system/SteadyClock.h"
 
 namespace tamro {
@@ -18,11 +18,7 @@ namespace {
 
 using platform::AudioFailed;
 
-constexpr size_t kSwitchBufferChars = 8;
-constexpr size_t kPtsTrimBufferChars = 16;
-constexpr int64_t kMaxPtsTrimMs = 500;
 constexpr int64_t kLateWakeUs = 30'000;
-constexpr uint64_t kWakeGapReportUs = 30'000;
 // The servo's fill is measured in 48-frame milliseconds whatever the output rate.
 constexpr double kSamplesPerFillMs = 2.0 * 48.0;
 constexpr uint64_t kBlockFrames = SampleRing::kBlockSamples / 2;
@@ -39,7 +35,9 @@ AudioCapture::AudioCapture(Options options)
                               : std::function<int64_t()>([] { return platform::SteadyClockNs(); })),
       m_opener(m_options.connect),
       m_sysEvent(std::make_shared<platform::WakeEvent>(platform::WakeEvent::Mode::kAutoReset)),
-      m_micEvent(std::make_shared<platform::WakeEvent>(platform::WakeEvent::Mode::kAutoReset)) {}
+      m_micEvent(std::make_shared<platform::WakeEvent>(platform::WakeEvent::Mode::kAutoReset)),
+      m_reviver(std::make_unique<SourceReviver>(m_options.connect, m_sysEvent, m_micEvent,
+                                                m_options.reconnectPeriod)) {}
 
 AudioCapture::~AudioCapture() {
     Stop();
@@ -50,8 +48,6 @@ AudioCapture::~AudioCapture() {
     if (m_outputTask) {
         m_outputTask->Wait();
     }
-    m_sysEndpoint.reset();
-    m_micEndpoint.reset();
 }
 
 // ---- Source set-up ----
@@ -109,21 +105,29 @@ bool AudioCapture::InitializeProcessLoopback(uint32_t pid) {
 void AudioCapture::AdoptSystemSource(AudioSourceOpener::Source source) {
     m_sysEndpoint = std::move(source.endpoint);
     m_systemFormat = source.format;
+    m_sysNominalRate = source.format.sampleRate;
+    m_hasSystem = true;
+}
+
+void AudioCapture::AdoptMicrophoneSource(AudioSourceOpener::Source source) {
+    m_micEndpoint = std::move(source.endpoint);
+    m_micFormat = source.format;
+    m_micNominalRate = source.format.sampleRate;
+    m_hasMic = true;
+    m_micResampleRatio = static_cast<double>(m_micFormat.sampleRate) / m_sampleRate;
+    m_micResampler.Reset();
 }
 
 bool AudioCapture::InitializeMicrophone(const std::string& deviceId) {
-    m_micRawStream =
-        ParseOnUnlessZero(platform::ReadEnvironment("TAMRO_MIC_RAW", kSwitchBufferChars));
+    m_micRawStream = AudioSwitches::Read().micRaw;
     std::optional<AudioSourceOpener::Source> source =
         m_opener.OpenMicrophone(deviceId, m_micRawStream, m_micEvent);
     if (!source) {
         return false;
     }
-    m_micEndpoint = std::move(source->endpoint);
+    m_micDeviceId = deviceId;
     std::lock_guard lock(m_micMutex);
-    m_micFormat = source->format;
-    m_micResampleRatio = static_cast<double>(m_micFormat.sampleRate) / m_sampleRate;
-    m_micResampler.Reset();
+    AdoptMicrophoneSource(std::move(*source));
     if (m_micFormat.sampleRate != m_sampleRate) {
         LogLine(
             "[AudioCapture] Mic sample rate (%uHz) differs from output (%uHz) - resampling "
@@ -134,19 +138,6 @@ bool AudioCapture::InitializeMicrophone(const std::string& deviceId) {
 }
 
 // ---- Settings ----
-
-int64_t AudioCapture::ParsePtsTrimMs(const std::optional<std::string>& value) {
-    if (!value || value->empty()) {
-        return 0;
-    }
-    // As a base-10 long: leading blanks and a sign, digits up to the first other character.
-    const long ms = std::strtol(value->c_str(), nullptr, 10);
-    return std::clamp<int64_t>(ms, -kMaxPtsTrimMs, kMaxPtsTrimMs);
-}
-
-bool AudioCapture::ParseOnUnlessZero(const std::optional<std::string>& value) {
-    return !(value && !value->empty() && value->size() < kSwitchBufferChars && (*value)[0] == '0');
-}
 
 void AudioCapture::ApplyNoisePreset() {
     // Mode 1 is the gentle preset whatever strength was asked for.
@@ -220,14 +211,13 @@ void AudioCapture::MeasureStreamLatency() {
 }
 
 void AudioCapture::ReadStartEnvironment() {
-    const int64_t trimMs =
-        ParsePtsTrimMs(platform::ReadEnvironment("TAMRO_AUDIO_PTS_OFFSET_MS", kPtsTrimBufferChars));
-    m_ptsTrim = trimMs * 10'000;
-    if (trimMs != 0) {
-        LogLine("[AudioCapture] Manual audio PTS trim: %ldms\n", static_cast<long>(trimMs));
+    const AudioSwitches switches = AudioSwitches::Read();
+    m_ptsTrim = switches.ptsTrimMs * 10'000;
+    if (switches.ptsTrimMs != 0) {
+        LogLine("[AudioCapture] Manual audio PTS trim: %ldms\n",
+                static_cast<long>(switches.ptsTrimMs));
     }
-    m_servoEnabled =
-        ParseOnUnlessZero(platform::ReadEnvironment("TAMRO_AUDIO_DRIFT", kSwitchBufferChars));
+    m_servoEnabled = switches.servo;
 }
 
 void AudioCapture::ResetServos() {
@@ -319,6 +309,7 @@ void AudioCapture::Stop() {
     if (m_micEndpoint) {
         m_micEndpoint->Stop();
     }
+    m_reviver->Stop();
     // A thread still running may yet write, so the rings are left to Drain only when both ended;
     // Start empties them again anyway.
     m_threadsJoined = joined;
@@ -375,6 +366,7 @@ void AudioCapture::CaptureThread() {
 }
 
 void AudioCapture::CaptureWake() {
+    AdoptRevived();
     if (m_sysEndpoint) {
         DrainLoopback();
     }
@@ -416,12 +408,42 @@ size_t AudioCapture::DrainPackets(platform::AudioEndpoint& endpoint,
         }
         endpoint.ReleaseBuffer(packet.frames);
     }
-    // The rest of the recording has silence in place of this source.
+    // Silence in place of this source until it can be opened again.
     if (status == platform::kAudioDeviceInvalidated && !stats.lost.exchange(true)) {
         LogLine("[AudioCapture] %s lost: the audio server went away\n",
                 &stats == &m_sysStats ? "System audio" : "Microphone");
+        ReviveLost(stats);
     }
     return frames;
+}
+
+void AudioCapture::ReviveLost(SourceStatistics& stats) {
+    if (&stats == &m_sysStats) {
+        m_reviver->ReviveSystem(m_processLoopbackActive ? m_processLoopbackPid : 0);
+    } else {
+        m_reviver->ReviveMicrophone({.deviceId = m_micDeviceId, .rawStream = m_micRawStream});
+    }
+}
+
+// The returned stream starts at once; the gap it left is realigned like any other.
+void AudioCapture::AdoptRevived() {
+    if (std::optional<AudioSourceOpener::Source> system = m_reviver->TakeSystem()) {
+        m_sysEndpoint->Stop();
+        AdoptSystemSource(std::move(*system));
+        m_sysResampleRatio = static_cast<double>(m_systemFormat.sampleRate) / m_sampleRate;
+        m_sysResampler.Reset();
+        m_sysEndpoint->Start();
+        m_sysStats.lost = false;
+        LogLine("[AudioCapture] System audio is back: the audio server returned\n");
+    }
+    if (std::optional<AudioSourceOpener::Source> mic = m_reviver->TakeMicrophone()) {
+        std::lock_guard lock(m_micMutex);
+        m_micEndpoint->Stop();
+        AdoptMicrophoneSource(std::move(*mic));
+        m_micEndpoint->Start();
+        m_micStats.lost = false;
+        LogLine("[AudioCapture] Microphone is back: the audio server returned\n");
+    }
 }
 
 std::string AudioCapture::LostSources() const {
@@ -452,13 +474,8 @@ void AudioCapture::DrainMicrophone() {
     std::lock_guard lock(m_micMutex);
     const int64_t now = m_clock();
     if (m_lastMicWake != 0) {
-        const auto gapUs = static_cast<uint64_t>(std::max<int64_t>(0, now - m_lastMicWake) / 1000);
-        uint64_t seen = m_micStats.maxWakeGapUs.load();
-        while (gapUs > seen && !m_micStats.maxWakeGapUs.compare_exchange_weak(seen, gapUs)) {
-        }
-        if (gapUs > kWakeGapReportUs) {
-            m_micStats.wakeGapsOver30ms += 1;
-        }
+        m_micStats.NoteWakeGap(
+            static_cast<uint64_t>(std::max<int64_t>(0, now - m_lastMicWake) / 1000));
     }
     m_lastMicWake = now;
     m_micAccumulator.clear();
@@ -626,20 +643,6 @@ void AudioCapture::DeliverBlock() {
     m_outputStats.AddCallbackTime((platform::SteadyClockNs() - start) / 1000);
 }
 
-OutputStatistics::SourceCounters AudioCapture::Counters(const SourceStatistics& stats,
-                                                        uint32_t nominalRate,
-                                                        double correction) const {
-    return {.rawFrames = stats.rawFrames.load(),
-            .silentFrames = stats.silentFrames.load(),
-            .discontinuities = stats.discontinuities.load(),
-            .droppedSamples = stats.droppedSamples.load(),
-            .devicePosition = stats.devicePosition.load(),
-            .clockPosition = stats.clockPosition.load(),
-            .resamplerOutputFrames = stats.resamplerOutputFrames.load(),
-            .nominalRate = nominalRate,
-            .correction = correction};
-}
-
 void AudioCapture::EndOutputWindow() {
     if (HasMicrophone()) {
         m_micSilence.Update(m_micStats.rawFrames.load(), m_micStats.silentFrames.load());
@@ -647,8 +650,8 @@ void AudioCapture::EndOutputWindow() {
     const bool bypassed =
         m_noiseMode != 0 && (!m_noiseProcessor->IsReady() || m_noiseProcessor->IsBypassed());
     m_outputStats.EndWindow({
-        .mic = Counters(m_micStats, m_micFormat.sampleRate, m_micCorrection.load()),
-        .sys = Counters(m_sysStats, m_systemFormat.sampleRate, m_sysCorrection.load()),
+        .mic = m_micStats.Counters(m_micNominalRate.load(), m_micCorrection.load()),
+        .sys = m_sysStats.Counters(m_sysNominalRate.load(), m_sysCorrection.load()),
         .micWakeMaxUs = m_micStats.maxWakeGapUs.exchange(0),
         .micWakeGapsOver30ms = static_cast<uint32_t>(m_micStats.wakeGapsOver30ms.exchange(0)),
         .noiseMode = m_noiseMode,
@@ -672,27 +675,26 @@ void AudioCapture::UpdateDriftServos(const RingBlocks& blocks, int64_t lagUs) {
         return;
     }
     const bool late = lagUs > kLateWakeUs;
-    if (m_micEndpoint) {
-        if (m_micRealigner.TakeRealigned()) {
-            m_micServo.RestartAfterGap();
-        }
-        UpdateDriftServo(m_micServo, static_cast<double>(blocks.micUsed) / kSamplesPerFillMs,
+    if (HasMicrophone()) {
+        UpdateDriftServo(m_micServo, m_micRealigner, blocks.micUsed,
                          blocks.micGot < SampleRing::kBlockSamples || late,
                          m_micStats.rawFrames.load(), m_micCorrection, "mic");
     }
-    if (m_sysEndpoint) {
-        if (m_sysRealigner.TakeRealigned()) {
-            m_sysServo.RestartAfterGap();
-        }
-        UpdateDriftServo(m_sysServo, static_cast<double>(blocks.sysUsed) / kSamplesPerFillMs,
+    if (HasSystem()) {
+        UpdateDriftServo(m_sysServo, m_sysRealigner, blocks.sysUsed,
                          blocks.sysGot < SampleRing::kBlockSamples || late,
                          m_sysStats.rawFrames.load(), m_sysCorrection, "sys");
     }
 }
 
-void AudioCapture::UpdateDriftServo(DriftServo& servo, double fillMs, bool skip, uint64_t rawFrames,
-                                    std::atomic<double>& correction, const char* label) {
-    correction = servo.Update(fillMs, skip, rawFrames, label);
+void AudioCapture::UpdateDriftServo(DriftServo& servo, GapRealigner& realigner, size_t used,
+                                    bool skip, uint64_t rawFrames, std::atomic<double>& correction,
+                                    const char* label) {
+    if (realigner.TakeRealigned()) {
+        servo.RestartAfterGap();
+    }
+    correction =
+        servo.Update(static_cast<double>(used) / kSamplesPerFillMs, skip, rawFrames, label);
 }
 
 }  // namespace tamro

@@ -20,6 +20,8 @@
 #include "audio/OutputStatistics.h"
 #include "audio/RnNoiseProcessor.h"
 #include "audio/SampleRing.h"
+#include "audio/SourceReviver.h"
+#include "audio/SourceStatistics.h"
 #include "platform/audio/AudioDevicesFactory.h"
 #include "platform/audio/AudioEndpoint.h"
 #include "platform/audio/WakeEvent.h"
@@ -46,21 +48,11 @@ class AudioCapture final : public IAudioCapture {
                                          // owner calls CaptureWake and
         // OutputTick (or the ring reads) itself, on a simulated clock.
         bool runThreads = true;
+        // How often a source whose server went away is tried again.
+        std::chrono::milliseconds reconnectPeriod{1000};
     };
 
-    struct SourceStatistics {
-        std::atomic<uint64_t> rawFrames{0};
-        std::atomic<uint64_t> silentFrames{0};
-        std::atomic<uint64_t> discontinuities{0};
-        std::atomic<uint64_t> droppedSamples{0};
-        std::atomic<uint64_t> devicePosition{0};
-        std::atomic<uint64_t> clockPosition{0};
-        // Microphone only.
-        std::atomic<uint64_t> resamplerOutputFrames{0};
-        std::atomic<uint64_t> maxWakeGapUs{0};
-        std::atomic<uint64_t> wakeGapsOver30ms{0};
-        std::atomic<bool> lost{false};  // its server went away
-    };
+    using SourceStatistics = tamro::SourceStatistics;
 
     // One output block read from both rings; the counts are in samples.
     struct RingBlocks {
@@ -109,12 +101,6 @@ class AudioCapture final : public IAudioCapture {
     bool InitializeLoopback();
     bool InitializeMicrophone(const std::string& deviceId);
 
-    // Environment switches, from the values as read (nothing when unset or too long).
-    // The manual timestamp trim in ms, within ±500.
-    static int64_t ParsePtsTrimMs(const std::optional<std::string>& value);
-    // Off only for a 1- to 7-character value starting with '0'.
-    static bool ParseOnUnlessZero(const std::optional<std::string>& value);
-
     // One capture wake: the system source's packets, then the microphone's.
     void CaptureWake();
     void DrainLoopback();
@@ -130,11 +116,13 @@ class AudioCapture final : public IAudioCapture {
     // servo updates with the fills noted before the reads and the block's wake lag.
     RingBlocks ReadRingBlocks(float* micBlock, float* sysBlock);
     void UpdateDriftServos(const RingBlocks& blocks, int64_t lagUs);
-    void UpdateDriftServo(DriftServo& servo, double fillMs, bool skip, uint64_t rawFrames,
-                          std::atomic<double>& correction, const char* label);
+    // `used` is the ring's fill before the read, in samples.
+    void UpdateDriftServo(DriftServo& servo, GapRealigner& realigner, size_t used, bool skip,
+                          uint64_t rawFrames, std::atomic<double>& correction, const char* label);
 
-    bool HasMicrophone() const { return m_micEndpoint != nullptr; }
-    bool HasSystem() const { return m_sysEndpoint != nullptr; }
+    // A source that opened stays one while lost: its part of the mix is silence until it is back.
+    bool HasMicrophone() const { return m_hasMic.load(); }
+    bool HasSystem() const { return m_hasSystem.load(); }
     bool IsRunning() const { return m_running.load(); }
     bool ServoEnabled() const { return m_servoEnabled; }
     bool IsProcessLoopbackActive() const { return m_processLoopbackActive; }
@@ -159,6 +147,10 @@ class AudioCapture final : public IAudioCapture {
 
   private:
     void AdoptSystemSource(AudioSourceOpener::Source source);
+    void AdoptMicrophoneSource(AudioSourceOpener::Source source);
+    // On the capture thread: a lost source asks for its return, a returned one goes back in.
+    void ReviveLost(SourceStatistics& stats);
+    void AdoptRevived();
 
     void ReadStartEnvironment();
     void ResetServos();
@@ -174,8 +166,6 @@ class AudioCapture final : public IAudioCapture {
     int64_t UnflooredTimestamp(uint64_t framesSent) const;
     void DeliverBlock();
     void EndOutputWindow();
-    OutputStatistics::SourceCounters Counters(const SourceStatistics& stats, uint32_t nominalRate,
-                                              double correction) const;
 
     // One source's packets appended to `collected`; the frames taken.
     size_t DrainPackets(platform::AudioEndpoint& endpoint, const platform::AudioFormat& format,
@@ -205,8 +195,14 @@ class AudioCapture final : public IAudioCapture {
 
     std::unique_ptr<platform::AudioEndpoint> m_sysEndpoint;
     std::unique_ptr<platform::AudioEndpoint> m_micEndpoint;
+    std::atomic<bool> m_hasSystem{false};
+    std::atomic<bool> m_hasMic{false};
+    std::atomic<uint32_t> m_sysNominalRate{0};  // the source formats' rates, for the statistics
+    std::atomic<uint32_t> m_micNominalRate{0};
+    std::string m_micDeviceId;
     std::shared_ptr<platform::WakeEvent> m_sysEvent;
     std::shared_ptr<platform::WakeEvent> m_micEvent;
+    std::unique_ptr<SourceReviver> m_reviver;
     platform::WakeEvent m_stopEvent{platform::WakeEvent::Mode::kManualReset};
     platform::AudioFormat m_systemFormat{};
     platform::AudioFormat m_micFormat{

@@ -661,7 +661,8 @@ void NativeRecorder::Impl::ProgressTick() {
         // Said once: the recording goes on, and the file keeps the sound heard until then.
         if (!lostAudio.empty() && !m_audioLossReported.exchange(true)) {
             LogLine("[NativeRecorder] Audio lost: %s\n", lostAudio.c_str());
-            RaiseError("Audio server lost: the recording goes on without its " + lostAudio);
+            RaiseError("Audio server lost: the recording goes on without its " + lostAudio +
+                       " until the server returns");
         }
         // Frames the encoder refused, and slots the capture could only fill with a repeat.
         figures.dropped = static_cast<int32_t>(m_droppedFrames.load() + lateFrames);

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "audio/AudioSwitches.h"
 #include "audio/SimulatedAudio.h"
 #include "support/LogCapture.h"
 
@@ -35,12 +36,12 @@ TEST(AudioCaptureSetupTest, ExtractEndpointId) {
 // Beside the values read at Start below.
 TEST(AudioCaptureSetupTest, EnvironmentValues) {
     using Value = std::optional<std::string>;
-    EXPECT_EQ(AudioCapture::ParsePtsTrimMs(Value(" 42ms")), 42);
-    EXPECT_EQ(AudioCapture::ParsePtsTrimMs(Value("")), 0);
-    EXPECT_TRUE(AudioCapture::ParseOnUnlessZero(std::nullopt));
-    EXPECT_TRUE(AudioCapture::ParseOnUnlessZero(Value("off")));
-    EXPECT_FALSE(AudioCapture::ParseOnUnlessZero(Value("0000000")));
-    EXPECT_FALSE(AudioCapture::ParseOnUnlessZero(Value("0ff")));
+    EXPECT_EQ(AudioSwitches::ParsePtsTrimMs(Value(" 42ms")), 42);
+    EXPECT_EQ(AudioSwitches::ParsePtsTrimMs(Value("")), 0);
+    EXPECT_TRUE(AudioSwitches::ParseOnUnlessZero(std::nullopt));
+    EXPECT_TRUE(AudioSwitches::ParseOnUnlessZero(Value("off")));
+    EXPECT_FALSE(AudioSwitches::ParseOnUnlessZero(Value("0000000")));
+    EXPECT_FALSE(AudioSwitches::ParseOnUnlessZero(Value("0ff")));
 }
 
 TEST(AudioCaptureSetupTest, StartReadsTheSwitchesFromTheEnvironment) {

@@ -213,6 +213,47 @@ INSTANTIATE_TEST_SUITE_P(Threads, AudioStallTest,
                                            StallCase{"Both", true, true, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A server that goes away and comes back: the sources are silent meanwhile, said once each way,
+// then open again on a new connection and their sound goes on at the set-point.
+TEST_F(AudioCaptureStreamTest, SourcesOfALostServerComeBackWhenItReturns) {
+    auto setup = std::make_shared<SyntheticAudioSetup>();
+    setup->render = SyntheticStream{};
+    setup->captureDevices["mic"] = SyntheticStream{};
+    setup->defaultCommunications = "mic";
+    setup->clock = clock.Function();
+    LogCapture log;
+    AudioCapture capture(AudioCapture::Options{.connect = platform::SyntheticAudio(setup),
+                                               .clock = clock.Function(),
+                                               .runThreads = false,
+                                               .reconnectPeriod = 5ms});
+    ASSERT_TRUE(capture.Initialize(true, true, "", 48000, 2, false, 0, 0));
+    ASSERT_TRUE(capture.Start(nullptr));
+    RunSimulated(capture, clock, 1.0, nullptr);
+    setup->serverDown->store(true);
+    RunSimulated(capture, clock, 0.5, nullptr);
+    EXPECT_EQ(capture.LostSources(), "system audio and microphone");
+    setup->serverDown->store(false);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!capture.LostSources().empty() && std::chrono::steady_clock::now() < deadline) {
+        RunSimulated(capture, clock, 0.02, nullptr);
+        std::this_thread::sleep_for(2ms);
+    }
+    EXPECT_EQ(capture.LostSources(), "");
+    size_t lastSysFill = 0;
+    float loudest = 0.0f;
+    RunSimulated(capture, clock, 1.0,
+                 [&](const AudioCapture::RingBlocks& read, const float*, const float* sys) {
+                     lastSysFill = read.sysUsed;
+                     loudest = std::max(loudest, *std::max_element(sys, sys + read.sysGot));
+                 });
+    EXPECT_GT(loudest, 0.3f) << "the tone plays again";
+    EXPECT_NEAR(static_cast<double>(lastSysFill), AudioCapture::kPrefillSamples, 2048.0 + 960.0);
+    EXPECT_EQ(log.Count("System audio lost: the audio server went away"), 1);
+    EXPECT_EQ(log.Count("System audio is back"), 1);
+    EXPECT_EQ(log.Count("Microphone is back"), 1);
+    capture.Stop();
+}
+
 TEST_F(AudioCaptureStreamTest, OverflowDropsWholeFramesSoChannelsStayInPlace) {
     for (const char* drift : {"1", "0"}) {
         SCOPED_TRACE(drift);

@@ -274,8 +274,9 @@ TEST(ScreenCaptureTest, PicturesKeepTheirTimeWhenTheConsumerStalls) {
         const int64_t lateNs = delivery.atNs - sim.originNs - closeNs;
         ASSERT_EQ(delivery.timestamp, sim.Timestamp(k)) << "no slot left out or doubled";
         EXPECT_LE(pictures.At(picture), closeNs) << "a picture from after its slot";
-        if (lateNs == 0)
+        if (lateNs == 0) {
             EXPECT_EQ(picture, sim.NewestShownBy(closeNs));
+        }
         if (lateNs >= periodNs && k > 0 && picture == (deliveries[k - 1].firstPixel & 0xFFFFFF))
             ++lateRepeats;
     }

@@ -791,16 +791,18 @@ TEST_F(AudioEndToEndTest, PauseLeavesNoGapOrOverlapInTheAudio) {
         ASSERT_EQ(pts[i] - pts[i - 1], durations[i - 1]) << "audio frame " << i;
 }
 
-// Where the sound first reaches a tenth of full scale, in seconds on the file's timeline; -1
-// when it never does.
-double SoundStart(const std::filesystem::path& file) {
+// Where the sound first reaches a tenth of full scale, at or after `from`, in seconds on the file's
+// timeline; -1 when it never does.
+double SoundStart(const std::filesystem::path& file, double from = 0.0) {
     const test::Mp4Probe probe(file);
     const std::vector<uint8_t> bytes = CommandOutput("ffmpeg -v error -i '" + file.string() +
                                                      "' -map 0:a -ac 1 -ar 48000 -f s16le -");
     const auto* samples = reinterpret_cast<const int16_t*>(bytes.data());
-    for (size_t i = 0; i < bytes.size() / 2; ++i) {
+    const double start = std::stod("0" + probe.Stream("audio", "start_time"));
+    for (size_t i = static_cast<size_t>(std::max(0.0, from - start) * 48000); i < bytes.size() / 2;
+         ++i) {
         if (std::abs(samples[i]) > 3277)
-            return std::stod("0" + probe.Stream("audio", "start_time")) + i / 48000.0;
+            return start + i / 48000.0;
     }
     return -1.0;
 }
@@ -886,15 +888,20 @@ TEST_F(AudioEndToEndTest, MissingMicrophonesAndServersAreSaid) {
 
 // An audio server that goes away mid-recording is said at once and fails the run, while the file
 // keeps its whole picture and the sound heard until then.
-TEST_F(AudioEndToEndTest, ALostServerIsSaidAndTheFileKept) {
+// A server that goes away is said once; the recording goes on, and the sound comes back when
+// the server does.
+TEST_F(AudioEndToEndTest, ALostServerIsSaidAndItsSoundReturnsWithIt) {
     PlayTone(10.0);
     const std::string file = Output("lost.mp4");
     const auto logFile = Output("lost.log");
-    test::ChildProcess tool({TAMRO_RECORD_TOOL, "-t", "4", "--no-mic", "-o", file},
+    test::ChildProcess tool({TAMRO_RECORD_TOOL, "-t", "9", "--no-mic", "-o", file},
                             {"DISPLAY=" + m_server.Name()}, logFile);
-    std::this_thread::sleep_for(2500ms);
+    std::this_thread::sleep_for(3s);
     m_player.reset();
-    m_pulse.reset();
+    m_pulse->Kill();
+    std::this_thread::sleep_for(2s);
+    ASSERT_TRUE(m_pulse->Restart()) << m_pulse->Log();
+    PlayTone(10.0);
     EXPECT_EQ(tool.Wait(), 1);
     const std::string log = ReadFile(logFile);
     const std::string said =
@@ -902,9 +909,14 @@ TEST_F(AudioEndToEndTest, ALostServerIsSaidAndTheFileKept) {
     ASSERT_NE(log.find(said), std::string::npos) << log;
     EXPECT_EQ(log.find(said), log.rfind(said)) << "said once\n" << log;
     const Recording recording(file);
-    EXPECT_NEAR(recording.Duration(), 4.0, 0.2);
+    EXPECT_NEAR(recording.Duration(), 9.0, 0.2);
     EXPECT_EQ(recording.probe.StreamCount("audio"), 1);
-    EXPECT_GE(SoundStart(file), 0.0) << "the tone before the loss is kept";
+    const double before = SoundStart(file);
+    EXPECT_GE(before, 0.0) << "the tone before the loss is kept";
+    EXPECT_LT(before, 1.0);
+    const double back = SoundStart(file, 3.5);
+    EXPECT_GT(back, 3.5) << "silence while the server is away";
+    EXPECT_LE(back, 7.0) << "the tone again within 2 s of the server's return";
 }
 
 // White flashes on the screen and 1 kHz beeps into the sink at the same instants, every 2 s:

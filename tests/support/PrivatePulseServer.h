@@ -73,33 +73,32 @@ class PrivatePulseServer {
     // the monitor audio; most tests take the sink without rewinds, which keeps it near real time.
     enum class Sink { kWithoutRewinds, kAsUsersHaveIt };
 
-    explicit PrivatePulseServer(Sink sink = Sink::kWithoutRewinds) {
+    explicit PrivatePulseServer(Sink sink = Sink::kWithoutRewinds) : m_sink(sink) {
         const std::string d = m_dir.path().string();
         std::filesystem::create_directories(d + "/home");
         std::filesystem::create_directories(d + "/run");
         m_server = "unix:" + d + "/native";
         m_serverVariable.emplace("PULSE_SERVER", m_server);
         m_home.emplace("HOME", d + "/home");
-        m_process = std::make_unique<ChildProcess>(
-            std::vector<std::string>{
-                "pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1", "--use-pid-file=no",
-                "--disable-shm=yes", "--no-cpu-limit=yes", "--realtime=no", "--high-priority=no",
-                "--log-target=stderr",
-                "--load=module-native-protocol-unix auth-anonymous=1 socket=" + d + "/native",
-                std::string("--load=module-null-sink rate=48000 ") +
-                    (sink == Sink::kWithoutRewinds ? "norewinds=1 " : "") + "sink_name=" + kSink,
-                std::string("--load=module-pipe-source rate=48000 channels=1 format=s16le ") +
-                    "source_name=" + kMic + " file=" + d + "/mic.fifo"},
-            std::vector<std::string>{"HOME=" + d + "/home", "PULSE_RUNTIME_PATH=" + d + "/run",
-                                     "XDG_RUNTIME_DIR=" + d + "/run"},
-            LogPath());
-        for (int i = 0; i < 250 && !SocketsExist(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        m_ready = SocketsExist() && Control({"set-default-sink", kSink}) &&
-                  Control({"set-default-source", kMic});
+        Launch();
     }
-    ~PrivatePulseServer() { m_process->Stop(); }
+    ~PrivatePulseServer() { Kill(); }
+
+    // The server gone, as when it crashes; Restart brings up a new one on the same socket.
+    void Kill() {
+        if (m_process)
+            m_process->Stop();
+        m_process.reset();
+        m_ready = false;
+    }
+    bool Restart() {
+        Kill();
+        std::error_code ignored;
+        std::filesystem::remove(m_dir.path() / "native", ignored);
+        std::filesystem::remove(m_dir.path() / "mic.fifo", ignored);
+        Launch();
+        return m_ready;
+    }
 
     bool Ready() const { return m_ready; }
     const std::string& server() const { return m_server; }
@@ -118,11 +117,34 @@ class PrivatePulseServer {
     }
 
   private:
+    void Launch() {
+        const std::string d = m_dir.path().string();
+        m_process = std::make_unique<ChildProcess>(
+            std::vector<std::string>{
+                "pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1", "--use-pid-file=no",
+                "--disable-shm=yes", "--no-cpu-limit=yes", "--realtime=no", "--high-priority=no",
+                "--log-target=stderr",
+                "--load=module-native-protocol-unix auth-anonymous=1 socket=" + d + "/native",
+                std::string("--load=module-null-sink rate=48000 ") +
+                    (m_sink == Sink::kWithoutRewinds ? "norewinds=1 " : "") + "sink_name=" + kSink,
+                std::string("--load=module-pipe-source rate=48000 channels=1 format=s16le ") +
+                    "source_name=" + kMic + " file=" + d + "/mic.fifo"},
+            std::vector<std::string>{"HOME=" + d + "/home", "PULSE_RUNTIME_PATH=" + d + "/run",
+                                     "XDG_RUNTIME_DIR=" + d + "/run"},
+            LogPath());
+        for (int i = 0; i < 250 && !SocketsExist(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        m_ready = SocketsExist() && Control({"set-default-sink", kSink}) &&
+                  Control({"set-default-source", kMic});
+    }
+
     bool SocketsExist() const {
         return std::filesystem::exists(m_dir.path() / "native") &&
                std::filesystem::exists(m_dir.path() / "mic.fifo");
     }
 
+    const Sink m_sink;
     TempDir m_dir;
     std::string m_server;
     std::unique_ptr<ChildProcess> m_process;

@@ -10,6 +10,9 @@ AudioDevicesConnector PlatformAudioDevices() {
 
 AudioDevicesConnector SyntheticAudio(std::shared_ptr<const SyntheticAudioSetup> setup) {
     return [setup = std::move(setup)](std::unique_ptr<AudioDevices>* devices) {
+        if (setup->serverDown->load()) {
+            return kAudioServiceNotRunning;
+        }
         *devices = std::make_unique<SyntheticAudioDevices>(setup);
         return kAudioOk;
     };

@@ -102,7 +102,7 @@ std::unique_ptr<AudioEndpoint> SyntheticAudioDevices::MakeEndpoint(
     if (!clock) {
         clock = [] { return SteadyClockNs(); };
     }
-    return std::make_unique<SyntheticAudioEndpoint>(stream, std::move(clock));
+    return std::make_unique<SyntheticAudioEndpoint>(stream, std::move(clock), m_setup->serverDown);
 }
 
 }  // namespace tamro::platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -62,6 +63,9 @@ struct SyntheticAudioSetup {
     std::string defaultMultimedia;
     std::map<uint32_t, SyntheticStream> processTrees;  // what each pid's tree plays
     bool processActivationTimesOut = false;
+    // While set, connecting fails and every stream of an earlier connection is invalidated for
+    // good, as when the server goes away; cleared, a new connection works again.
+    std::shared_ptr<std::atomic<bool>> serverDown = std::make_shared<std::atomic<bool>>(false);
     // Nanoseconds on the clock the packets follow; the steady clock when empty. A simulated clock
     // makes long runs take no real time.
     std::function<int64_t()> clock;

@@ -13,9 +13,11 @@ constexpr double kNsPerSecond = 1e9;
 }  // namespace
 
 SyntheticAudioEndpoint::SyntheticAudioEndpoint(SyntheticStream stream,
-                                               std::function<int64_t()> clock)
+                                               std::function<int64_t()> clock,
+                                               std::shared_ptr<const std::atomic<bool>> serverDown)
     : m_stream(std::move(stream)),
       m_clock(std::move(clock)),
+      m_serverDown(std::move(serverDown)),
       m_packetFrames(m_stream.packetFrames != 0 ? m_stream.packetFrames
                                                 : std::max(1u, m_stream.format.sampleRate / 100)),
       m_noiseState(m_stream.noiseSeed != 0 ? m_stream.noiseSeed : 1) {}
@@ -93,6 +95,11 @@ bool SyntheticAudioEndpoint::AdvanceToDuePacket() {
 
 uint32_t SyntheticAudioEndpoint::GetNextPacketSize(uint32_t* frames) {
     std::lock_guard lock(m_mutex);
+    m_lost = m_lost || (m_serverDown && m_serverDown->load());
+    if (m_lost) {
+        *frames = 0;
+        return kAudioDeviceInvalidated;
+    }
     *frames = (m_holding || AdvanceToDuePacket()) ? m_packetFrames : 0;
     return kAudioOk;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,7 +16,8 @@ namespace tamro::platform {
 // may also poll from another thread.
 class SyntheticAudioEndpoint final : public AudioEndpoint {
   public:
-    SyntheticAudioEndpoint(SyntheticStream stream, std::function<int64_t()> clock);
+    SyntheticAudioEndpoint(SyntheticStream stream, std::function<int64_t()> clock,
+                           std::shared_ptr<const std::atomic<bool>> serverDown = nullptr);
 
     uint32_t GetMixFormat(AudioFormat* format) override;
     uint32_t SetStreamMode(bool raw) override;
@@ -42,6 +44,8 @@ class SyntheticAudioEndpoint final : public AudioEndpoint {
 
     const SyntheticStream m_stream;
     const std::function<int64_t()> m_clock;
+    const std::shared_ptr<const std::atomic<bool>> m_serverDown;
+    bool m_lost = false;  // the server went away once: this stream never comes back
     const uint32_t m_packetFrames;
 
     std::mutex m_mutex;
