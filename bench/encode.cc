@@ -15,6 +15,7 @@
 #include "platform/system/DebugOutput.h"
 #include "platform/system/SteadyClock.h"
 #include "shaders/BgraToNv12.h"
+#include "shaders/BlendCursor.h"
 #include "support/AppDataFolder.h"
 #include "support/FrameTextures.h"
 #include "support/TempDir.h"
@@ -169,6 +170,26 @@ BENCHMARK(BM_BgraToNv12Kernel1080p)
     ->ArgName("variant")
     ->DenseRange(0, LastVariant(shaders::BgraToNv12RowPairs()))
     ->Unit(benchmark::kMillisecond);
+
+// The cursor blend, per variant of its row, over a 64 x 64 cursor (XFixes' usual largest) of
+// partly transparent pixels.
+void BM_BlendCursor64(benchmark::State& state) {
+    const auto* variant = BenchedVariant(state, shaders::BlendCursorRows());
+    if (!variant)
+        return;
+    constexpr uint32_t kCursor = 64;
+    std::vector<uint8_t> cursor = TestPattern(kCursor, kCursor);
+    std::vector<uint8_t> frame = TestPattern(kCursor, kCursor);
+    for (auto _ : state) {
+        for (uint32_t y = 0; y < kCursor; ++y)
+            variant->row(cursor.data() + y * kCursor * 4, frame.data() + y * kCursor * 4, kCursor);
+        benchmark::DoNotOptimize(frame.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kCursor * kCursor);
+}
+BENCHMARK(BM_BlendCursor64)
+    ->ArgName("variant")
+    ->DenseRange(0, LastVariant(shaders::BlendCursorRows()));
 
 }  // namespace
 }  // namespace tamro
