@@ -6,8 +6,6 @@ uint32_t CpuFeatures() {
     static const uint32_t features = [] {
         __builtin_cpu_init();
         uint32_t bits = kCpuPlain;
-        if (__builtin_cpu_supports("ssse3"))
-            bits |= kCpuSsse3;
         if (__builtin_cpu_supports("avx2"))
             bits |= kCpuAvx2;
         return bits;

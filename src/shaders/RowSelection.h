@@ -10,8 +10,7 @@ namespace tamro::shaders {
 // Processor features an optimised row needs, as bits.
 enum CpuFeature : uint32_t {
     kCpuPlain = 0,  // runs anywhere
-    kCpuSsse3 = 1u << 0,
-    kCpuAvx2 = 1u << 1,
+    kCpuAvx2 = 1u << 0,
 };
 
 // The features of this processor, read once.
@@ -32,7 +31,7 @@ struct RowVariant {
 // The row a kernel runs: the last variant of its table that this processor runs, chosen once
 // when the kernel is first used. Tests may force another variant of the table (through
 // tests/shaders/VariantTest.h); nothing else changes the choice.
-// Threading: Row() from any thread; a forced choice is seen by calls that start after it.
+// Threading: row() from any thread; a forced choice is seen by calls that start after it.
 template <typename Row>
 class RowSelection {
   public:
