@@ -49,13 +49,14 @@ void PaintNumber(gfx::Texture& texture, int32_t x, int32_t y, int32_t size, uint
     }
 }
 
-// The arrow cursor as a premultiplied ARGB image, drawn as the X11 cursor is: row r is
-// r + 1 pixels wide down to row 11, then narrows by two a row; black edges, white inside,
-// transparent around it.
+// The arrow cursor as a premultiplied ARGB image, blended as the X11 display blends XFixes
+// cursors: row r is r + 1 pixels wide down to row 11, then narrows by two a row; black edges,
+// white inside, transparent around it.
 constexpr int32_t kArrowWidth = 12;
 constexpr int32_t kArrowHeight = 18;
-constexpr std::array<uint32_t, kArrowWidth* kArrowHeight> kArrow = [] {
-    std::array<uint32_t, kArrowWidth * kArrowHeight> pixels{};
+using ArrowPixels = std::array<uint32_t, static_cast<size_t>(kArrowWidth) * kArrowHeight>;
+constexpr ArrowPixels kArrow = [] {
+    ArrowPixels pixels{};
     for (int32_t row = 0; row < kArrowHeight; ++row) {
         const int32_t span = std::max(1, row < 12 ? row + 1 : 12 - (row - 12) * 2);
         for (int32_t column = 0; column < span; ++column) {
