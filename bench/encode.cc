@@ -5,6 +5,7 @@
 #include <libyuv.h>
 #include <sys/resource.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "platform/system/DebugOutput.h"
 #include "platform/system/SteadyClock.h"
 #include "shaders/BgraToNv12.h"
+#include "shaders/BlendCursor.h"
 #include "support/AppDataFolder.h"
 #include "support/FrameTextures.h"
 #include "support/TempDir.h"
@@ -128,21 +130,66 @@ BENCHMARK(BM_EncoderSustained1080p)->Unit(benchmark::kMillisecond)->Iterations(1
 namespace tamro {
 namespace {
 
-// The conversion kernel alone, without the staging copies and readback.
+// The variant of a kernel's row that state.range(0) indexes (0 is the plain reference), named in
+// the run's label; null, the run skipped, when this processor cannot run it.
+template <typename Row>
+const shaders::RowVariant<Row>* BenchedVariant(benchmark::State& state,
+                                               const shaders::RowSelection<Row>& selection) {
+    const shaders::RowVariant<Row>& variant = selection.Variants()[state.range(0)];
+    state.SetLabel(std::string(variant.name));
+    if (!variant.Runs()) {
+        state.SkipWithError("this processor cannot run the variant");
+        return nullptr;
+    }
+    return &variant;
+}
+
+template <typename Row>
+int64_t LastVariant(const shaders::RowSelection<Row>& selection) {
+    return static_cast<int64_t>(selection.Variants().size()) - 1;
+}
+
+// The conversion kernel alone, without the staging copies and readback, one run per variant of
+// its row (state.range(0) indexes the table: 0 is the plain reference).
 void BM_BgraToNv12Kernel1080p(benchmark::State& state) {
+    const auto* variant = BenchedVariant(state, shaders::BgraToNv12RowPairs());
+    if (!variant)
+        return;
     const std::vector<uint8_t> pattern = TestPattern(kWidth, kHeight);
     std::vector<uint8_t> nv12(kWidth * kHeight * 3 / 2);
-    const shaders::Nv12RowPairFunction rowPair = shaders::BestNv12RowPair();
     for (auto _ : state) {
         for (uint32_t y = 0; y < kHeight; y += 2) {
-            rowPair(pattern.data() + y * kWidth * 4, pattern.data() + (y + 1) * kWidth * 4,
-                    nv12.data() + y * kWidth, nv12.data() + (y + 1) * kWidth,
-                    nv12.data() + kWidth * kHeight + y / 2 * kWidth, kWidth, false);
+            variant->row(pattern.data() + y * kWidth * 4, pattern.data() + (y + 1) * kWidth * 4,
+                         nv12.data() + y * kWidth, nv12.data() + (y + 1) * kWidth,
+                         nv12.data() + kWidth * kHeight + y / 2 * kWidth, kWidth, false);
         }
         benchmark::DoNotOptimize(nv12.data());
     }
 }
-BENCHMARK(BM_BgraToNv12Kernel1080p)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BgraToNv12Kernel1080p)
+    ->ArgName("variant")
+    ->DenseRange(0, LastVariant(shaders::BgraToNv12RowPairs()))
+    ->Unit(benchmark::kMillisecond);
+
+// The cursor blend, per variant of its row, over a 64 x 64 cursor (XFixes' usual largest) of
+// partly transparent pixels.
+void BM_BlendCursor64(benchmark::State& state) {
+    const auto* variant = BenchedVariant(state, shaders::BlendCursorRows());
+    if (!variant)
+        return;
+    constexpr uint32_t kCursor = 64;
+    std::vector<uint8_t> cursor = TestPattern(kCursor, kCursor);
+    std::vector<uint8_t> frame = TestPattern(kCursor, kCursor);
+    for (auto _ : state) {
+        for (uint32_t y = 0; y < kCursor; ++y)
+            variant->row(cursor.data() + y * kCursor * 4, frame.data() + y * kCursor * 4, kCursor);
+        benchmark::DoNotOptimize(frame.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kCursor * kCursor);
+}
+BENCHMARK(BM_BlendCursor64)
+    ->ArgName("variant")
+    ->DenseRange(0, LastVariant(shaders::BlendCursorRows()));
 
 }  // namespace
 }  // namespace tamro

@@ -1,8 +1,11 @@
 #include "encode/CpuFrameConverter.h"
 
+#include <libyuv.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "shaders/BgraToNv12.h"
 
@@ -17,9 +20,16 @@ struct Rgb {
     int b = 0;
 };
 
-// The stream is tagged BT.709 limited range, and the installed libyuv converts from ARGB only
-// with BT.601 (or full-range JPEG) coefficients, so both paths share the device kernel's BT.709
-// arithmetic: a flat colour gives the same bytes whichever path a frame takes.
+// What libyuv computes here and what it does not. The stream is tagged BT.709 limited range, and
+// the installed libyuv converts from ARGB only with BT.601 limited (ARGBToI420, ARGBToNV12,
+// ARGBToYUY2: red gives Y 82, U 90, V 239 where BT.709 gives 63, 102, 240) or BT.601 full range
+// (ARGBToJ420: red 77, 85, 255); it has no BT.709 (H-matrix) conversion from ARGB. So both paths
+// share the device kernel's BT.709 arithmetic: a flat colour gives the same bytes whichever path
+// a frame takes. Nor does libyuv's bilinear scaler compute this path's samples: it samples at
+// pixel centres in 16.16 fixed point with rounded fractions, where this path samples at
+// (x × sx, y × sy) with float weights, truncated (noise scaled from 160 to 240 wide: 98% of the
+// bytes differ). What it does compute is the copy of a picture shown at its own size into RGB32
+// or ARGB32 (see CopyOpaque).
 uint8_t ToY(const Rgb& c) {
     return shaders::Bt709Luma(c.r, c.g, c.b);
 }
@@ -91,9 +101,31 @@ struct Frame {
     LetterboxPlacement placement;
 };
 
-void ToRgb32(const Sampler& sampler, const Frame& frame) {
+// A picture shown at its own size (a crop, not a scale) samples at whole pixels, where the
+// bilinear weights are 1, 0, 0, 0: the samples are the source's pixels themselves, which libyuv
+// copies; its alpha copy from a row of 255s repeated (stride 0) makes them opaque.
+void CopyOpaque(const uint8_t* bgra, uint32_t pitch, const Frame& frame) {
+    const LetterboxPlacement& p = frame.placement;
+    uint8_t* content = frame.data + (static_cast<size_t>(p.top) * frame.width + p.left) * 4;
+    const auto stride = static_cast<int>(frame.width * 4);
+    const auto width = static_cast<int>(p.width);
+    const auto height = static_cast<int>(p.height);
+    libyuv::ARGBCopy(bgra, static_cast<int>(pitch), content, stride, width, height);
+    const std::vector<uint8_t> opaque(p.width, 255);
+    libyuv::ARGBCopyYToAlpha(opaque.data(), 0, content, stride, width, height);
+}
+
+bool ShownAtItsOwnSize(const LetterboxPlacement& p) {
+    return p.sourceWidth == p.width && p.sourceHeight == p.height;
+}
+
+void ToRgb32(const uint8_t* bgra, uint32_t pitch, const Sampler& sampler, const Frame& frame) {
     std::memset(frame.data, 0, static_cast<size_t>(frame.width) * frame.height * 4);
     const LetterboxPlacement& p = frame.placement;
+    if (ShownAtItsOwnSize(p)) {
+        CopyOpaque(bgra, pitch, frame);
+        return;
+    }
     for (uint32_t y = 0; y < p.height; ++y) {
         uint8_t* row = frame.data + (static_cast<size_t>(p.top + y) * frame.width + p.left) * 4;
         for (uint32_t x = 0; x < p.width; ++x) {
@@ -199,7 +231,7 @@ bool CpuFrameConverter::Convert(const uint8_t* bgra, uint32_t width, uint32_t he
     const Sampler sampler(bgra, rowPitch, placement);
     const Frame frame{output, outputWidth, outputHeight, placement};
     if (subtype == media::kSubtypeRGB32 || subtype == media::kSubtypeARGB32)
-        ToRgb32(sampler, frame);
+        ToRgb32(bgra, rowPitch, sampler, frame);
     else if (subtype == media::kSubtypeNV12)
         ToNv12(sampler, frame);
     else if (subtype == media::kSubtypeIYUV || subtype == media::kSubtypeYV12)

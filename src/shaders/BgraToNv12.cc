@@ -204,10 +204,13 @@ void BgraToNv12RowPairPlain(const uint8_t* row0, const uint8_t* row1, uint8_t* l
     }
 }
 
-Nv12RowPairFunction BestNv12RowPair() {
-    static const Nv12RowPairFunction best =
-        __builtin_cpu_supports("avx2") ? RowPairAvx2 : BgraToNv12RowPairPlain;
-    return best;
+RowSelection<Nv12RowPairFunction>& BgraToNv12RowPairs() {
+    static constexpr RowVariant<Nv12RowPairFunction> kVariants[] = {
+        {"plain", kCpuPlain, BgraToNv12RowPairPlain},
+        {"avx2", kCpuAvx2, RowPairAvx2},
+    };
+    static RowSelection<Nv12RowPairFunction> selection(kVariants);
+    return selection;
 }
 
 uint32_t BgraToNv12Rows(const gfx::KernelArgs& args) {
@@ -221,7 +224,7 @@ int32_t BgraToNv12(const gfx::KernelArgs& args, gfx::RowBand band) {
     const gfx::Texture& luma = *args.outputs[0];
     const gfx::Texture& chroma = *args.outputs[1];
     const bool redFirst = in.Desc().format == gfx::Format::kRGBA8;
-    const Nv12RowPairFunction rowPair = BestNv12RowPair();
+    const Nv12RowPairFunction rowPair = BgraToNv12RowPairs().row();
     for (uint32_t pair = band.first; pair < band.end; ++pair) {
         const uint32_t y = pair * 2;
         rowPair(in.Row(y), in.Row(y + 1), luma.Row(y), luma.Row(y + 1), chroma.Row(pair),

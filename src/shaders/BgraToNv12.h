@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "platform/gfx/Kernel.h"
+#include "shaders/RowSelection.h"
 
 namespace tamro::shaders {
 
@@ -19,14 +20,16 @@ uint8_t Bt709Luma(int r, int g, int b);
 uint8_t Bt709ChromaU(int r4, int g4, int b4);
 uint8_t Bt709ChromaV(int r4, int g4, int b4);
 
-// One pair of rows (`width` even). `redFirst` for RGBA memory order. The plain version is the
-// reference the vectorised one must match byte for byte.
+// One pair of rows (`width` even): `width` pixels from each of `row0` and `row1`, `width` luma
+// bytes to each of `luma0` and `luma1`, `width` / 2 interleaved U, V pairs to `chroma`. Reads
+// and writes nothing beyond those bytes. `redFirst` for RGBA memory order.
 using Nv12RowPairFunction = void (*)(const uint8_t* row0, const uint8_t* row1, uint8_t* luma0,
                                      uint8_t* luma1, uint8_t* chroma, uint32_t width,
                                      bool redFirst);
+// The reference: the other variants match it byte for byte.
 void BgraToNv12RowPairPlain(const uint8_t* row0, const uint8_t* row1, uint8_t* luma0,
                             uint8_t* luma1, uint8_t* chroma, uint32_t width, bool redFirst);
-// The fastest version this processor runs.
-Nv12RowPairFunction BestNv12RowPair();
+// The row pair's variants ("plain", "avx2") and the one the kernel runs.
+RowSelection<Nv12RowPairFunction>& BgraToNv12RowPairs();
 
 }  // namespace tamro::shaders

@@ -19,7 +19,9 @@ struct LetterboxConstants {
 
 // "ScaleLetterbox": input 0 (BGRA8) scaled bilinearly into the rectangle of output 0 (BGRA8)
 // given by the constants; the rest of the output is opaque black. The video processor's blit;
-// it runs whole, not in bands.
+// it runs whole, not in bands. Its rows are libyuv's (ARGBScale, ARGBRect): libyuv chooses its
+// optimised rows by processor once, and its plain C rows are the reference they match, which
+// tests force with libyuv::MaskCpuFlags as libyuv's own tests do.
 int32_t ScaleLetterbox(const gfx::KernelArgs& args, gfx::RowBand band);
 
 }  // namespace tamro::shaders

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <random>
 #include <tuple>
 #include <vector>
 
 #include "encode/ColorConverter.h"
-#include "shaders/BgraToNv12.h"
 #include "support/FrameTextures.h"
 #include "support/LogCapture.h"
 #include "tamro/ResultCode.h"
@@ -140,48 +138,6 @@ TEST_F(ColorConverterTest, RefusesWhatItCannotConvert) {
     EXPECT_TRUE(log.Contains("[ColorConverter] Failed to create staging texture: 0x8007000E"));
     EXPECT_EQ(log.Count("[ColorConverter] Failed to create staging texture"), 2);
     EXPECT_FALSE(noTextures.IsInitialized());
-}
-
-// The vectorised row matches the plain one byte for byte at every width (odd numbers of pixel
-// pairs, tails shorter than a vector), from unaligned starts, in both memory orders; the plain
-// one is within one step of the exact limited-range formulas.
-TEST(BgraToNv12RowTest, VectorisedRowMatchesReference) {
-    std::mt19937 random(7);
-    for (uint32_t width = 2; width <= 134; width += 2) {
-        for (const uint32_t start : {0u, 1u, 3u}) {
-            std::vector<uint8_t> rows((width + start) * 8);
-            for (uint8_t& byte : rows)
-                byte = static_cast<uint8_t>(random());
-            const uint8_t* row0 = rows.data() + start;
-            const uint8_t* row1 = row0 + width * 4;
-            for (const bool redFirst : {false, true}) {
-                std::vector<uint8_t> expected(width * 3), actual(width * 3 + start);
-                uint8_t* out = actual.data() + start;
-                shaders::BgraToNv12RowPairPlain(row0, row1, expected.data(),
-                                                expected.data() + width,
-                                                expected.data() + 2 * width, width, redFirst);
-                shaders::BestNv12RowPair()(row0, row1, out, out + width, out + 2 * width, width,
-                                           redFirst);
-                ASSERT_EQ(std::vector<uint8_t>(out, out + width * 3), expected)
-                    << "width " << width << " start " << start << " redFirst " << redFirst;
-            }
-            std::vector<uint8_t> plain(width * 3);
-            shaders::BgraToNv12RowPairPlain(row0, row1, plain.data(), plain.data() + width,
-                                            plain.data() + 2 * width, width, false);
-            for (uint32_t x = 0; x < width; x += 2) {
-                const uint8_t* p = row0 + x * 4;
-                const float luma = (0.2126f * p[2] + 0.7152f * p[1] + 0.0722f * p[0]) * 219 / 255;
-                EXPECT_NEAR(shaders::Bt709Luma(p[2], p[1], p[0]), luma + 16.0f, 1.0f);
-                float r = 0, g = 0, b = 0;
-                for (const uint8_t* q : {p, p + 4, p + width * 4, p + width * 4 + 4})
-                    r += q[2] / 4.0f, g += q[1] / 4.0f, b += q[0] / 4.0f;
-                const float u = (-0.114572f * r - 0.385428f * g + 0.5f * b) * 224 / 255 + 128;
-                const float v = (0.5f * r - 0.454153f * g - 0.045847f * b) * 224 / 255 + 128;
-                EXPECT_NEAR(plain[2 * width + x], u, 0.6f) << x;
-                EXPECT_NEAR(plain[2 * width + x + 1], v, 0.6f) << x;
-            }
-        }
-    }
 }
 
 }  // namespace

@@ -78,6 +78,25 @@ TEST(CpuFrameConverterTest, RowPitchWiderThanTheRowIsHonoured) {
         ASSERT_EQ(nv12[y * 62 + 61], 63) << y;  // BT.709 red
 }
 
+// A picture shown at its own size is copied: RGB32 holds the source's pixels, made opaque, from
+// rows further apart than their pixels.
+TEST(CpuFrameConverterTest, AnUnscaledPictureIsCopiedOpaque) {
+    constexpr uint32_t kWidth = 37, kHeight = 9, kPitch = kWidth * 4 + 12;
+    std::vector<uint8_t> bgra(kPitch * kHeight);
+    for (size_t i = 0; i < bgra.size(); ++i)
+        bgra[i] = static_cast<uint8_t>(i * 37 + (i >> 5));
+    const auto out = Convert(bgra, kWidth, kHeight, kPitch, media::kSubtypeARGB32, 36, 8);
+    for (uint32_t y = 0; y < 8; ++y) {
+        for (uint32_t x = 0; x < 36; ++x) {
+            const uint8_t* source = &bgra[y * kPitch + x * 4];
+            const std::vector<uint8_t> expected{source[0], source[1], source[2], 255};
+            ASSERT_EQ(std::vector<uint8_t>(&out[(y * 36 + x) * 4], &out[(y * 36 + x) * 4 + 4]),
+                      expected)
+                << x << "," << y;
+        }
+    }
+}
+
 struct FormatCase {
     const char* name;
     media::Guid subtype;

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <numbers>
 
+#include "shaders/BlendCursor.h"
+
 namespace tamro::platform {
 
 namespace {
@@ -46,6 +48,24 @@ void PaintNumber(gfx::Texture& texture, int32_t x, int32_t y, int32_t size, uint
         value /= 10;
     }
 }
+
+// The arrow cursor as a premultiplied ARGB image, blended as the X11 display blends XFixes
+// cursors: row r is r + 1 pixels wide down to row 11, then narrows by two a row; black edges,
+// white inside, transparent around it.
+constexpr int32_t kArrowWidth = 12;
+constexpr int32_t kArrowHeight = 18;
+using ArrowPixels = std::array<uint32_t, static_cast<size_t>(kArrowWidth) * kArrowHeight>;
+constexpr ArrowPixels kArrow = [] {
+    ArrowPixels pixels{};
+    for (int32_t row = 0; row < kArrowHeight; ++row) {
+        const int32_t span = std::max(1, row < 12 ? row + 1 : 12 - (row - 12) * 2);
+        for (int32_t column = 0; column < span; ++column) {
+            const bool edge = column == 0 || column == span - 1;
+            pixels[row * kArrowWidth + column] = edge ? 0xFF000000u : 0xFFFFFFFFu;
+        }
+    }
+    return pixels;
+}();
 
 }  // namespace
 
@@ -120,13 +140,10 @@ void SyntheticScene::Paint(gfx::Texture& texture, uint32_t width, uint32_t heigh
 }
 
 void SyntheticScene::PaintCursor(gfx::Texture& texture, int32_t x, int32_t y) {
-    constexpr int kHeight = 18;
-    for (int row = 0; row < kHeight; ++row) {
-        const int span = row < 12 ? row + 1 : 12 - (row - 12) * 2;
-        FillRect(texture, x, y + row, std::max(1, span), 1, 0xFF000000);
-        if (span > 2)
-            FillRect(texture, x + 1, y + row, span - 2, 1, 0xFFFFFFFF);
-    }
+    shaders::BlendCursor(reinterpret_cast<const uint8_t*>(kArrow.data()), kArrowWidth * 4,
+                         kArrowWidth, kArrowHeight, x, y, texture.Data(), texture.RowPitch(),
+                         static_cast<int32_t>(texture.Width()),
+                         static_cast<int32_t>(texture.Height()));
 }
 
 }  // namespace tamro::platform

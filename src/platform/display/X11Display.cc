@@ -16,11 +16,13 @@
 #include <cstring>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "diag/Log.h"
 #include "platform/display/QueuedFramePool.h"
 #include "platform/display/X11Connection.h"
 #include "platform/system/SteadyClock.h"
+#include "shaders/BlendCursor.h"
 #include "tamro/ResultCode.h"
 
 namespace tamro::platform {
@@ -199,35 +201,21 @@ std::unique_ptr<PoolBuffer> CreateShmBuffer(const std::shared_ptr<gfx::Device>& 
     return std::make_unique<ShmBuffer>(std::move(texture), link, image, info);
 }
 
-// Blends the XFixes cursor (premultiplied ARGB) onto a BGRA buffer.
+// Blends the XFixes cursor (premultiplied ARGB, one pixel per unsigned long) onto the content of
+// a BGRA buffer. The pixels are packed to 32 bits here, so X types stay in this file; the blend
+// is the shader library's.
 void DrawCursor(const XFixesCursorImage& cursor, int32_t left, int32_t top, gfx::Texture& target,
                 FrameSize content) {
-    const int32_t width = std::min<int32_t>(target.Width(), content.width);
-    const int32_t height = std::min<int32_t>(target.Height(), content.height);
-    for (int32_t cy = 0; cy < cursor.height; ++cy) {
-        const int32_t y = top + cy;
-        if (y < 0 || y >= height)
-            continue;
-        auto* row = reinterpret_cast<uint32_t*>(target.Row(y));
-        for (int32_t cx = 0; cx < cursor.width; ++cx) {
-            const int32_t x = left + cx;
-            if (x < 0 || x >= width)
-                continue;
-            const auto source = static_cast<uint32_t>(cursor.pixels[cy * cursor.width + cx]);
-            const uint32_t alpha = source >> 24;
-            if (alpha == 0)
-                continue;
-            const uint32_t inverse = 255 - alpha;
-            const uint32_t dest = row[x];
-            uint32_t out = 0xFF000000u;
-            for (int shift = 0; shift < 24; shift += 8) {
-                const uint32_t s = (source >> shift) & 0xFF;
-                const uint32_t d = (dest >> shift) & 0xFF;
-                out |= std::min<uint32_t>(255, s + (d * inverse + 127) / 255) << shift;
-            }
-            row[x] = out;
-        }
-    }
+    if (cursor.width == 0 || cursor.height == 0)
+        return;
+    const size_t count = static_cast<size_t>(cursor.width) * cursor.height;
+    std::vector<uint32_t> pixels(count);
+    for (size_t i = 0; i < count; ++i)
+        pixels[i] = static_cast<uint32_t>(cursor.pixels[i]);
+    shaders::BlendCursor(reinterpret_cast<const uint8_t*>(pixels.data()), cursor.width * 4u,
+                         cursor.width, cursor.height, left, top, target.Data(), target.RowPitch(),
+                         std::min<int32_t>(target.Width(), content.width),
+                         std::min<int32_t>(target.Height(), content.height));
 }
 
 // Grabs on damage (and cursor motion when the cursor is drawn) on a worker thread.
