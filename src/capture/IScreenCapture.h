@@ -39,6 +39,9 @@ class IScreenCapture {
     virtual void SetPaused(bool paused) = 0;
     // Slots filled with a repeat because delivery fell behind, since Start.
     virtual uint64_t LateFrames() const = 0;
+    // Why the capture stopped by itself ("the recorded window was closed"); empty while it goes
+    // on. Any thread.
+    virtual std::string CaptureEnded() const = 0;
     // Idempotent; returns in bounded time even when the platform's close calls hang. No frame is
     // delivered after it returns.
     virtual void Stop() = 0;

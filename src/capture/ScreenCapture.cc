@@ -17,7 +17,8 @@ namespace {
 
 constexpr auto kStopWait = std::chrono::milliseconds(500);
 // Pictures kept for the pacer to choose from: enough to pick the right one for a slot it handles
-// late. With the one shown last and the one being taken, every buffer is accounted for.
+// late. With the one shown last and the one being delivered, a consumer that stalls holds every
+// buffer, and the display drops what it takes meanwhile: the slots are then filled with repeats.
 constexpr size_t kRecentFrames = 2;
 constexpr uint32_t kPoolBuffers = kRecentFrames + 2;
 constexpr int64_t kStatisticsIntervalSeconds = 5;
@@ -317,6 +318,9 @@ bool ScreenCapture::StartPhases() {
         LogLine("[ScreenCapture] Start: capture session created\n");
 
         phase = "setting cursor capture";
+        m_session->SetEndedHandler([ended = m_ended](platform::CaptureEnd why) {
+            ended->store(why == platform::CaptureEnd::kItemClosed ? kWindowClosed : kDisplayLost);
+        });
         Check(m_session->SetCursorCaptureEnabled(m_captureCursor));
         LogLine("[ScreenCapture] Start: cursor capture setting applied\n");
 
@@ -338,6 +342,7 @@ bool ScreenCapture::StartPhases() {
             m_isPaused = false;
         }
         m_lateFrames = 0;
+        m_ended->store(kStillCapturing);
         Check(m_session->StartCapture());
         return true;
     } catch (const PhaseError& error) {
@@ -681,6 +686,12 @@ void ScreenCapture::CloseSessionBounded() {
                             "[ScreenCapture] WARNING: Close timed out after 500ms "
                             "\xC3\xA2\xE2\x82\xAC\xE2\x80\x9D abandoning Close waiter "
                             "(prevents infinite hang)");
+}
+
+std::string ScreenCapture::CaptureEnded() const {
+    static constexpr const char* kSaid[] = {"", "the recorded window was closed",
+                                            "display connection lost"};
+    return kSaid[m_ended->load()];
 }
 
 }  // namespace tamro

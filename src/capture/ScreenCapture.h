@@ -71,6 +71,7 @@ class ScreenCapture final : public IScreenCapture {
     std::string LastError() const override;
     void SetPaused(bool paused) override;
     uint64_t LateFrames() const override { return m_lateFrames.load(); }
+    std::string CaptureEnded() const override;
     void Stop() override;
 
     const std::shared_ptr<gfx::Device>& SharedDevice() const { return m_device; }
@@ -175,6 +176,12 @@ class ScreenCapture final : public IScreenCapture {
     std::atomic<uint32_t> m_emitSumMs{0};
     std::atomic<uint32_t> m_emitMaxMs{0};
     std::atomic<uint64_t> m_lateFrames{0};
+    // Why the session stopped delivering by itself; shared with its handler, which an abandoned
+    // session may still call.
+    static constexpr int kStillCapturing = 0;  // indexes of the texts CaptureEnded says
+    static constexpr int kWindowClosed = 1;
+    static constexpr int kDisplayLost = 2;
+    std::shared_ptr<std::atomic<int>> m_ended = std::make_shared<std::atomic<int>>(kStillCapturing);
 
     std::thread m_pacerThread;
     std::atomic<bool> m_pacerRunning{false};

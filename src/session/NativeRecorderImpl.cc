@@ -197,7 +197,7 @@ void NativeRecorder::Impl::ResetSessionTiming() {
     m_framesWritten.store(0);
     m_droppedFrames.store(0);
     m_audioLossReported.store(false);
-    m_writeFailureReported.store(false);
+    m_endedByItself.store(false);
     const int64_t origin = m_timeline.Start();
     m_screenCapture->SetSessionStartTime(origin);
     if (m_audioCapture) {
@@ -426,15 +426,7 @@ void NativeRecorder::Impl::Pause() {
         return;
     }
     m_timeline.NotePause();
-    {
-        std::lock_guard lock(m_componentsMutex);
-        if (m_screenCapture) {
-            m_screenCapture->SetPaused(true);
-        }
-        if (m_audioCapture) {
-            m_audioCapture->SetPaused(true);
-        }
-    }
+    SetCapturesPaused(true);
     m_isPaused.store(true);
 }
 
@@ -444,12 +436,16 @@ void NativeRecorder::Impl::Resume() {
     }
     m_timeline.NoteResume();
     m_isPaused.store(false);
+    SetCapturesPaused(false);
+}
+
+void NativeRecorder::Impl::SetCapturesPaused(bool paused) {
     std::lock_guard lock(m_componentsMutex);
     if (m_screenCapture) {
-        m_screenCapture->SetPaused(false);
+        m_screenCapture->SetPaused(paused);
     }
     if (m_audioCapture) {
-        m_audioCapture->SetPaused(false);
+        m_audioCapture->SetPaused(paused);
     }
 }
 
@@ -647,15 +643,22 @@ void NativeRecorder::Impl::ProgressTick() {
         uint64_t lateFrames = 0;
         std::string lostAudio;
         std::string writeFailure;
+        std::string captureEnded;
         {
             std::lock_guard lock(m_componentsMutex);
             figures.audioPrefill = m_audioCapture ? m_audioCapture->RingPrefill() : 0;
             lateFrames = m_screenCapture ? m_screenCapture->LateFrames() : 0;
             lostAudio = m_audioCapture ? m_audioCapture->LostSources() : "";
             writeFailure = m_encoder ? m_encoder->WriteFailure() : "";
+            captureEnded = m_screenCapture ? m_screenCapture->CaptureEnded() : "";
         }
         if (!writeFailure.empty()) {
-            StopAfterWriteFailure(writeFailure);
+            EndByItself("Writing the file failed (" + writeFailure +
+                        "): the recording stopped, and the file keeps what was written before");
+            return;
+        }
+        if (!captureEnded.empty()) {
+            EndByItself(captureEnded);
             return;
         }
         // Said once: the recording goes on, and the file keeps the sound heard until then.
@@ -674,15 +677,15 @@ void NativeRecorder::Impl::ProgressTick() {
     }
 }
 
-// Nothing more can be written: the recording ends at once, and the file keeps what was written
-// before. The stop runs on a thread of its own, since it waits for this progress thread.
-void NativeRecorder::Impl::StopAfterWriteFailure(const std::string& failure) {
-    if (m_writeFailureReported.exchange(true)) {
+// Nothing more can be recorded (the file cannot be written, the display or the window is gone):
+// the recording ends at once and keeps what it has. The stop runs on a thread of its own, since
+// it waits for this progress thread.
+void NativeRecorder::Impl::EndByItself(const std::string& why) {
+    if (m_endedByItself.exchange(true)) {
         return;
     }
-    LogLine("[NativeRecorder] Writing the file failed: %s\n", failure.c_str());
-    RaiseError("Writing the file failed (" + failure +
-               "): the recording stopped, and the file keeps what was written before");
+    LogLine("[NativeRecorder] The recording ends by itself: %s\n", why.c_str());
+    RaiseError(why);
     AsyncOperation<bool>::Run([self = m_owner.shared_from_this()] {
         self->Stop();
         return true;

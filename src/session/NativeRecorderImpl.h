@@ -72,6 +72,7 @@ class __attribute__((visibility("hidden"))) NativeRecorder::Impl {
     void StartProgress();
     void WritePerfStartLine() const;
 
+    void SetCapturesPaused(bool paused);
     void RunStop();
     void WindDownFocusZoom();
     void DestroyComponents();
@@ -82,7 +83,7 @@ class __attribute__((visibility("hidden"))) NativeRecorder::Impl {
     void DrainAudio();
     void OnFocusCrop(const FocusRect& rect, SessionBuilder::Kind kind);
     void ProgressTick();
-    void StopAfterWriteFailure(const std::string& failure);
+    void EndByItself(const std::string& why);
     void RaiseError(const std::string& text);
 
     std::unique_ptr<ComponentFactory> m_factory;
@@ -112,7 +113,7 @@ class __attribute__((visibility("hidden"))) NativeRecorder::Impl {
     std::atomic<uint64_t> m_framesWritten{0};
     std::atomic<int32_t> m_droppedFrames{0};
     std::atomic<bool> m_audioLossReported{false};
-    std::atomic<bool> m_writeFailureReported{false};
+    std::atomic<bool> m_endedByItself{false};
 
     std::mutex m_sessionMutex;
     // Guards replacing or destroying the screen and audio captures against the operations that

@@ -242,6 +242,23 @@ TEST(ScreenCaptureTest, OneFramePerSlotOnTheGridForStillAndBusyScreens) {
     }
 }
 
+// A capture whose item or display goes away says why, once it happens and until the next start.
+TEST(ScreenCaptureTest, AnItemOrDisplayThatGoesAwayIsSaid) {
+    for (const auto& [why, text] :
+         {std::pair{platform::CaptureEnd::kItemClosed, "the recorded window was closed"},
+          std::pair{platform::CaptureEnd::kConnectionLost, "display connection lost"}}) {
+        SimulatedCapture sim;
+        ASSERT_TRUE(sim.StartMonitor(30));
+        EXPECT_EQ(sim.capture.CaptureEnded(), "");
+        sim.display->End(why);
+        EXPECT_EQ(sim.capture.CaptureEnded(), text);
+        sim.capture.Stop();
+        ASSERT_TRUE(sim.StartMonitor(30));
+        EXPECT_EQ(sim.capture.CaptureEnded(), "") << "a new start captures again";
+        sim.capture.Stop();
+    }
+}
+
 // A consumer that stalls now and then delays deliveries, never the time a picture stands for:
 // each slot shows a picture taken by its close, the newest one while the consumer keeps up, and
 // the slots filled a period or more late with a repeat are counted as late.

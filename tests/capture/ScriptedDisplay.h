@@ -37,6 +37,12 @@ class ScriptedDisplay final : public platform::Display {
         return true;
     }
 
+    // The captured item goes away, or the display with it, as the platform would say.
+    void End(platform::CaptureEnd why) {
+        if (*m_ended)
+            (*m_ended)(why);
+    }
+
     std::vector<platform::MonitorInfo> Monitors() override { return m_desktop->Monitors(); }
     std::vector<platform::WindowInfo> Windows() override { return m_desktop->Windows(); }
     std::optional<platform::MonitorInfo> MonitorNearestWindow(uint64_t window) override {
@@ -68,9 +74,9 @@ class ScriptedDisplay final : public platform::Display {
             device->CreateTexture(desc, nullptr, 0, &texture);
             return texture ? std::make_unique<platform::PoolBuffer>(std::move(texture)) : nullptr;
         };
-        auto sessions = [](const platform::CaptureItem&, platform::QueuedFramePool&,
-                           std::unique_ptr<platform::CaptureSession>* session) {
-            *session = std::make_unique<IdleSession>();
+        auto sessions = [ended = m_ended](const platform::CaptureItem&, platform::QueuedFramePool&,
+                                          std::unique_ptr<platform::CaptureSession>* session) {
+            *session = std::make_unique<IdleSession>(ended);
             return kOk;
         };
         auto queued =
@@ -85,13 +91,24 @@ class ScriptedDisplay final : public platform::Display {
     // Takes no pictures of its own.
     class IdleSession final : public platform::CaptureSession {
       public:
+        explicit IdleSession(std::shared_ptr<std::function<void(platform::CaptureEnd)>> ended)
+            : m_ended(std::move(ended)) {}
+        void SetEndedHandler(std::function<void(platform::CaptureEnd)> handler) override {
+            *m_ended = std::move(handler);
+        }
         int32_t SetCursorCaptureEnabled(bool) override { return kOk; }
         int32_t SetBorderRequired(bool) override { return kOk; }
         int32_t StartCapture() override { return kOk; }
         void Close() override {}
+
+      private:
+        std::shared_ptr<std::function<void(platform::CaptureEnd)>> m_ended;
     };
 
     const std::shared_ptr<platform::SyntheticDisplay> m_desktop;
+    // The newest session's handler for its end.
+    const std::shared_ptr<std::function<void(platform::CaptureEnd)>> m_ended =
+        std::make_shared<std::function<void(platform::CaptureEnd)>>();
     std::mutex m_mutex;
     std::weak_ptr<platform::QueuedFramePool> m_pool;
 };

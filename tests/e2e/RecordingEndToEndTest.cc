@@ -179,6 +179,20 @@ class RecordingEndToEndTest : public ::testing::Test {
 
     std::string Output(const std::string& name) const { return (m_dir.path() / name).string(); }
 
+    // A plain window shown on the private display.
+    ::Window MapWindow(int x, int y, unsigned width, unsigned height) {
+        const ::Window window = XCreateSimpleWindow(m_painter, DefaultRootWindow(m_painter), x, y,
+                                                    width, height, 0, 0, 0x336699);
+        XMapWindow(m_painter, window);
+        XSync(m_painter, False);
+        return window;
+    }
+    static std::string WindowId(::Window window) {
+        char id[32];
+        std::snprintf(id, sizeof id, "0x%lx", window);
+        return id;
+    }
+
     test::XvfbServer m_server;
     test::TempDir m_dir;
     ::Display* m_painter = nullptr;
@@ -239,12 +253,8 @@ TEST_F(RecordingEndToEndTest, RegionAndWindowRecordingsHaveTheirSizes) {
     EXPECT_EQ(Recording(region).Width(), 640);
     EXPECT_EQ(Recording(region).Height(), 352);
 
-    const ::Window window = XCreateSimpleWindow(m_painter, DefaultRootWindow(m_painter), 300, 200,
-                                                800, 608, 0, 0, 0x336699);
-    XMapWindow(m_painter, window);
-    XSync(m_painter, False);
-    char id[32];
-    std::snprintf(id, sizeof id, "0x%lx", window);
+    const ::Window window = MapWindow(300, 200, 800, 608);
+    const std::string id = WindowId(window);
     const std::string windowFile = Output("window.mp4");
     std::string log;
     ASSERT_EQ(RunTool({"--seconds", "1", "--window", id, "--output", windowFile}, &log), 0) << log;
@@ -381,6 +391,46 @@ TEST_F(RecordingEndToEndTest, AFullDiskEndsTheRecordingWithItsCauseAndAPlayableF
     const Recording recording(file);
     ASSERT_TRUE(recording.probe.Opened()) << log;
     EXPECT_GT(recording.Frames(), 5u);
+    EXPECT_EQ(recording.warnings, "");
+}
+
+// A recorded window that is closed ends the recording as the user meant it (exit 0, said); a
+// display that dies ends it with an error (exit 1). Both keep a whole file of what was recorded.
+TEST_F(RecordingEndToEndTest, AClosedWindowOrALostDisplayEndsTheRecordingWithItsText) {
+    const ::Window window = MapWindow(100, 100, 640, 360);
+    const std::string id = WindowId(window);
+    const std::string closed = Output("closed.mp4");
+    const auto closedLog = Output("closed.log");
+    test::ChildProcess tool(
+        {TAMRO_RECORD_TOOL, "--no-mic", "--no-system-audio", "--window", id, "-o", closed},
+        {"DISPLAY=" + m_server.Name()}, closedLog);
+    std::this_thread::sleep_for(3s);
+    XDestroyWindow(m_painter, window);
+    XSync(m_painter, False);
+    EXPECT_EQ(tool.Wait(), 0) << ReadFile(closedLog);
+    EXPECT_NE(ReadFile(closedLog).find("tamro-record: the recorded window was closed"),
+              std::string::npos)
+        << ReadFile(closedLog);
+    EXPECT_GT(Recording(closed).Duration(), 1.0);
+    EXPECT_EQ(Recording(closed).warnings, "");
+
+    test::XvfbServer doomed("1280x720x24");
+    ASSERT_TRUE(doomed.Running());
+    const std::string lost = Output("lost-display.mp4");
+    std::string log;
+    std::thread killer([&] {
+        std::this_thread::sleep_for(3s);
+        doomed.Kill();
+    });
+    EXPECT_EQ(RunTool({"--no-mic", "--no-system-audio", "--seconds", "20", "--output", lost}, &log,
+                      0ms, SIGINT, doomed.Name()),
+              1);
+    killer.join();
+    EXPECT_NE(log.find("tamro-record: display connection lost"), std::string::npos) << log;
+    const Recording recording(lost);
+    ASSERT_TRUE(recording.probe.Opened()) << log;
+    EXPECT_GT(recording.Duration(), 1.0);
+    EXPECT_LT(recording.Duration(), 4.5);
     EXPECT_EQ(recording.warnings, "");
 }
 
@@ -856,9 +906,7 @@ TEST_F(SoundFromTheStartTest, WindowProcessAudio) {
                     32, PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
     XMapWindow(m_painter, window);
     XSync(m_painter, False);
-    char id[32];
-    std::snprintf(id, sizeof id, "0x%lx", window);
-    ExpectToneFromTheStart({"--no-mic", "--window", id, "--window-audio-only"});
+    ExpectToneFromTheStart({"--no-mic", "--window", WindowId(window), "--window-audio-only"});
 }
 
 // What cannot be heard is said once, without --verbose; sound that cannot be captured at all

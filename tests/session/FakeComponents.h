@@ -77,6 +77,7 @@ struct FakeWorld {
     std::atomic<bool> finalized{false};
     std::atomic<bool> abandoned{false};
     std::string writeFailure;  // under writtenMutex
+    std::string captureEnded;  // under writtenMutex
     std::atomic<int> encoderDestroyed{0};
 
     // Audio.
@@ -111,6 +112,12 @@ struct FakeWorld {
 };
 
 class FakeScreenCapture final : public IScreenCapture {
+  public:
+    std::string CaptureEnded() const override {
+        std::lock_guard lock(m_world->writtenMutex);
+        return m_world->captureEnded;
+    }
+
   public:
     explicit FakeScreenCapture(std::shared_ptr<FakeWorld> world) : m_world(std::move(world)) {}
     ~FakeScreenCapture() override { m_world->screenDestroyed++; }

@@ -231,33 +231,46 @@ TEST_F(NativeRecorderTest, FocusTransitionThatNeverEndsBoundsStop) {
     EXPECT_TRUE(m_world->finalized);
 }
 
-// A file that can no longer be written ends the recording by itself, said once; what was
-// written is finalised and kept.
-TEST_F(NativeRecorderTest, AWriteFailureStopsTheRecordingAndSaysWhy) {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::string> errors;
-    bool stopped = false;
-    m_recorder->ErrorOccurred([&](NativeRecorder&, const std::string& e) {
-        std::lock_guard lock(mutex);
-        errors.push_back(e);
-    });
-    m_recorder->RecordingStopped([&](NativeRecorder&, const std::string&) {
-        std::lock_guard lock(mutex);
-        stopped = true;
-        changed.notify_all();
-    });
-    ASSERT_TRUE(Start());
-    {
-        std::lock_guard lock(m_world->writtenMutex);
-        m_world->writeFailure = "disk full";
+// A file that can no longer be written, or a capture whose window or display went away, ends
+// the recording by itself, said once; what was recorded is finalised and kept.
+TEST_F(NativeRecorderTest, ARecordingThatCannotGoOnEndsByItselfAndSaysWhy) {
+    struct Case {
+        std::string FakeWorld::*fault;
+        const char* value;
+        const char* said;
+    };
+    for (const Case& c : {Case{&FakeWorld::writeFailure, "disk full",
+                               "Writing the file failed (disk full): the recording stopped"},
+                          Case{&FakeWorld::captureEnded, "the recorded window was closed",
+                               "the recorded window was closed"}}) {
+        SCOPED_TRACE(c.value);
+        auto world = std::make_shared<FakeWorld>();
+        auto recorder = NativeRecorder::Create(std::make_unique<FakeComponentFactory>(world));
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<std::string> errors;
+        bool stopped = false;
+        recorder->ErrorOccurred([&](NativeRecorder&, const std::string& e) {
+            std::lock_guard lock(mutex);
+            errors.push_back(e);
+        });
+        recorder->RecordingStopped([&](NativeRecorder&, const std::string&) {
+            std::lock_guard lock(mutex);
+            stopped = true;
+            changed.notify_all();
+        });
+        ASSERT_TRUE(recorder->StartAsync(m_config)->Get());
+        {
+            std::lock_guard lock(world->writtenMutex);
+            (*world).*c.fault = c.value;
+        }
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, 5s, [&] { return stopped; }));
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].rfind(c.said, 0), 0u) << errors[0];
+        EXPECT_TRUE(world->finalized);
+        EXPECT_FALSE(recorder->IsRecording());
     }
-    std::unique_lock lock(mutex);
-    ASSERT_TRUE(changed.wait_for(lock, 5s, [&] { return stopped; }));
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_NE(errors[0].find("Writing the file failed (disk full)"), std::string::npos);
-    EXPECT_TRUE(m_world->finalized);
-    EXPECT_FALSE(m_recorder->IsRecording());
 }
 
 TEST_F(NativeRecorderTest, ProgressThreadThatNeverJoinsDoesNotBlockStop) {

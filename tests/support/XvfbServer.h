@@ -35,6 +35,14 @@ class XvfbServer {
     bool Running() const { return m_pid > 0; }
     const std::string& Name() const { return m_name; }
     pid_t Pid() const { return m_pid; }
+    // The server gone at once, as in a crash.
+    void Kill() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+        m_pid = -1;
+    }
 
   private:
     void Launch(const std::string& geometry) {

@@ -352,6 +352,9 @@ bool WaitForStartCue(const CommandLine& line, const sigset_t& stopSignals, Conso
     return !StopSignalled(stopSignals);
 }
 
+// Said by the engine when the window it records goes away.
+constexpr const char* kWindowClosed = "the recorded window was closed";
+
 int Fail(const std::string& message) {
     std::fprintf(stderr, "tamro-record: %s\n", message.c_str());
     return kExitFailed;
@@ -482,7 +485,8 @@ int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSig
                                       static_cast<int64_t>(bytes))
                             .c_str());
     // The recording's own failure is said once, as it happened; the file keeps what came before.
-    if (observed.error.empty())
+    // A recorded window that was closed ends the recording as the user meant it to.
+    if (observed.error.empty() || observed.error == kWindowClosed)
         return 0;
     return observed.said ? kExitFailed : Fail(observed.error);
 }

@@ -63,9 +63,15 @@ class CaptureFrame {
     virtual int64_t CaptureTimeNs() const = 0;
 };
 
+// Why a capture session stopped delivering before it was closed.
+enum class CaptureEnd { kItemClosed, kConnectionLost };
+
 class CaptureSession {
   public:
     virtual ~CaptureSession() = default;
+    // Before StartCapture; called at most once, on the session's thread, when the captured item
+    // goes away or the connection to the display dies.
+    virtual void SetEndedHandler(std::function<void(CaptureEnd)> handler) = 0;
     virtual int32_t SetCursorCaptureEnabled(bool enabled) = 0;
     virtual int32_t SetBorderRequired(bool required) = 0;
     virtual int32_t StartCapture() = 0;

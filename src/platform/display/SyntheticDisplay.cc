@@ -41,6 +41,8 @@ class SyntheticDisplay::Session final : public CaptureSession {
         return kOk;
     }
     int32_t SetBorderRequired(bool) override { return kOk; }
+    // The synthetic items never go away.
+    void SetEndedHandler(std::function<void(CaptureEnd)>) override {}
     int32_t StartCapture() override {
         {
             std::lock_guard lock(m_display->m_mutex);

@@ -3,6 +3,8 @@
 #include <memory>
 #include <utility>
 
+#include "diag/Log.h"
+
 namespace tamro::platform {
 
 namespace {
@@ -15,7 +17,7 @@ int RecordError(::Display*, XErrorEvent* event) {
     return 0;
 }
 
-// Lost connections end Xlib's process by default; there is no way back, but the log says why.
+// A lost connection ends the process unless the connection's exit handler returns (OnLost).
 int ReportIOError(::Display*) {
     return 0;
 }
@@ -36,7 +38,15 @@ std::unique_ptr<X11Connection> X11Connection::Open(const std::string& name) {
     ::Display* display = XOpenDisplay(name.empty() ? nullptr : name.c_str());
     if (!display)
         return nullptr;
-    return std::make_unique<X11Connection>(Key(), display);
+    auto connection = std::make_unique<X11Connection>(Key(), display);
+    XSetIOErrorExitHandler(display, &X11Connection::OnLost, connection.get());
+    return connection;
+}
+
+// Xlib marks the connection dead when this returns; the owners notice through Lost and stop.
+void X11Connection::OnLost(::Display*, void* self) {
+    if (!static_cast<X11Connection*>(self)->m_lost.exchange(true))
+        LogLine("[X11Display] The display connection was lost\n");
 }
 
 X11Connection::~X11Connection() {

@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,6 +22,8 @@ class X11Connection {
     X11Connection& operator=(const X11Connection&) = delete;
 
     ::Display* get() const { return m_display; }
+    // The server went away: every later call on the connection fails at once. Any thread.
+    bool Lost() const { return m_lost.load(); }
     ::Window root() const { return DefaultRootWindow(m_display); }
 
     // Runs `call`, syncs, and returns the first X error code it caused (0 = none).
@@ -42,7 +45,10 @@ class X11Connection {
     void BeginTrap();
     int EndTrap();
 
+    static void OnLost(::Display* display, void* self);
+
     ::Display* m_display;
+    std::atomic<bool> m_lost{false};
 };
 
 }  // namespace tamro::platform

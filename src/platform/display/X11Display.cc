@@ -231,6 +231,9 @@ class X11Session final : public CaptureSession {
         return kOk;
     }
     int32_t SetBorderRequired(bool) override { return kOk; }
+    void SetEndedHandler(std::function<void(CaptureEnd)> handler) override {
+        m_ended = std::move(handler);
+    }
     int32_t StartCapture() override {
         if (m_worker.joinable())
             return kFail;
@@ -288,7 +291,14 @@ class X11Session final : public CaptureSession {
         bool dirty = true;  // the first frame goes out at once, as on a fresh session
         int64_t lastGrabNs = 0;
         while (m_running) {
+            if (m_link->connection->Lost()) {
+                End(CaptureEnd::kConnectionLost);
+                return;
+            }
             dirty |= DrainEvents();
+            if (m_gone) {
+                End(CaptureEnd::kItemClosed);
+            }
             dirty |= !m_hasDamage;
             dirty |= m_cursor && CursorMoved();
             dirty |= m_truncated;
@@ -305,6 +315,13 @@ class X11Session final : public CaptureSession {
                 : m_cursor ? 16
                            : kIdlePollMs;
             WaitForEvents(waitMs);
+        }
+    }
+
+    void End(CaptureEnd why) {
+        if (m_ended && !m_endSaid) {
+            m_endSaid = true;
+            m_ended(why);
         }
     }
 
@@ -447,6 +464,8 @@ class X11Session final : public CaptureSession {
     FrameSize m_content;       // worker thread only
     bool m_truncated = false;  // worker thread only
     bool m_gone = false;
+    std::function<void(CaptureEnd)> m_ended;
+    bool m_endSaid = false;  // worker thread only
     int m_pointerX = -1;
     int m_pointerY = -1;
 };
