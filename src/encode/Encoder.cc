@@ -146,8 +146,10 @@ void Encoder::StoreSettings(const EncoderSettings& settings) {
 }
 
 media::SinkWriterAttributes Encoder::WriterAttributes() {
-    media::SinkWriterAttributes attributes{
-        .enableHardwareTransforms = true, .disableThrottling = true, .deviceManager = nullptr};
+    media::SinkWriterAttributes attributes{.enableHardwareTransforms = true,
+                                           .disableThrottling = true,
+                                           .deviceManager = nullptr,
+                                           .videoEncoderName = {}};
     m_usesDeviceManager = false;
     if (!m_device) {
         LogLine(

@@ -141,6 +141,16 @@ bool EncoderFormatCache::FindCompatibleEncoder(const media::EncoderList& encoder
     return false;
 }
 
+bool EncoderFormatCache::IsInputSubtype(const media::Guid& subtype) {
+    for (const media::Guid& known :
+         {media::kSubtypeNV12, media::kSubtypeIYUV, media::kSubtypeYV12, media::kSubtypeYUY2,
+          media::kSubtypeRGB32, media::kSubtypeARGB32}) {
+        if (subtype == known)
+            return true;
+    }
+    return false;
+}
+
 bool EncoderFormatCache::LoadEncoderCache(media::Guid* subtype) {
     const std::filesystem::path path = CacheFilePath();
     if (path.empty())
@@ -160,7 +170,13 @@ bool EncoderFormatCache::LoadEncoderCache(media::Guid* subtype) {
     file.read(reinterpret_cast<char*>(guidBytes.data()), guidBytes.size());
     if (file.gcount() != 16)
         return false;
-    *subtype = GuidFromBytes(guidBytes);
+    const media::Guid stored = GuidFromBytes(guidBytes);
+    // A damaged file would otherwise fail every recording until someone deleted it.
+    if (!IsInputSubtype(stored)) {
+        LogLine("[Encoder] Disk cache holds no known input format, will rediscover\n");
+        return false;
+    }
+    *subtype = stored;
     return true;
 }
 

@@ -32,7 +32,10 @@ class EncoderFormatCache {
     static bool FindCompatibleEncoder(const platform::media::EncoderList& encoders, uint32_t width,
                                       uint32_t height, uint32_t fps,
                                       platform::media::Guid* subtype);
+    // False for a missing, short, old or damaged file, which discovery then replaces.
     static bool LoadEncoderCache(platform::media::Guid* subtype);
+    // One of the formats the writer takes frames in.
+    static bool IsInputSubtype(const platform::media::Guid& subtype);
     static void SaveEncoderCache(const platform::media::Guid& subtype);
     // Empty when there is no local application data folder.
     static std::filesystem::path CacheFilePath();

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <vector>
 
 #include "encode/EncoderFormatCache.h"
@@ -135,6 +136,29 @@ TEST_P(EncoderStaleCacheTest, IsRediscoveredAndRewritten) {
 
 INSTANTIATE_TEST_SUITE_P(Files, EncoderStaleCacheTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "OldVersion" : "Short"; });
+
+// Whatever the file holds, a load gives a format the writer takes or nothing: files of random
+// length and bytes, and the valid file with bytes changed, from a fixed seed.
+TEST(EncoderCacheFileTest, DamagedFilesNeverYieldAnUnknownFormat) {
+    test::AppDataFolder appData;
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<uint8_t> bytes = kNv12File;
+        if (round % 2 == 0) {
+            bytes.resize(random() % 40);
+            for (uint8_t& byte : bytes)
+                byte = static_cast<uint8_t>(random());
+        } else {
+            for (int flips = 1 + static_cast<int>(random() % 3); flips > 0; --flips)
+                bytes[random() % bytes.size()] ^= static_cast<uint8_t>(1 + random() % 255);
+        }
+        WriteBytes(appData.CacheFile(), bytes);
+        media::Guid loaded;
+        if (EncoderFormatCache::LoadEncoderCache(&loaded)) {
+            ASSERT_TRUE(EncoderFormatCache::IsInputSubtype(loaded)) << "round " << round;
+        }
+    }
+}
 
 TEST(EncoderCacheFileTest, CacheHitSkipsDiscoveryAndHasNoEncoderName) {
     test::AppDataFolder appData;
