@@ -33,6 +33,7 @@ AudioCapture::AudioCapture(Options options)
     : m_options(std::move(options)),
       m_clock(m_options.clock ? m_options.clock
                               : std::function<int64_t()>([] { return platform::SteadyClockNs(); })),
+      m_pacing(m_options.pacing ? m_options.pacing : std::make_shared<platform::SteadyClock>()),
       m_opener(m_options.connect),
       m_sysEvent(std::make_shared<platform::WakeEvent>(platform::WakeEvent::Mode::kAutoReset)),
       m_micEvent(std::make_shared<platform::WakeEvent>(platform::WakeEvent::Mode::kAutoReset)),
@@ -137,17 +138,10 @@ bool AudioCapture::InitializeMicrophone(const std::string& deviceId) {
     return true;
 }
 
-// ---- Settings ----
-
 void AudioCapture::ApplyNoisePreset() {
     // Mode 1 is the gentle preset whatever strength was asked for.
     const uint32_t preset = m_noiseMode == 2 ? m_noiseStrength : 0;
     m_noiseProcessor->SetStrengthPreset(preset);
-}
-
-void AudioCapture::SetSessionStartTime(int64_t originNs) {
-    m_sessionEpoch = originNs;
-    m_hasSessionEpoch = true;
 }
 
 // ---- Start and Stop ----
@@ -290,6 +284,10 @@ void AudioCapture::Stop() {
     m_running = false;
     m_isPaused = false;
     m_stopEvent.Set();
+    {
+        std::lock_guard lock(m_outputWaitMutex);
+        m_outputWake.notify_all();
+    }
     bool joined = true;
     if (m_captureTask) {
         joined &= platform::WaitOrAbandon(
@@ -558,8 +556,9 @@ void AudioCapture::OutputThread() {
     }
     for (uint64_t k = 0; m_running; ++k) {
         const int64_t deadline = TickDeadline(t0, k, kBlockFrames, rate);
-        if (deadline > m_clock()) {
-            platform::SleepUntilNs(deadline);
+        {
+            std::unique_lock lock(m_outputWaitMutex);
+            m_pacing->WaitUntil(lock, m_outputWake, deadline, [this] { return !m_running; });
         }
         if (!m_running) {
             break;

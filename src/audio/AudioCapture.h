@@ -26,6 +26,8 @@
 #include "platform/audio/AudioEndpoint.h"
 #include "platform/audio/WakeEvent.h"
 #include "platform/system/BackgroundTask.h"
+#include "platform/system/Clock.h"
+#include "platform/system/SteadyClock.h"
 
 namespace tamro {
 
@@ -50,6 +52,9 @@ class AudioCapture final : public IAudioCapture {
         bool runThreads = true;
         // How often a source whose server went away is tried again.
         std::chrono::milliseconds reconnectPeriod{1000};
+        // What the output thread waits on between its ticks (the steady clock when empty); a test
+        // gives the clock `clock` reads.
+        std::shared_ptr<platform::Clock> pacing;
     };
 
     using SourceStatistics = tamro::SourceStatistics;
@@ -85,7 +90,10 @@ class AudioCapture final : public IAudioCapture {
     void SetDuckingGain(double gain) override { m_mixer.SetDuckingGain(gain); }
     void SetDuckLevelDb(double levelDb) override { m_mixer.SetDuckLevelDb(levelDb); }
     void ConfigureLevels(const AudioLevels& levels) override { m_mixer.ConfigureLevels(levels); }
-    void SetSessionStartTime(int64_t originNs) override;
+    void SetSessionStartTime(int64_t originNs) override {
+        m_sessionEpoch = originNs;
+        m_hasSessionEpoch = true;
+    }
     void SetPaused(bool paused) override { m_isPaused = paused; }
     bool Start(AudioCallback callback) override;
     void Stop() override;
@@ -182,6 +190,9 @@ class AudioCapture final : public IAudioCapture {
 
     const Options m_options;
     const std::function<int64_t()> m_clock;
+    const std::shared_ptr<platform::Clock> m_pacing;
+    std::mutex m_outputWaitMutex;  // with m_outputWake: Stop wakes the output thread at once
+    std::condition_variable_any m_outputWake;
     AudioSourceOpener m_opener;  // before the endpoints: their server connection outlives them
 
     uint32_t m_sampleRate = 48000;

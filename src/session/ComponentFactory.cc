@@ -35,7 +35,7 @@ class PlatformComponentFactory final : public ComponentFactory {
     // Without an audio server, Initialize fails and the session records no audio.
     std::unique_ptr<IAudioCapture> CreateAudioCapture() override {
         return std::make_unique<AudioCapture>(
-            AudioCapture::Options{.connect = m_audio, .clock = {}});
+            AudioCapture::Options{.connect = m_audio, .clock = {}, .pacing = {}});
     }
     std::optional<MonitorOrigin> FindMonitorOrigin(uint64_t monitor) override {
         const auto desktop = Desktop();

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "audio/SimulatedAudio.h"
+#include "platform/system/ManualClock.h"
 #include "support/LogCapture.h"
 
 namespace tamro::test {
@@ -225,7 +226,8 @@ TEST_F(AudioCaptureStreamTest, SourcesOfALostServerComeBackWhenItReturns) {
     AudioCapture capture(AudioCapture::Options{.connect = platform::SyntheticAudio(setup),
                                                .clock = clock.Function(),
                                                .runThreads = false,
-                                               .reconnectPeriod = 5ms});
+                                               .reconnectPeriod = 5ms,
+                                               .pacing = {}});
     ASSERT_TRUE(capture.Initialize(true, true, "", 48000, 2, false, 0, 0));
     ASSERT_TRUE(capture.Start(nullptr));
     RunSimulated(capture, clock, 1.0, nullptr);
@@ -281,21 +283,31 @@ TEST_F(AudioCaptureStreamTest, OverflowDropsWholeFramesSoChannelsStayInPlace) {
     }
 }
 
-TEST_F(AudioCaptureStreamTest, CaptureAndOutputThreadsRunInRealTime) {
+// The threads themselves, on a clock the test moves: the output thread takes one block per 1024
+// frames of it, and the capture thread drains what the endpoints made meanwhile.
+TEST_F(AudioCaptureStreamTest, CaptureAndOutputThreadsKeepTheClocksCadence) {
+    auto manual = std::make_shared<platform::ManualClock>();
     auto setup = std::make_shared<SyntheticAudioSetup>();
     setup->render = SyntheticStream{};
     setup->captureDevices["mic"] = SyntheticStream{};
     setup->defaultCommunications = "mic";
-    AudioCapture capture(AudioCapture::Options{
-        .connect = platform::SyntheticAudio(setup), .clock = {}, .runThreads = true});
+    setup->clock = [manual] { return manual->NowNs(); };
+    AudioCapture capture(AudioCapture::Options{.connect = platform::SyntheticAudio(setup),
+                                               .clock = setup->clock,
+                                               .runThreads = true,
+                                               .pacing = manual});
     ASSERT_TRUE(capture.Initialize(true, true, "", 48000, 2, false, 0, 0));
     ASSERT_TRUE(capture.Start([](const uint8_t*, uint32_t, int64_t, int64_t) {}));
-    std::this_thread::sleep_for(200ms);
-    // The output thread drains as fast as the capture fills: the rings stay near the prefill.
-    EXPECT_GT(capture.MicStatistics().rawFrames.load(), 4000u);
-    EXPECT_GT(capture.SystemStatistics().rawFrames.load(), 4000u);
-    // Counted as produced: the blocks before the session's first instant are not delivered.
-    EXPECT_NEAR(static_cast<double>(capture.FramesSent() / 1024), 9, 2) << "a block every 21.3 ms";
+    ASSERT_TRUE(manual->AwaitTimedWaiters(1)) << "the output thread waits for its next tick";
+    ASSERT_TRUE(manual->Advance(200'000'000));
+    // Ticks at 0, 21.3, ... 192 ms: ten blocks, counted as produced even before the first instant.
+    EXPECT_EQ(capture.FramesSent(), 10u * 1024);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (capture.SystemStatistics().rawFrames.load() < 9600 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_EQ(capture.SystemStatistics().rawFrames.load(), 9600u) << "200 ms at 48 kHz";
     const auto begin = std::chrono::steady_clock::now();
     capture.Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
@@ -310,7 +322,7 @@ TEST_F(AudioCaptureStreamTest, StopGivesUpOnACaptureThreadStuckInTheStream) {
     setup->render = stuck;
     LogCapture log;
     auto capture = std::make_unique<AudioCapture>(AudioCapture::Options{
-        .connect = platform::SyntheticAudio(setup), .clock = {}, .runThreads = true});
+        .connect = platform::SyntheticAudio(setup), .clock = {}, .runThreads = true, .pacing = {}});
     ASSERT_TRUE(capture->Initialize(true, false, "", 48000, 2, false, 0, 0));
     ASSERT_TRUE(capture->Start(nullptr));
     for (int i = 0; i < 200 && !gate->IsWaiting(); ++i) {

@@ -31,7 +31,8 @@ inline std::unique_ptr<AudioCapture> MakeSimulatedCapture(
     return std::make_unique<AudioCapture>(
         AudioCapture::Options{.connect = platform::SyntheticAudio(setup),
                               .clock = clock.Function(),
-                              .runThreads = false});
+                              .runThreads = false,
+                              .pacing = {}});
 }
 
 using BlockHandler =
