@@ -171,6 +171,10 @@ namespace {
 // Below this many rows a band costs more in hand-over than it saves.
 constexpr uint32_t kMinBandRows = 64;
 constexpr unsigned kMaxThreads = 4;
+// Several bands a thread: the caller takes the next band while a worker is still waking, so the
+// wake-up no longer delays the end of the dispatch by its whole length.
+constexpr unsigned kBandsPerThread = 8;
+constexpr unsigned kMaxBands = kMaxThreads * kBandsPerThread;
 
 }  // namespace
 
@@ -178,10 +182,10 @@ int32_t DeviceContext::Dispatch(const Kernel& kernel, const KernelArgs& args) {
     CheckWorkFault();
     std::lock_guard lock(m_mutex);
     const uint32_t rows = kernel.Rows(args);
-    const unsigned bands = std::min<uint32_t>(Threads(), rows / kMinBandRows);
-    if (bands <= 1)
+    const unsigned bands = std::min<uint32_t>(Threads() * kBandsPerThread, rows / kMinBandRows);
+    if (bands <= 1 || Threads() <= 1)
         return kernel.Run(args);
-    std::array<int32_t, kMaxThreads> results{};
+    std::array<int32_t, kMaxBands> results{};
     Pool().Run(bands, [&](unsigned band) {
         results[band] = kernel.Run(args, {rows * band / bands, rows * (band + 1) / bands});
     });
