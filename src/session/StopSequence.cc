@@ -79,19 +79,24 @@ void StopSequence::Destroy(std::unique_ptr<SessionParts> parts,
     if (!parts) {
         return;
     }
-    if (!keepAlive || m_inFlight.load() == 0) {
-        DestroyInOrder(*parts);
-        return;
-    }
-    // The callback still inside a component keeps its recorder, and with it this object, alive;
-    // the components go once it has left instead of being pulled from under it.
-    platform::BackgroundTask deferred(
-        [this, keepAlive = std::move(keepAlive), parts = std::move(parts)]() mutable {
-            while (m_inFlight.load() > 0) {
+    // While a callback is inside a component, the components go once it has left; the callback
+    // holds its recorder, which `keepAlive` keeps for the count to stay readable.
+    const bool callbackInside = keepAlive && m_inFlight.load() > 0;
+    const std::atomic<int32_t>* inFlight = keepAlive ? &m_inFlight : nullptr;
+    // The task owns what it destroys, so a destructor stuck behind a hung platform call finishes
+    // on its own without holding up the stop.
+    platform::BackgroundTask teardown(
+        [inFlight, keepAlive = std::move(keepAlive), parts = std::move(parts)]() mutable {
+            while (inFlight != nullptr && inFlight->load() > 0) {
                 std::this_thread::sleep_for(kPoll);
             }
             DestroyInOrder(*parts);
         });
+    if (!callbackInside) {
+        platform::WaitOrAbandon(teardown, kTeardownLimit,
+                                "[NativeRecorder] WARNING: Component teardown timed out after "
+                                "500ms: it finishes in the background");
+    }
 }
 
 }  // namespace tamro

@@ -13,14 +13,15 @@ namespace tamro {
 // that never ends, a frame or audio callback that never returns and a slow finalisation are
 // logged and outlived, never waited for without limit. Finalisation alone is waited for to its
 // end, since the file is whole only afterwards.
-// Threading: the recorder's stopping thread; the deferred destruction runs on a thread of its
-// own that holds the recorder alive.
+// Threading: the recorder's stopping thread; the destruction of the parts runs on a thread of
+// its own, which holds the recorder alive while a callback is still inside a component.
 class StopSequence {
   public:
     static constexpr std::chrono::milliseconds kShutdownSettle{50};
     static constexpr std::chrono::milliseconds kFocusIdleLimit{300};
     static constexpr std::chrono::milliseconds kCallbackDrainLimit{500};
     static constexpr std::chrono::milliseconds kFinalizeReportAfter{1000};
+    static constexpr std::chrono::milliseconds kTeardownLimit{500};
 
     explicit StopSequence(const std::atomic<int32_t>& inFlightCallbacks)
         : m_inFlight(inFlightCallbacks) {}
@@ -31,8 +32,11 @@ class StopSequence {
     static void WindDownFocusZoom(IFocusZoomManager& focus, IScreenCapture* screen);
     void WaitForCallbacks() const;
     static void FinalizeEncoder(IEncoder& encoder);
-    // Destroys the parts in their order: at once, or once the last callback still inside a
-    // component has left it, with `keepAlive` holding what the in-flight count belongs to.
+    // Destroys the parts in their order on a task of its own, waited for at most kTeardownLimit:
+    // a component destructor waiting for a thread stuck in a platform call is left to finish in
+    // the background. While a callback is still inside a component the task first waits for it
+    // to leave, with `keepAlive` holding what the in-flight count belongs to, and is not waited
+    // for at all.
     void Destroy(std::unique_ptr<SessionParts> parts, std::shared_ptr<const void> keepAlive) const;
 
   private:
