@@ -113,6 +113,7 @@ void AudioCapture::AdoptSystemSource(AudioSourceOpener::Source source) {
 void AudioCapture::AdoptMicrophoneSource(AudioSourceOpener::Source source) {
     m_micEndpoint = std::move(source.endpoint);
     m_micFormat = source.format;
+    m_micNamedDevice = source.namedDevice;
     m_micNominalRate = source.format.sampleRate;
     m_hasMic = true;
     m_micResampleRatio = static_cast<double>(m_micFormat.sampleRate) / m_sampleRate;
@@ -126,7 +127,6 @@ bool AudioCapture::InitializeMicrophone(const std::string& deviceId) {
     if (!source) {
         return false;
     }
-    m_micDeviceId = deviceId;
     std::lock_guard lock(m_micMutex);
     AdoptMicrophoneSource(std::move(*source));
     if (m_micFormat.sampleRate != m_sampleRate) {
@@ -376,50 +376,37 @@ void AudioCapture::CaptureWake() {
 size_t AudioCapture::DrainPackets(platform::AudioEndpoint& endpoint,
                                   const platform::AudioFormat& format, SourceStatistics& stats,
                                   std::vector<float>* collected) {
-    size_t frames = 0;
-    uint32_t next = 0;
     uint32_t status = platform::kAudioOk;
-    while (!AudioFailed(status = endpoint.GetNextPacketSize(&next)) && next != 0) {
-        platform::AudioPacket packet;
-        // A packet that cannot be fetched now is retried on the next wake, not in a busy loop.
-        if (AudioFailed(endpoint.GetBuffer(&packet))) {
-            break;
-        }
-        stats.rawFrames += packet.frames;
-        if ((packet.flags & platform::kPacketSilent) != 0) {
-            stats.silentFrames += packet.frames;
-        }
-        if ((packet.flags & platform::kPacketDiscontinuity) != 0) {
-            stats.discontinuities += 1;
-        }
-        if (packet.clockPosition != 0) {
-            stats.devicePosition = packet.devicePosition;
-            stats.clockPosition = packet.clockPosition;
-        }
-        if (!m_isPaused) {
-            if ((packet.flags & platform::kPacketSilent) != 0 || packet.data == nullptr) {
-                collected->resize(collected->size() + static_cast<size_t>(packet.frames) * 2, 0.0f);
-            } else {
-                AppendStereo(packet.data, packet.frames, format, collected);
-            }
-            frames += packet.frames;
-        }
-        endpoint.ReleaseBuffer(packet.frames);
-    }
-    // Silence in place of this source until it can be opened again.
-    if (status == platform::kAudioDeviceInvalidated && !stats.lost.exchange(true)) {
-        LogLine("[AudioCapture] %s lost: the audio server went away\n",
-                &stats == &m_sysStats ? "System audio" : "Microphone");
-        ReviveLost(stats);
-    }
+    const size_t frames =
+        ReadStereoPackets(endpoint, format, m_isPaused, stats, collected, &status);
+    NoteSourceEnd(status, stats);
     return frames;
+}
+
+// A source that ended is silence until it is opened again; a loopback whose output is no longer
+// the default goes on recording it until the new default's takes over.
+void AudioCapture::NoteSourceEnd(uint32_t status, SourceStatistics& stats) {
+    const bool system = &stats == &m_sysStats;
+    if (status == platform::kAudioDefaultDeviceChanged && system) {
+        m_reviver->ReviveSystem(0, /*atOnce=*/true);
+        return;
+    }
+    const char* why = status == platform::kAudioServiceNotRunning   ? "the audio server went away"
+                      : status == platform::kAudioDeviceInvalidated ? "its device went away"
+                                                                    : nullptr;
+    if (why == nullptr || stats.lost.exchange(true)) {
+        return;
+    }
+    stats.lostWithServer = status == platform::kAudioServiceNotRunning;
+    LogLine("[AudioCapture] %s lost: %s\n", system ? "System audio" : "Microphone", why);
+    ReviveLost(stats);
 }
 
 void AudioCapture::ReviveLost(SourceStatistics& stats) {
     if (&stats == &m_sysStats) {
         m_reviver->ReviveSystem(m_processLoopbackActive ? m_processLoopbackPid : 0);
     } else {
-        m_reviver->ReviveMicrophone({.deviceId = m_micDeviceId, .rawStream = m_micRawStream});
+        m_reviver->ReviveMicrophone({.deviceId = m_micNamedDevice, .rawStream = m_micRawStream});
     }
 }
 
@@ -431,8 +418,10 @@ void AudioCapture::AdoptRevived() {
         m_sysResampleRatio = static_cast<double>(m_systemFormat.sampleRate) / m_sampleRate;
         m_sysResampler.Reset();
         m_sysEndpoint->Start();
-        m_sysStats.lost = false;
-        LogLine("[AudioCapture] System audio is back: the audio server returned\n");
+        LogLine("[AudioCapture] System audio %s\n",
+                !m_sysStats.lost.exchange(false)            ? "follows the new default output"
+                : m_sysStats.lostWithServer.exchange(false) ? "is back: the audio server returned"
+                                                            : "is back: its device returned");
     }
     if (std::optional<AudioSourceOpener::Source> mic = m_reviver->TakeMicrophone()) {
         std::lock_guard lock(m_micMutex);
@@ -440,8 +429,13 @@ void AudioCapture::AdoptRevived() {
         AdoptMicrophoneSource(std::move(*mic));
         m_micEndpoint->Start();
         m_micStats.lost = false;
-        LogLine("[AudioCapture] Microphone is back: the audio server returned\n");
+        LogLine("[AudioCapture] Microphone is back: %s returned\n",
+                m_micStats.lostWithServer.exchange(false) ? "the audio server" : "its device");
     }
+}
+
+bool AudioCapture::LostWithServer() const {
+    return m_sysStats.lostWithServer || m_micStats.lostWithServer;
 }
 
 std::string AudioCapture::LostSources() const {

@@ -101,6 +101,7 @@ class AudioCapture final : public IAudioCapture {
     bool IsMicrophoneSilent() const override { return m_micSilence.IsSilent(); }
     int64_t RingPrefill() const override { return m_prefill; }
     std::string LostSources() const override;
+    bool LostWithServer() const override;
 
     using LevelCallback = std::function<void(float micRms, float sysRms)>;
     // Called with the block levels at most every 33 ms, on the output thread. Set before Start.
@@ -158,6 +159,7 @@ class AudioCapture final : public IAudioCapture {
     void AdoptMicrophoneSource(AudioSourceOpener::Source source);
     // On the capture thread: a lost source asks for its return, a returned one goes back in.
     void ReviveLost(SourceStatistics& stats);
+    void NoteSourceEnd(uint32_t status, SourceStatistics& stats);
     void AdoptRevived();
 
     void ReadStartEnvironment();
@@ -210,7 +212,7 @@ class AudioCapture final : public IAudioCapture {
     std::atomic<bool> m_hasMic{false};
     std::atomic<uint32_t> m_sysNominalRate{0};  // the source formats' rates, for the statistics
     std::atomic<uint32_t> m_micNominalRate{0};
-    std::string m_micDeviceId;
+    std::string m_micNamedDevice;  // the microphone to open again when it is lost
     std::shared_ptr<platform::WakeEvent> m_sysEvent;
     std::shared_ptr<platform::WakeEvent> m_micEvent;
     std::unique_ptr<SourceReviver> m_reviver;

@@ -111,8 +111,9 @@ std::optional<AudioSourceOpener::Source> AudioSourceOpener::OpenProcessLoopback(
         event);
 }
 
-uint32_t AudioSourceOpener::ChooseMicrophone(const std::string& deviceId,
-                                             platform::AudioDeviceRef* device) {
+uint32_t AudioSourceOpener::ChooseMicrophone(const std::string& deviceId, bool exactly,
+                                             platform::AudioDeviceRef* device, bool* named) {
+    *named = false;
     if (deviceId.empty()) {
         return DefaultMicrophone(device, "trying multimedia role");
     }
@@ -120,7 +121,8 @@ uint32_t AudioSourceOpener::ChooseMicrophone(const std::string& deviceId,
     if (AudioFailed(result)) {
         result = m_devices->GetCaptureDevice(ExtractEndpointId(deviceId), device);
     }
-    if (!AudioFailed(result)) {
+    if (!AudioFailed(result) || exactly) {
+        *named = !AudioFailed(result);
         return result;
     }
     LogLine("[AudioCapture] Extracted ID also failed, using default mic\n");
@@ -157,13 +159,14 @@ void AudioSourceOpener::ApplyMicStreamMode(platform::AudioEndpoint& endpoint, bo
 }
 
 std::optional<AudioSourceOpener::Source> AudioSourceOpener::OpenMicrophone(
-    const std::string& deviceId, bool rawStream,
-    const std::shared_ptr<platform::WakeEvent>& event) {
+    const std::string& deviceId, bool rawStream, const std::shared_ptr<platform::WakeEvent>& event,
+    bool exactly) {
     if (!ConnectDevices()) {
         return std::nullopt;
     }
     platform::AudioDeviceRef device;
-    uint32_t result = ChooseMicrophone(deviceId, &device);
+    bool named = false;
+    uint32_t result = ChooseMicrophone(deviceId, exactly, &device, &named);
     if (AudioFailed(result)) {
         LogLine("[AudioCapture] Failed to get microphone device: 0x%08X\n", result);
         return std::nullopt;
@@ -176,11 +179,16 @@ std::optional<AudioSourceOpener::Source> AudioSourceOpener::OpenMicrophone(
         return std::nullopt;
     }
     ApplyMicStreamMode(*endpoint, rawStream);
-    return OpenStream(std::move(endpoint),
-                      {.mixFormat = "[AudioCapture] Failed to get mic mix format\n",
-                       .initialize = "[AudioCapture] Failed to initialize mic: 0x%08X\n",
-                       .setEvent = "[AudioCapture] Failed to set mic event: 0x%08X\n"},
-                      event);
+    std::optional<Source> source =
+        OpenStream(std::move(endpoint),
+                   {.mixFormat = "[AudioCapture] Failed to get mic mix format\n",
+                    .initialize = "[AudioCapture] Failed to initialize mic: 0x%08X\n",
+                    .setEvent = "[AudioCapture] Failed to set mic event: 0x%08X\n"},
+                   event);
+    if (source && named) {
+        source->namedDevice = device.id;
+    }
+    return source;
 }
 
 std::string AudioSourceOpener::ExtractEndpointId(const std::string& id) {

@@ -25,6 +25,9 @@ class AudioSourceOpener {
     struct Source {
         std::unique_ptr<platform::AudioEndpoint> endpoint;
         platform::AudioFormat format;
+        // A microphone asked for by name and found: its id, to open that one again; empty when
+        // the default one was opened.
+        std::string namedDevice;
     };
 
     explicit AudioSourceOpener(platform::AudioDevicesConnector connect)
@@ -33,9 +36,11 @@ class AudioSourceOpener {
     std::optional<Source> OpenLoopback(const std::shared_ptr<platform::WakeEvent>& event);
     std::optional<Source> OpenProcessLoopback(uint32_t pid,
                                               const std::shared_ptr<platform::WakeEvent>& event);
-    // `rawStream` asks the endpoint to bypass its own processing, where it has any.
+    // `rawStream` asks the endpoint to bypass its own processing, where it has any. A named
+    // microphone that is not found falls back to the default one unless `exactly`.
     std::optional<Source> OpenMicrophone(const std::string& deviceId, bool rawStream,
-                                         const std::shared_ptr<platform::WakeEvent>& event);
+                                         const std::shared_ptr<platform::WakeEvent>& event,
+                                         bool exactly = false);
 
     // The endpoint id inside a device-interface path ("...MMDEVAPI#<id>#..."), else `id` itself.
     static std::string ExtractEndpointId(const std::string& id);
@@ -52,7 +57,8 @@ class AudioSourceOpener {
     std::optional<Source> OpenStream(std::unique_ptr<platform::AudioEndpoint> endpoint,
                                      const StreamMessages& messages,
                                      const std::shared_ptr<platform::WakeEvent>& event);
-    uint32_t ChooseMicrophone(const std::string& deviceId, platform::AudioDeviceRef* device);
+    uint32_t ChooseMicrophone(const std::string& deviceId, bool exactly,
+                              platform::AudioDeviceRef* device, bool* named);
     // The communications role's default, else the multimedia one's.
     uint32_t DefaultMicrophone(platform::AudioDeviceRef* device, const char* fallbackNote);
     static void ApplyMicStreamMode(platform::AudioEndpoint& endpoint, bool rawStream);

@@ -50,9 +50,11 @@ class IAudioCapture {
     virtual bool IsMicrophoneSilent() const = 0;
     // Audio the rings were prefilled with, in 100-ns units (0 without prefill).
     virtual int64_t RingPrefill() const = 0;
-    // The sources whose server went away while running ("system audio", "microphone" or both);
-    // empty while all are heard. From any thread.
+    // The sources whose device or server went away while running ("system audio",
+    // "microphone" or both); empty while all are heard. From any thread.
     virtual std::string LostSources() const = 0;
+    // Whether the first of them was lost with its server rather than its device.
+    virtual bool LostWithServer() const = 0;
 };
 
 }  // namespace tamro

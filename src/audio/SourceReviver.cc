@@ -26,6 +26,7 @@ struct SourceReviver::State {
     std::condition_variable changed;
     bool stopping = false;
     bool wantSystem = false;
+    bool atOnce = false;
     uint32_t processPid = 0;
     std::optional<Microphone> wantMic;
     std::optional<AudioSourceOpener::Source> system;
@@ -45,10 +46,12 @@ SourceReviver::~SourceReviver() {
     Stop();
 }
 
-void SourceReviver::ReviveSystem(uint32_t processPid) {
+void SourceReviver::ReviveSystem(uint32_t processPid, bool atOnce) {
     std::unique_lock lock(m_state->mutex);
     m_state->wantSystem = true;
     m_state->processPid = processPid;
+    m_state->atOnce = m_state->atOnce || atOnce;
+    m_state->changed.notify_all();
     EnsureRunning(lock);
 }
 
@@ -103,9 +106,12 @@ void SourceReviver::EnsureRunning(std::unique_lock<std::mutex>& lock) {
 void SourceReviver::Run(const std::shared_ptr<State>& state) {
     std::unique_lock lock(state->mutex);
     while (state->Wanted()) {
-        if (state->changed.wait_for(lock, state->period, [&] { return state->stopping; })) {
+        if (state->changed.wait_for(lock, state->period,
+                                    [&] { return state->stopping || state->atOnce; }) &&
+            state->stopping) {
             break;
         }
+        state->atOnce = false;
         const bool wantSystem = state->wantSystem && !state->system;
         const uint32_t pid = state->processPid;
         const std::optional<Microphone> wantMic = state->mic ? std::nullopt : state->wantMic;
@@ -118,7 +124,8 @@ void SourceReviver::Run(const std::shared_ptr<State>& state) {
                               : opener.OpenLoopback(state->systemEvent);
         }
         if (wantMic) {
-            mic = opener.OpenMicrophone(wantMic->deviceId, wantMic->rawStream, state->micEvent);
+            mic = opener.OpenMicrophone(wantMic->deviceId, wantMic->rawStream, state->micEvent,
+                                        /*exactly=*/true);
         }
         lock.lock();
         if (system && state->wantSystem) {

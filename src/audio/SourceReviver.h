@@ -25,7 +25,7 @@ class SourceReviver {
     static constexpr std::chrono::milliseconds kStopLimit{300};
 
     struct Microphone {
-        std::string deviceId;
+        std::string deviceId;  // this one and no other; empty: the default
         bool rawStream = true;
     };
 
@@ -38,8 +38,9 @@ class SourceReviver {
     SourceReviver& operator=(const SourceReviver&) = delete;
 
     // Tries again to open the system output's loopback (a process tree's when `processPid` is not
-    // 0) or the microphone until it opens.
-    void ReviveSystem(uint32_t processPid);
+    // 0) or the microphone until it opens. The first attempt waits a period: a server that just
+    // went away is not back at once. `atOnce` makes it now, for a source that is still there.
+    void ReviveSystem(uint32_t processPid, bool atOnce = false);
     void ReviveMicrophone(Microphone microphone);
     std::optional<AudioSourceOpener::Source> TakeSystem();
     std::optional<AudioSourceOpener::Source> TakeMicrophone();

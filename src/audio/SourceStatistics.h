@@ -21,7 +21,8 @@ struct SourceStatistics {
     std::atomic<uint64_t> resamplerOutputFrames{0};
     std::atomic<uint64_t> maxWakeGapUs{0};
     std::atomic<uint64_t> wakeGapsOver30ms{0};
-    std::atomic<bool> lost{false};  // its server went away
+    std::atomic<bool> lost{false};            // its device or its server went away
+    std::atomic<bool> lostWithServer{false};  // the server
 
     // Time between two wakes of the capture thread for this source.
     void NoteWakeGap(uint64_t gapUs);

@@ -49,4 +49,40 @@ void AppendStereo(const uint8_t* data, uint32_t frames, const platform::AudioFor
     }
 }
 
+size_t ReadStereoPackets(platform::AudioEndpoint& endpoint, const platform::AudioFormat& format,
+                         bool discard, SourceStatistics& stats, std::vector<float>* collected,
+                         uint32_t* status) {
+    size_t frames = 0;
+    uint32_t next = 0;
+    while (!platform::AudioFailed(*status = endpoint.GetNextPacketSize(&next)) && next != 0) {
+        platform::AudioPacket packet;
+        // A packet that cannot be fetched now is retried on the next wake, not in a busy loop.
+        if (platform::AudioFailed(endpoint.GetBuffer(&packet))) {
+            break;
+        }
+        stats.rawFrames += packet.frames;
+        const bool silent = (packet.flags & platform::kPacketSilent) != 0;
+        if (silent) {
+            stats.silentFrames += packet.frames;
+        }
+        if ((packet.flags & platform::kPacketDiscontinuity) != 0) {
+            stats.discontinuities += 1;
+        }
+        if (packet.clockPosition != 0) {
+            stats.devicePosition = packet.devicePosition;
+            stats.clockPosition = packet.clockPosition;
+        }
+        if (!discard) {
+            if (silent || packet.data == nullptr) {
+                collected->resize(collected->size() + static_cast<size_t>(packet.frames) * 2, 0.0f);
+            } else {
+                AppendStereo(packet.data, packet.frames, format, collected);
+            }
+            frames += packet.frames;
+        }
+        endpoint.ReleaseBuffer(packet.frames);
+    }
+    return frames;
+}
+
 }  // namespace tamro

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "audio/SourceStatistics.h"
 #include "platform/audio/AudioEndpoint.h"
 
 namespace tamro {
@@ -15,5 +16,12 @@ bool IsReadableFormat(const platform::AudioFormat& format) noexcept;
 // 1/32768. `format` must be readable.
 void AppendStereo(const uint8_t* data, uint32_t frames, const platform::AudioFormat& format,
                   std::vector<float>* output);
+
+// Reads the packets `endpoint` has ready, counting them in `stats`, and appends them to
+// `collected` as stereo (silence for a silent packet) unless `discard`. Returns the frames
+// appended; `status` is the endpoint's last answer, which says why nothing more came.
+size_t ReadStereoPackets(platform::AudioEndpoint& endpoint, const platform::AudioFormat& format,
+                         bool discard, SourceStatistics& stats, std::vector<float>* collected,
+                         uint32_t* status);
 
 }  // namespace tamro

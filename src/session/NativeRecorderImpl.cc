@@ -641,14 +641,14 @@ void NativeRecorder::Impl::ProgressTick() {
                                           .videoPts = m_timeline.LastVideoPts(),
                                           .audioPts = m_timeline.LastAudioPts()};
         uint64_t lateFrames = 0;
-        std::string lostAudio;
+        std::string audioLoss;
         std::string writeFailure;
         std::string captureEnded;
         {
             std::lock_guard lock(m_componentsMutex);
             figures.audioPrefill = m_audioCapture ? m_audioCapture->RingPrefill() : 0;
             lateFrames = m_screenCapture ? m_screenCapture->LateFrames() : 0;
-            lostAudio = m_audioCapture ? m_audioCapture->LostSources() : "";
+            audioLoss = m_audioCapture ? ProgressReporter::AudioLossNotice(*m_audioCapture) : "";
             writeFailure = m_encoder ? m_encoder->WriteFailure() : "";
             captureEnded = m_screenCapture ? m_screenCapture->CaptureEnded() : "";
         }
@@ -662,10 +662,9 @@ void NativeRecorder::Impl::ProgressTick() {
             return;
         }
         // Said once: the recording goes on, and the file keeps the sound heard until then.
-        if (!lostAudio.empty() && !m_audioLossReported.exchange(true)) {
-            LogLine("[NativeRecorder] Audio lost: %s\n", lostAudio.c_str());
-            RaiseError("Audio server lost: the recording goes on without its " + lostAudio +
-                       " until the server returns");
+        if (!audioLoss.empty() && !m_audioLossReported.exchange(true)) {
+            LogLine("[NativeRecorder] %s\n", audioLoss.c_str());
+            RaiseError(audioLoss);
         }
         // Frames the encoder refused, and slots the capture could only fill with a repeat.
         figures.dropped = static_cast<int32_t>(m_droppedFrames.load() + lateFrames);

@@ -65,6 +65,17 @@ void ProgressReporter::Join() {
                             "after 200ms \xC3\xA2\xE2\x82\xAC\xE2\x80\x9D abandoning waiter");
 }
 
+std::string ProgressReporter::AudioLossNotice(const IAudioCapture& audio) {
+    const std::string lost = audio.LostSources();
+    if (lost.empty()) {
+        return lost;
+    }
+    return audio.LostWithServer() ? "Audio server lost: the recording goes on without its " + lost +
+                                        " until the server returns"
+                                  : "Audio device lost: the recording goes on without its " + lost +
+                                        " until it returns";
+}
+
 std::shared_ptr<RecordingProgress> ProgressReporter::Report(const Figures& f) {
     const double fps =
         f.elapsedSeconds > 0.0 ? static_cast<double>(f.framesWritten) / f.elapsedSeconds : 0.0;

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 
+#include "audio/IAudioCapture.h"
 #include "tamro/RecordingProgress.h"
 
 namespace tamro {
@@ -42,6 +44,8 @@ class ProgressReporter {
 
     // The progress a tick reports, and its A/V-sync line in the performance log.
     static std::shared_ptr<RecordingProgress> Report(const Figures& figures);
+    // What the user is told when audio sources were lost; empty while every source is heard.
+    static std::string AudioLossNotice(const IAudioCapture& audio);
 
   private:
     struct Signal;

@@ -235,6 +235,7 @@ class FakeAudioCapture final : public IAudioCapture {
     bool IsMicrophoneSilent() const override { return false; }
     int64_t RingPrefill() const override { return 0; }
     std::string LostSources() const override { return {}; }
+    bool LostWithServer() const override { return false; }
 
   private:
     std::shared_ptr<FakeWorld> m_world;

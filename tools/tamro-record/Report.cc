@@ -1,5 +1,6 @@
 #include "Report.h"
 
+#include <cctype>
 #include <cstdio>
 
 namespace tamro::cli {
@@ -29,6 +30,25 @@ std::string FormatSummary(const std::string& path, double seconds, double fps, i
     std::snprintf(text, sizeof text, "Recorded %.1f s at %.1f fps, %d dropped, %s: %s", seconds,
                   fps, dropped, FormatBytes(bytes).c_str(), path.c_str());
     return text;
+}
+
+std::optional<std::string> UserNotice(std::string_view engineLine) {
+    static constexpr std::string_view kTag = "[AudioCapture] ";
+    static constexpr std::string_view kSaid[] = {"System audio follows the new default output",
+                                                 "System audio is back: ", "Microphone is back: "};
+    if (!engineLine.starts_with(kTag)) {
+        return std::nullopt;
+    }
+    std::string_view text = engineLine.substr(kTag.size());
+    text = text.substr(0, text.find_last_not_of('\n') + 1);
+    for (std::string_view said : kSaid) {
+        if (text.starts_with(said)) {
+            std::string notice(text);
+            notice[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(notice[0])));
+            return notice;
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace tamro::cli

@@ -409,6 +409,9 @@ int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSig
         engineLines.emplace([&observed](std::string_view text) {
             std::lock_guard lock(observed.mutex);
             observed.lastEngineLine.assign(text.substr(0, text.find_last_not_of('\n') + 1));
+            if (const std::optional<std::string> notice = UserNotice(text)) {
+                std::fprintf(stderr, "\ntamro-record: %s\n", notice->c_str());
+            }
         });
     }
     const std::shared_ptr<NativeRecorder> recorder = NativeRecorder::Create(source);

@@ -36,7 +36,9 @@ struct AudioPacket {
 
 // One capture stream: a microphone, the loopback of an output, or the loopback of a process tree.
 // Set-up order: GetMixFormat, optional SetStreamMode, Initialize, SetWakeEvent; then Start/Stop and
-// the packet calls. Every call returns a result code (AudioResult.h).
+// the packet calls. Every call returns a result code (AudioResult.h). Once its queue is empty,
+// GetNextPacketSize says why nothing more will come: kAudioServiceNotRunning (the server went
+// away), kAudioDeviceInvalidated (the device did), or, once, kAudioDefaultDeviceChanged.
 // Threading: set-up and Start/Stop from one control thread; the packet calls from one capture
 // thread; GetStreamLatency from either. The wake event is set from the backend's own thread.
 class AudioEndpoint {
@@ -64,6 +66,9 @@ class AudioEndpoint {
 struct AudioDeviceRef {
     std::string id;
     bool loopback = false;
+    // The default output whose loopback this is: the endpoint reports when it stops being the
+    // default. Empty when nothing is followed.
+    std::string defaultOutput;
 };
 
 enum class CaptureRole { kCommunications, kMultimedia };

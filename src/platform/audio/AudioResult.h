@@ -16,6 +16,8 @@ inline constexpr uint32_t kAudioAlreadyInitialized = 0x88890002;
 inline constexpr uint32_t kAudioDeviceInvalidated = 0x88890004;
 inline constexpr uint32_t kAudioServiceNotRunning = 0x88890010;
 inline constexpr uint32_t kAudioUnsupportedFormat = 0x88890008;
+// The engine's own: the output whose loopback an endpoint records is no longer the default one.
+inline constexpr uint32_t kAudioDefaultDeviceChanged = 0x8889F001;
 
 constexpr bool AudioFailed(uint32_t result) noexcept {
     return (result & 0x80000000u) != 0;

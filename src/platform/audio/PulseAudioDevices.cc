@@ -137,7 +137,7 @@ uint32_t PulseAudioDevices::GetDefaultRenderDevice(AudioDeviceRef* device) {
     if (!monitor) {
         return kAudioNotFound;
     }
-    *device = AudioDeviceRef{.id = *monitor, .loopback = true};
+    *device = AudioDeviceRef{.id = *monitor, .loopback = true, .defaultOutput = defaults->sink};
     return kAudioOk;
 }
 
@@ -174,7 +174,8 @@ uint32_t PulseAudioDevices::Activate(const AudioDeviceRef& device,
         return kAudioDeviceInvalidated;
     }
     *endpoint = std::make_unique<PulseSourceEndpoint>(m_connection, device.id, source->sampleRate,
-                                                      source->channels, source->isMonitor);
+                                                      source->channels, source->isMonitor,
+                                                      device.defaultOutput);
     return kAudioOk;
 }
 

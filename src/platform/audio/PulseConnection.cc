@@ -120,35 +120,36 @@ bool PulseConnection::WaitOperation(pa_operation* operation, std::chrono::millis
     return finished;
 }
 
-int PulseConnection::AddSinkInputListener(SinkInputListener listener) {
-    if (!m_subscribed) {
-        pa_context_set_subscribe_callback(m_context, &PulseConnection::OnSubscription, this);
-        pa_operation* op =
-            pa_context_subscribe(m_context, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr);
+int PulseConnection::AddListener(pa_subscription_mask_t mask, EventListener listener) {
+    pa_context_set_subscribe_callback(m_context, &PulseConnection::OnSubscription, this);
+    // A subscription replaces the one before, so it asks for every facility listened to.
+    if ((m_subscribedMask | mask) != m_subscribedMask) {
+        m_subscribedMask |= mask;
+        pa_operation* op = pa_context_subscribe(
+            m_context, static_cast<pa_subscription_mask_t>(m_subscribedMask), nullptr, nullptr);
         if (op != nullptr) {
             pa_operation_unref(op);
         }
-        m_subscribed = true;
     }
     const int id = m_nextListenerId++;
-    m_listeners.emplace_back(id, std::move(listener));
+    m_listeners.push_back({.id = id, .mask = mask, .handle = std::move(listener)});
     return id;
 }
 
-void PulseConnection::RemoveSinkInputListener(int id) {
-    std::erase_if(m_listeners, [id](const auto& entry) { return entry.first == id; });
+void PulseConnection::RemoveListener(int id) {
+    std::erase_if(m_listeners, [id](const Listener& entry) { return entry.id == id; });
 }
 
 void PulseConnection::OnSubscription(pa_context*, pa_subscription_event_type_t type, uint32_t index,
                                      void* self) {
     auto* connection = static_cast<PulseConnection*>(self);
-    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
-        return;
-    }
+    const uint32_t facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     // A listener may remove itself while handling the event.
     const auto listeners = connection->m_listeners;
-    for (const auto& entry : listeners) {
-        entry.second(type, index);
+    for (const Listener& entry : listeners) {
+        if ((entry.mask & (1u << facility)) != 0) {
+            entry.handle(type, index);
+        }
     }
 }
 

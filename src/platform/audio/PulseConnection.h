@@ -67,10 +67,11 @@ class PulseConnection {
     bool WaitOperation(pa_operation* operation, std::chrono::milliseconds limit);
     void Signal();
 
-    // Sink-input events (new and removed) for every listener, on the main-loop thread.
-    using SinkInputListener = std::function<void(pa_subscription_event_type_t, uint32_t index)>;
-    int AddSinkInputListener(SinkInputListener listener);
-    void RemoveSinkInputListener(int id);
+    // With the lock held: server events of the facilities in `mask` (sink inputs new and
+    // removed, a changed default device) for the listener, on the main-loop thread.
+    using EventListener = std::function<void(pa_subscription_event_type_t, uint32_t index)>;
+    int AddListener(pa_subscription_mask_t mask, EventListener listener);
+    void RemoveListener(int id);
 
   private:
     bool Open();
@@ -79,10 +80,15 @@ class PulseConnection {
 
     pa_threaded_mainloop* m_loop = nullptr;
     pa_context* m_context = nullptr;
-    bool m_subscribed = false;
-    bool m_ready = false;  // under the loop lock
+    uint32_t m_subscribedMask = 0;  // under the loop lock
+    bool m_ready = false;           // under the loop lock
     std::atomic<bool> m_lost{false};
-    std::vector<std::pair<int, SinkInputListener>> m_listeners;  // under the loop lock
+    struct Listener {
+        int id;
+        uint32_t mask;
+        EventListener handle;
+    };
+    std::vector<Listener> m_listeners;  // under the loop lock
     int m_nextListenerId = 1;
 };
 

@@ -27,7 +27,7 @@ PulseProcessLoopbackEndpoint::PulseProcessLoopbackEndpoint(
 PulseProcessLoopbackEndpoint::~PulseProcessLoopbackEndpoint() {
     PulseConnection::Lock lock(*m_connection);
     if (m_listener != 0) {
-        m_connection->RemoveSinkInputListener(m_listener);
+        m_connection->RemoveListener(m_listener);
     }
     for (pa_operation* operation : m_pending) {
         // A query still out must not call back into a destroyed endpoint.
@@ -47,8 +47,8 @@ uint32_t PulseProcessLoopbackEndpoint::Initialize(std::chrono::milliseconds) {
     if (m_listener != 0) {
         return kAudioAlreadyInitialized;
     }
-    m_listener = m_connection->AddSinkInputListener(
-        [this](pa_subscription_event_type_t type, uint32_t index) {
+    m_listener = m_connection->AddListener(
+        PA_SUBSCRIPTION_MASK_SINK_INPUT, [this](pa_subscription_event_type_t type, uint32_t index) {
             OnSinkInputEvent(type, index);
         });
     for (uint32_t sinkInput : m_initialInputs) {
@@ -237,7 +237,7 @@ uint32_t PulseProcessLoopbackEndpoint::GetNextPacketSize(uint32_t* frames) {
     }
     *frames = m_packetFrames;
     // What arrived before the server went away is still delivered.
-    return m_packetFrames == 0 && m_connection->Lost() ? kAudioDeviceInvalidated : kAudioOk;
+    return m_packetFrames == 0 && m_connection->Lost() ? kAudioServiceNotRunning : kAudioOk;
 }
 
 uint32_t PulseProcessLoopbackEndpoint::GetBuffer(AudioPacket* packet) {

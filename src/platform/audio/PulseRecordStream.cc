@@ -27,7 +27,8 @@ std::unique_ptr<PulseRecordStream> PulseRecordStream::Create(
     if (stream == nullptr) {
         return nullptr;
     }
-    auto created = std::make_unique<PulseRecordStream>(connection, stream, std::move(handler));
+    auto created =
+        std::make_unique<PulseRecordStream>(connection, stream, std::move(handler), options.failed);
     if (options.sinkInput != PA_INVALID_INDEX &&
         pa_stream_set_monitor_stream(stream, options.sinkInput) < 0) {
         return nullptr;
@@ -40,7 +41,8 @@ std::unique_ptr<PulseRecordStream> PulseRecordStream::Create(
                                     .minreq = static_cast<uint32_t>(-1),
                                     .fragsize = fragmentBytes};
     const auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
+        PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING |
+        (options.stayOnSource ? PA_STREAM_DONT_MOVE : 0));
     const char* device = options.source.empty() ? nullptr : options.source.c_str();
     if (pa_stream_connect_record(stream, device, &attributes, flags) < 0) {
         *result = kAudioDeviceInvalidated;
@@ -51,14 +53,12 @@ std::unique_ptr<PulseRecordStream> PulseRecordStream::Create(
 }
 
 PulseRecordStream::PulseRecordStream(std::shared_ptr<PulseConnection> connection, pa_stream* stream,
-                                     DataHandler handler)
-    : m_connection(std::move(connection)), m_stream(stream), m_handler(std::move(handler)) {
-    pa_stream_set_state_callback(
-        m_stream,
-        [](pa_stream*, void* self) {
-            static_cast<PulseRecordStream*>(self)->m_connection->Signal();
-        },
-        this);
+                                     DataHandler handler, std::function<void()> failed)
+    : m_connection(std::move(connection)),
+      m_stream(stream),
+      m_handler(std::move(handler)),
+      m_failed(std::move(failed)) {
+    pa_stream_set_state_callback(m_stream, &PulseRecordStream::OnStateChanged, this);
     pa_stream_set_read_callback(m_stream, &PulseRecordStream::OnRead, this);
 }
 
@@ -70,6 +70,17 @@ PulseRecordStream::~PulseRecordStream() {
         pa_stream_disconnect(m_stream);
     }
     pa_stream_unref(m_stream);
+}
+
+void PulseRecordStream::OnStateChanged(pa_stream* stream, void* self) {
+    auto* recorder = static_cast<PulseRecordStream*>(self);
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_READY) {
+        recorder->m_wasReady = true;
+    } else if (state == PA_STREAM_FAILED && recorder->m_wasReady && recorder->m_failed) {
+        recorder->m_failed();
+    }
+    recorder->m_connection->Signal();
 }
 
 bool PulseRecordStream::WaitReady(std::chrono::milliseconds limit) {

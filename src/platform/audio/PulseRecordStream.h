@@ -27,7 +27,12 @@ class PulseRecordStream {
         uint8_t channels = 2;
         uint32_t sinkInput = PA_INVALID_INDEX;  // monitor only this sink input
         bool suppressFilters = false;           // ask for the unprocessed capture
+        // Fail when the source goes away instead of being moved by the server to another one
+        // (the default input, which for a loopback would record the wrong sound).
+        bool stayOnSource = false;
         std::chrono::milliseconds fragment{10};
+        // Called on the loop thread when the stream fails after it was ready.
+        std::function<void()> failed;
     };
 
     // A sink renders at most its largest latency ahead, two seconds by default: a source that
@@ -39,7 +44,7 @@ class PulseRecordStream {
                                                      const Options& options, DataHandler handler,
                                                      uint32_t* result);
     PulseRecordStream(std::shared_ptr<PulseConnection> connection, pa_stream* stream,
-                      DataHandler handler);
+                      DataHandler handler, std::function<void()> failed);
     ~PulseRecordStream();
     PulseRecordStream(const PulseRecordStream&) = delete;
     PulseRecordStream& operator=(const PulseRecordStream&) = delete;
@@ -57,11 +62,14 @@ class PulseRecordStream {
 
   private:
     static void OnRead(pa_stream* stream, size_t bytes, void* self);
+    static void OnStateChanged(pa_stream* stream, void* self);
 
     std::shared_ptr<PulseConnection> m_connection;
     pa_stream* m_stream;
     DataHandler m_handler;
-    bool m_hasData = false;  // loop thread, or with the connection's lock held
+    std::function<void()> m_failed;
+    bool m_wasReady = false;  // loop thread, or with the connection's lock held
+    bool m_hasData = false;   // loop thread, or with the connection's lock held
 };
 
 }  // namespace tamro::platform

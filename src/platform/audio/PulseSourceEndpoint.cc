@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/system/SteadyClock.h"
 
@@ -16,9 +17,10 @@ constexpr uint32_t kQueueSeconds = 1;
 
 PulseSourceEndpoint::PulseSourceEndpoint(std::shared_ptr<PulseConnection> connection,
                                          std::string source, uint32_t sampleRate, uint8_t channels,
-                                         bool isMonitor)
+                                         bool isMonitor, std::string defaultOutput)
     : m_connection(std::move(connection)),
       m_source(std::move(source)),
+      m_defaultOutput(std::move(defaultOutput)),
       m_format{
           .sampleRate = sampleRate, .channels = channels, .bitsPerSample = 32, .isFloat = true},
       m_maxQueuedFrames(static_cast<uint64_t>(sampleRate) * kQueueSeconds),
@@ -26,6 +28,10 @@ PulseSourceEndpoint::PulseSourceEndpoint(std::shared_ptr<PulseConnection> connec
 
 PulseSourceEndpoint::~PulseSourceEndpoint() {
     PulseConnection::Lock lock(*m_connection);
+    if (m_serverListener != 0) {
+        m_connection->RemoveListener(m_serverListener);
+    }
+    CancelServerQuery();
     m_stream.reset();
 }
 
@@ -50,7 +56,9 @@ uint32_t PulseSourceEndpoint::Initialize(std::chrono::milliseconds) {
         PulseRecordStream::Options{.source = m_source,
                                    .sampleRate = m_format.sampleRate,
                                    .channels = static_cast<uint8_t>(m_format.channels),
-                                   .suppressFilters = m_raw},
+                                   .suppressFilters = m_raw,
+                                   .stayOnSource = true,
+                                   .failed = [this] { OnStreamFailed(); }},
         [this](const void* data, size_t bytes) { OnData(data, bytes); }, &result);
     if (!m_stream) {
         return result;
@@ -66,7 +74,49 @@ uint32_t PulseSourceEndpoint::Initialize(std::chrono::milliseconds) {
     if (m_isMonitor) {
         m_stream->WaitForData(PulseRecordStream::kFirstDataWait);
     }
+    if (!m_defaultOutput.empty()) {
+        m_serverListener = m_connection->AddListener(
+            PA_SUBSCRIPTION_MASK_SERVER,
+            [this](pa_subscription_event_type_t, uint32_t) { QueryDefaultOutput(); });
+    }
     return kAudioOk;
+}
+
+void PulseSourceEndpoint::OnStreamFailed() {
+    std::lock_guard lock(m_mutex);
+    m_deviceGone = true;
+    if (m_wake) {
+        m_wake->Set();
+    }
+}
+
+// A query still running answers for the server as it was; the newest one counts.
+void PulseSourceEndpoint::QueryDefaultOutput() {
+    CancelServerQuery();
+    m_serverQuery = pa_context_get_server_info(m_connection->Context(),
+                                               &PulseSourceEndpoint::OnServerInfo, this);
+}
+
+void PulseSourceEndpoint::OnServerInfo(pa_context*, const pa_server_info* info, void* self) {
+    auto* endpoint = static_cast<PulseSourceEndpoint*>(self);
+    endpoint->CancelServerQuery();
+    if (info == nullptr || info->default_sink_name == nullptr ||
+        endpoint->m_defaultOutput == info->default_sink_name) {
+        return;
+    }
+    std::lock_guard lock(endpoint->m_mutex);
+    endpoint->m_defaultMoved = true;
+    if (endpoint->m_wake) {
+        endpoint->m_wake->Set();
+    }
+}
+
+void PulseSourceEndpoint::CancelServerQuery() {
+    if (m_serverQuery != nullptr) {
+        pa_operation_cancel(m_serverQuery);
+        pa_operation_unref(m_serverQuery);
+        m_serverQuery = nullptr;
+    }
 }
 
 uint32_t PulseSourceEndpoint::SetWakeEvent(std::shared_ptr<WakeEvent> event) {
@@ -147,8 +197,17 @@ void PulseSourceEndpoint::OnData(const void* data, size_t bytes) {
 uint32_t PulseSourceEndpoint::GetNextPacketSize(uint32_t* frames) {
     std::lock_guard lock(m_mutex);
     *frames = m_queue.empty() ? 0 : m_queue.front().frames;
-    // What arrived before the server went away is still delivered.
-    return m_queue.empty() && m_connection->Lost() ? kAudioDeviceInvalidated : kAudioOk;
+    // What arrived before the source ended is still delivered.
+    if (!m_queue.empty()) {
+        return kAudioOk;
+    }
+    if (m_connection->Lost()) {
+        return kAudioServiceNotRunning;
+    }
+    if (m_deviceGone) {
+        return kAudioDeviceInvalidated;
+    }
+    return std::exchange(m_defaultMoved, false) ? kAudioDefaultDeviceChanged : kAudioOk;
 }
 
 uint32_t PulseSourceEndpoint::GetBuffer(AudioPacket* packet) {

@@ -14,13 +14,17 @@ namespace tamro::platform {
 
 // Capture of one PulseAudio source (a microphone, or the monitor of a sink) as float32 packets.
 // The loop thread copies each fragment into a packet queue and sets the wake event; the capture
-// thread takes packets from the queue without touching the server.
+// thread takes packets from the queue without touching the server. The stream stays on its source:
+// when the source goes away it ends instead of being moved to another. A loopback of the default
+// output watches for another output becoming the default.
 // Threading: as AudioEndpoint.
 class PulseSourceEndpoint final : public AudioEndpoint {
   public:
     // `isMonitor`: the source is a sink's monitor, which may hand a new stream nothing for a while.
+    // `defaultOutput`: the default sink whose monitor `source` is, or empty.
     PulseSourceEndpoint(std::shared_ptr<PulseConnection> connection, std::string source,
-                        uint32_t sampleRate, uint8_t channels, bool isMonitor);
+                        uint32_t sampleRate, uint8_t channels, bool isMonitor,
+                        std::string defaultOutput = {});
     ~PulseSourceEndpoint() override;
 
     uint32_t GetMixFormat(AudioFormat* format) override;
@@ -44,12 +48,20 @@ class PulseSourceEndpoint final : public AudioEndpoint {
     };
 
     void OnData(const void* data, size_t bytes);
+    // On the loop thread.
+    void OnStreamFailed();
+    void QueryDefaultOutput();
+    static void OnServerInfo(pa_context* context, const pa_server_info* info, void* self);
+    void CancelServerQuery();  // with the connection's lock held
 
     const std::shared_ptr<PulseConnection> m_connection;
     const std::string m_source;
     const AudioFormat m_format;
     bool m_raw = true;
     std::unique_ptr<PulseRecordStream> m_stream;  // under the connection lock
+    const std::string m_defaultOutput;
+    int m_serverListener = 0;               // under the connection lock
+    pa_operation* m_serverQuery = nullptr;  // under the connection lock
 
     std::mutex m_mutex;  // the queue and the wake event
     std::deque<Packet> m_queue;
@@ -61,6 +73,8 @@ class PulseSourceEndpoint final : public AudioEndpoint {
     bool m_holding = false;
     bool m_started = false;  // packets before Start are dropped
     bool m_corked = false;   // with the connection's lock held
+    bool m_deviceGone = false;
+    bool m_defaultMoved = false;  // said once
     std::shared_ptr<WakeEvent> m_wake;
 };
 

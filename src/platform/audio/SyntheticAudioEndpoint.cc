@@ -98,7 +98,7 @@ uint32_t SyntheticAudioEndpoint::GetNextPacketSize(uint32_t* frames) {
     m_lost = m_lost || (m_serverDown && m_serverDown->load());
     if (m_lost) {
         *frames = 0;
-        return kAudioDeviceInvalidated;
+        return kAudioServiceNotRunning;
     }
     *frames = (m_holding || AdvanceToDuePacket()) ? m_packetFrames : 0;
     return kAudioOk;
