@@ -49,6 +49,7 @@ class FirstFrameEncoder final : public IEncoder {
     void Finalize() override { m_inner->Finalize(); }
     void Abandon() override { m_inner->Abandon(); }
     std::string WriteFailure() const override { return m_inner->WriteFailure(); }
+    int64_t WriteProgress() const override { return m_inner->WriteProgress(); }
 
   private:
     std::unique_ptr<IEncoder> m_inner;

@@ -149,7 +149,8 @@ media::SinkWriterAttributes Encoder::WriterAttributes() {
     media::SinkWriterAttributes attributes{.enableHardwareTransforms = true,
                                            .disableThrottling = true,
                                            .deviceManager = nullptr,
-                                           .videoEncoderName = {}};
+                                           .videoEncoderName = {},
+                                           .progress = &m_writeProgress};
     m_usesDeviceManager = false;
     if (!m_device) {
         LogLine(

@@ -46,6 +46,7 @@ class Encoder final : public IEncoder {
     void Finalize() override;
     void Abandon() override;
     std::string WriteFailure() const override;
+    int64_t WriteProgress() const override { return m_writeProgress.load(); }
 
     bool WriteVideoFrame(gfx::Texture* texture, int64_t timestamp) override;
     // An NV12 image of the output size whose rows are `rowPitch` bytes apart; chroma rows follow
@@ -115,6 +116,7 @@ class Encoder final : public IEncoder {
     std::atomic<uint64_t> m_audioSamplesWritten{0};
     std::atomic<bool> m_initialized{false};
     std::atomic<bool> m_finalized{false};
+    std::atomic<int64_t> m_writeProgress{0};  // the sink's, which it outlives
     bool m_hasAudio = false;
     bool m_capsLogged = false;
     uint64_t m_lastContent = 0;  // the picture written last, 0 when unknown; frame thread only

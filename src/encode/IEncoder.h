@@ -44,6 +44,9 @@ class IEncoder {
     virtual void Abandon() = 0;
     // Why the file could not be written ("disk full"); empty while it can. Any thread.
     virtual std::string WriteFailure() const = 0;
+    // Grows with every packet written to the file, while recording and while Finalize runs: a
+    // count that stands still means the file system stopped taking data. Any thread.
+    virtual int64_t WriteProgress() const = 0;
 };
 
 }  // namespace tamro

@@ -66,16 +66,38 @@ void StopSequence::WaitForCallbacks() const {
     }
 }
 
+// Waited for as long as it writes: rewriting a long recording takes seconds, while a file system
+// that stopped taking data would hold the stop for ever. An abandoned finalisation goes on in the
+// background, and the encoder's destructor waits for it on the teardown's task; the file keeps
+// its fragments, which play.
 void StopSequence::FinalizeEncoder(IEncoder& encoder) {
     platform::BackgroundTask finalize([&encoder] { encoder.Finalize(); });
-    if (!finalize.WaitFor(kFinalizeReportAfter)) {
-        LogLine("[NativeRecorder] STEP 11: Encoder finalize taking longer than expected...\n");
+    const auto started = std::chrono::steady_clock::now();
+    auto lastMove = started;
+    int64_t written = encoder.WriteProgress();
+    bool reported = false;
+    while (!finalize.WaitFor(kFinalizeCheck)) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!reported && now - started >= kFinalizeReportAfter) {
+            LogLine("[NativeRecorder] STEP 11: Encoder finalize taking longer than expected...\n");
+            reported = true;
+        }
+        if (const int64_t progress = encoder.WriteProgress(); progress != written) {
+            written = progress;
+            lastMove = now;
+        } else if (now - lastMove >= kFinalizeStallLimit) {
+            LogLine(
+                "[NativeRecorder] STEP 11: WARNING: Encoder finalize wrote nothing for 1000ms "
+                "\xE2\x80\x94 abandoning it; the file keeps what was written\n");
+            m_finalizeLeftBehind = true;
+            return;
+        }
     }
-    finalize.Wait();
 }
 
 void StopSequence::Destroy(std::unique_ptr<SessionParts> parts,
-                           std::shared_ptr<const void> keepAlive) const {
+                           std::shared_ptr<const void> keepAlive) {
+    const bool finalizeLeftBehind = std::exchange(m_finalizeLeftBehind, false);
     if (!parts) {
         return;
     }
@@ -92,7 +114,7 @@ void StopSequence::Destroy(std::unique_ptr<SessionParts> parts,
             }
             DestroyInOrder(*parts);
         });
-    if (!callbackInside) {
+    if (!callbackInside && !finalizeLeftBehind) {
         platform::WaitOrAbandon(teardown, kTeardownLimit,
                                 "[NativeRecorder] WARNING: Component teardown timed out after "
                                 "500ms: it finishes in the background");

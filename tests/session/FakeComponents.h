@@ -55,6 +55,7 @@ struct FakeWorld {
     std::atomic<bool> screenPaused{false};
     std::atomic<bool> screenStopped{false};
     std::atomic<int> screenDestroyed{0};
+    Gate* screenDestroyGate = nullptr;  // a destructor waiting for a thread stuck in the platform
     std::optional<uint64_t> windowInitialized;
     std::vector<std::vector<int32_t>> cropRegions;
     int64_t screenOriginNs = 0;
@@ -70,6 +71,7 @@ struct FakeWorld {
     std::atomic<bool> encoderWriteResult{true};
     Gate* encoderWriteGate = nullptr;
     std::chrono::milliseconds finalizeDuration{0};
+    bool finalizeWrites = true;  // a slow finalisation writes all along; else it is stuck
     std::optional<EncoderSettings> encoderSettings;
     std::mutex writtenMutex;
     std::vector<int64_t> writtenVideoPts;
@@ -120,7 +122,12 @@ class FakeScreenCapture final : public IScreenCapture {
 
   public:
     explicit FakeScreenCapture(std::shared_ptr<FakeWorld> world) : m_world(std::move(world)) {}
-    ~FakeScreenCapture() override { m_world->screenDestroyed++; }
+    ~FakeScreenCapture() override {
+        if (m_world->screenDestroyGate != nullptr) {
+            m_world->screenDestroyGate->Pass();
+        }
+        m_world->screenDestroyed++;
+    }
 
     bool HasDevice() const override { return m_world->screenHasDevice; }
     gfx::Device* GetDevice() const override { return nullptr; }
@@ -155,7 +162,11 @@ class FakeScreenCapture final : public IScreenCapture {
 class FakeEncoder final : public IEncoder {
   public:
     explicit FakeEncoder(std::shared_ptr<FakeWorld> world) : m_world(std::move(world)) {}
-    ~FakeEncoder() override { m_world->encoderDestroyed++; }
+    // As the real one, it waits for a finalisation that is still running.
+    ~FakeEncoder() override {
+        std::lock_guard lock(m_finalizing);
+        m_world->encoderDestroyed++;
+    }
 
     void SetD3DDevice(gfx::Device*) override {}
     bool Initialize(const EncoderSettings& settings) override {
@@ -184,6 +195,7 @@ class FakeEncoder final : public IEncoder {
         m_world->writtenAudioPts.push_back(timestamp);
     }
     void Finalize() override {
+        std::lock_guard lock(m_finalizing);
         std::this_thread::sleep_for(m_world->finalizeDuration);
         m_world->finalized = true;
     }
@@ -192,9 +204,14 @@ class FakeEncoder final : public IEncoder {
         std::lock_guard lock(m_world->writtenMutex);
         return m_world->writeFailure;
     }
+    int64_t WriteProgress() const override {
+        return m_world->finalizeWrites ? std::chrono::steady_clock::now().time_since_epoch().count()
+                                       : 0;
+    }
 
   private:
     std::shared_ptr<FakeWorld> m_world;
+    std::mutex m_finalizing;
 };
 
 class FakeAudioCapture final : public IAudioCapture {

@@ -52,7 +52,8 @@ ResultCode CopyStreams(const AVFormatContext& input, AVFormatContext* output) {
     return kOk;
 }
 
-ResultCode CopyPackets(AVFormatContext* input, AVFormatContext* output) {
+ResultCode CopyPackets(AVFormatContext* input, AVFormatContext* output,
+                       std::atomic<int64_t>* progress) {
     PacketPtr packet(av_packet_alloc());
     if (!packet) {
         return kOutOfMemory;
@@ -73,14 +74,18 @@ ResultCode CopyPackets(AVFormatContext* input, AVFormatContext* output) {
         if (written < 0) {
             return ResultFromAvError(written);
         }
+        if (progress != nullptr) {
+            progress->fetch_add(1, std::memory_order_relaxed);
+        }
     }
 }
 
 }  // namespace
 
-ResultCode IndexAtFront::Apply(const std::string& path, int64_t packets) {
+ResultCode IndexAtFront::Apply(const std::string& path, int64_t packets,
+                               std::atomic<int64_t>* progress) {
     const std::string part = path + ".part";
-    const ResultCode result = Remux(path, part, packets);
+    const ResultCode result = Remux(path, part, packets, progress);
     std::error_code error;
     if (Succeeded(result)) {
         std::filesystem::rename(part, path, error);
@@ -92,7 +97,8 @@ ResultCode IndexAtFront::Apply(const std::string& path, int64_t packets) {
     return Failed(result) ? result : kFail;
 }
 
-ResultCode IndexAtFront::Remux(const std::string& from, const std::string& to, int64_t packets) {
+ResultCode IndexAtFront::Remux(const std::string& from, const std::string& to, int64_t packets,
+                               std::atomic<int64_t>* progress) {
     QuietFfmpegLogging();
     InputFormatPtr input;
     if (const ResultCode opened = OpenInput(from, &input); Failed(opened)) {
@@ -118,7 +124,8 @@ ResultCode IndexAtFront::Remux(const std::string& from, const std::string& to, i
     if (header < 0) {
         return ResultFromAvError(header);
     }
-    if (const ResultCode copied = CopyPackets(input.get(), output.get()); Failed(copied)) {
+    if (const ResultCode copied = CopyPackets(input.get(), output.get(), progress);
+        Failed(copied)) {
         return copied;
     }
     const int trailer = av_write_trailer(output.get());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -14,12 +15,15 @@ namespace tamro::platform::media {
 // Threading: a stateless operation on the caller's thread.
 class IndexAtFront {
   public:
-    // `packets` is how many the file holds, which sizes the index. On failure the fragmented
-    // file is left as it was (it plays) and nothing else remains.
-    static ResultCode Apply(const std::string& path, int64_t packets);
+    // `packets` is how many the file holds, which sizes the index; `progress`, when given, counts
+    // the packets copied. On failure the fragmented file is left as it was (it plays) and
+    // nothing else remains.
+    static ResultCode Apply(const std::string& path, int64_t packets,
+                            std::atomic<int64_t>* progress = nullptr);
 
   private:
-    static ResultCode Remux(const std::string& from, const std::string& to, int64_t packets);
+    static ResultCode Remux(const std::string& from, const std::string& to, int64_t packets,
+                            std::atomic<int64_t>* progress);
 };
 
 }  // namespace tamro::platform::media

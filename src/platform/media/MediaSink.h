@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,6 +19,9 @@ struct SinkWriterAttributes {
     std::shared_ptr<DeviceManager> deviceManager;
     // The H.264 encoder the video stream opens; libx264 when empty or when it does not open.
     std::string videoEncoderName;
+    // Counts every packet written to the file, the rewrite of Finalize included, so that a
+    // waiter can tell a slow finalisation from a stuck one. Outlives the sink.
+    std::atomic<int64_t>* progress = nullptr;
 };
 
 // A media file being written: an H.264 video stream and an AAC audio stream. Streams are declared

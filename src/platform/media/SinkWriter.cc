@@ -246,6 +246,8 @@ ResultCode SinkWriter::WritePacket(AVStream* avStream, AVPacket* packet, AVRatio
     }
     ++m_packetsWritten;
     m_completeBytes = avio_tell(m_format->pb);
+    if (m_attributes.progress != nullptr)
+        m_attributes.progress->fetch_add(1, std::memory_order_relaxed);
     return kOk;
 }
 
@@ -283,7 +285,9 @@ ResultCode SinkWriter::Finalize() {
         std::error_code ignored;
         std::filesystem::resize_file(m_path, static_cast<uintmax_t>(m_completeBytes), ignored);
     } else if (Succeeded(result)) {
-        if (const ResultCode moved = IndexAtFront::Apply(m_path, m_packetsWritten); Failed(moved))
+        if (const ResultCode moved =
+                IndexAtFront::Apply(m_path, m_packetsWritten, m_attributes.progress);
+            Failed(moved))
             LogLine(
                 "[SinkWriter] The file keeps its fragments: rewriting it with its index at the "
                 "front failed: 0x%08X\n",
