@@ -366,7 +366,6 @@ void NativeRecorder::Impl::DiscardPrepared() {
         m_encoder->Abandon();  // nothing was recorded: no file is left behind
     }
     DestroyComponents();
-    m_isPrepared.store(false);
     m_preparedConfig.reset();
 }
 
@@ -543,7 +542,7 @@ void NativeRecorder::Impl::RunStop() {
             DrainAudio();
         }
         if (m_encoder) {
-            StopSequence::FinalizeEncoder(*m_encoder);
+            m_stop.FinalizeEncoder(*m_encoder);
         }
         DestroyComponents();
     }
@@ -560,7 +559,9 @@ void NativeRecorder::Impl::WindDownFocusZoom() {
 }
 
 // A callback still inside a component holds the recorder, which the deferred destruction keeps.
+// Whatever was prepared goes with the parts, also when a start replaced them.
 void NativeRecorder::Impl::DestroyComponents() {
+    m_isPrepared.store(false);
     m_stop.Destroy(TakeParts(), m_owner.weak_from_this().lock());
 }
 

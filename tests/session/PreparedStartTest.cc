@@ -145,7 +145,11 @@ TEST_F(PreparedStartTest, AStartedRecordingMakesThePreparedStartRefuse) {
               std::vector<std::string>{
                   "Prepared recording could not start because recording is already active"});
     EXPECT_TRUE(m_log.Contains("[NativeRecorder] StartPreparedAsync: Already recording"));
+    // The start replaced what was prepared: once it stopped, nothing is left to start.
     m_recorder->Stop();
+    EXPECT_FALSE(StartPrepared());
+    EXPECT_TRUE(
+        m_log.Contains("[NativeRecorder] StartPreparedAsync: Not prepared - call PrepareAsync"));
 }
 
 TEST_F(PreparedStartTest, PreparedWindowSessionRecordsTheSystemSound) {
