@@ -217,45 +217,42 @@ TEST_F(FocusZoomManagerTest, TogglesCloserThanTheDebounceAreAppliedByTheTracking
     EXPECT_EQ(m_log.Count("Cursor focus OFF (crop mode)"), 1);
 }
 
-TEST_F(FocusZoomManagerTest, CursorMovesInsideTheDeadZoneMoveNothing) {
+// Moves inside the dead zone move nothing; past it the crop follows, smoothed, and settles on the
+// cursor once it stops. A cursor that never stops gets one crop per 33 ms pass at most.
+TEST_F(FocusZoomManagerTest, TrackingFollowsTheCursorPastTheDeadZoneAtMostThirtyTimesASecond) {
     StartManager();
     SettleFocus(true);
-    const size_t settled = m_scene->Crops().size();
+    size_t settled = m_scene->Crops().size();
     for (int i = 0; i < 40; ++i) {
         m_scene->MoveTo(960 + (i % 2) * 3, 540 + (i % 3 == 0) * 3);
         Run(10 * kMs);
     }
-    EXPECT_EQ(m_scene->Crops().size(), settled);
+    EXPECT_EQ(m_scene->Crops().size(), settled) << "inside the dead zone";
 
     m_scene->MoveTo(1400, 700);
     Run(34 * kMs);
     ASSERT_GT(m_scene->Crops().size(), settled) << "the next pass follows";
     EXPECT_GT(LastCrop()->x, kCentred.x) << "follows the cursor, smoothed";
     EXPECT_NE(LastCrop(), FocusGeometry().FocusAt(0.55, 1400, 700)) << "not at once";
-    // And settles on it once it stops, rather than part of the way there.
     Run(1000 * kMs);
-    EXPECT_EQ(LastCrop(), FocusGeometry().FocusAt(0.55, 1400, 700));
+    EXPECT_EQ(LastCrop(), FocusGeometry().FocusAt(0.55, 1400, 700)) << "not part of the way";
+
+    settled = m_scene->Crops().size();
+    for (int i = 0; i < 250; ++i) {
+        m_scene->MoveTo(200 + (i * 7) % 1500, 200 + (i * 3) % 700);
+        Run(4 * kMs);
+    }
+    const auto crops = m_scene->Crops();
+    const size_t tracked = crops.size() - settled;
+    EXPECT_GE(tracked, 20u) << "a window held at the display's edge has nothing new";
+    EXPECT_LE(tracked, 31u) << "30 in a second";
+    for (size_t i = settled + 1; i < crops.size(); ++i)
+        EXPECT_GE(crops[i].atNs - crops[i - 1].atNs, 33 * kMs);
 }
 
-TEST_F(FocusZoomManagerTest, FocusOnDuringAZoomOutRestartsFromTheWholeDisplay) {
-    StartManager();
-    SettleFocus(true);
-    m_manager->SetCursorFocusActive(false);
-    Run(kJustPastDebounce);
-    ASSERT_TRUE(m_manager->IsTransitionRunning()) << "the zoom-out takes 250 ms";
-    const auto zoomOut = m_scene->Crops();
-    SettleFocus(true);
-
-    const auto all = m_scene->Crops();
-    const auto widest =
-        std::max_element(all.begin() + zoomOut.size(), all.end(),
-                         [](auto& a, auto& b) { return a.rect.width < b.rect.width; });
-    ASSERT_NE(widest, all.end());
-    EXPECT_GT(widest->rect.width, zoomOut.back().rect.width);
-    EXPECT_EQ(all.back().rect, kCentred);
-}
-
-TEST_F(FocusZoomManagerTest, FocusOffDuringAZoomInStartsFromTheLastDeliveredRect) {
+// A toggle during an animation starts the next one from where the crop is: a zoom-out from the
+// last delivered rectangle, a zoom-in from the whole display.
+TEST_F(FocusZoomManagerTest, AToggleDuringAnAnimationStartsFromWhereTheCropIs) {
     StartManager();
     m_manager->SetCursorFocusActive(true);
     Run(kJustPastDebounce);
@@ -272,6 +269,20 @@ TEST_F(FocusZoomManagerTest, FocusOffDuringAZoomInStartsFromTheLastDeliveredRect
     EXPECT_FALSE(m_manager->IsTransitionRunning());
     EXPECT_EQ(LastCrop(), kFull);
     EXPECT_FALSE(m_log.Contains("Invalid start rect"));
+
+    SettleFocus(true);
+    m_manager->SetCursorFocusActive(false);
+    Run(kJustPastDebounce);
+    ASSERT_TRUE(m_manager->IsTransitionRunning()) << "the zoom-out takes 250 ms";
+    const auto zoomOut = m_scene->Crops();
+    SettleFocus(true);
+    const auto all = m_scene->Crops();
+    const auto widest =
+        std::max_element(all.begin() + zoomOut.size(), all.end(),
+                         [](auto& a, auto& b) { return a.rect.width < b.rect.width; });
+    ASSERT_NE(widest, all.end());
+    EXPECT_GT(widest->rect.width, zoomOut.back().rect.width);
+    EXPECT_EQ(all.back().rect, kCentred);
 }
 
 TEST_F(FocusZoomManagerTest, AZoomOutFromARectOutsideTheLimitsStartsCentred) {
@@ -284,23 +295,6 @@ TEST_F(FocusZoomManagerTest, AZoomOutFromARectOutsideTheLimitsStartsCentred) {
     EXPECT_EQ(LoggedStartRect(m_log, "Cursor focus OFF (crop mode) - "),
               (FocusRect{0, 0, 400, 300}));
     EXPECT_EQ(LastCrop(), (FocusRect{0, 0, 320, 240}));
-}
-
-// A cursor that never stops: one crop per 33 ms pass at most, 30 in a second.
-TEST_F(FocusZoomManagerTest, TrackingCallsBackAtMostThirtyTimesASecond) {
-    StartManager(200, 200);
-    SettleFocus(true);
-    const size_t settled = m_scene->Crops().size();
-    for (int i = 0; i < 250; ++i) {
-        m_scene->MoveTo(200 + (i * 7) % 1500, 200 + (i * 3) % 700);
-        Run(4 * kMs);
-    }
-    const auto crops = m_scene->Crops();
-    const size_t tracked = crops.size() - settled;
-    EXPECT_GE(tracked, 20u) << "a window held at the display's edge has nothing new";
-    EXPECT_LE(tracked, 31u);
-    for (size_t i = settled + 1; i < crops.size(); ++i)
-        EXPECT_GE(crops[i].atNs - crops[i - 1].atNs, 33 * kMs);
 }
 
 TEST_F(FocusZoomManagerTest, PulseZoomsToThePeakAndBack) {
@@ -405,6 +399,74 @@ TEST_F(FocusZoomManagerTest, AnEnabledMagnifierIsDrivenInsteadOfTheCrop) {
 
     m_manager->Stop();
     EXPECT_EQ(magnifier.stops, 1);
+}
+
+TEST(FocusGeometryTest, FocusWindowKeepsTheOutputShapeInsideTheDisplay) {
+    const FocusGeometry geometry;
+    EXPECT_EQ(geometry.FocusAt(0.55, 100, 100), (FocusRect{0, 0, 1056, 594}));
+    // Top 243 rounds up to the even 244.
+    EXPECT_EQ(geometry.FocusAt(0.55, 960, 540), kCentred);
+    EXPECT_EQ(geometry.FocusAt(0.55, 1919, 1079), (FocusRect{864, 486, 1056, 594}));
+    EXPECT_EQ(geometry.FocusAt(0.1, 960, 540), (FocusRect{760, 390, 400, 300}));
+    EXPECT_EQ(geometry.FocusAt(1.2, 300, 300), kFull);
+
+    // A 5:4 recording of a 16:9 display, with a width that is not even before rounding.
+    const FocusGeometry boxy({.outputWidth = 1280, .outputHeight = 1024});
+    EXPECT_EQ(boxy.FocusAt(0.55, 960, 540), (FocusRect{432, 118, 1056, 844}));
+    const FocusGeometry laptop(
+        {.width = 1366, .height = 768, .outputWidth = 1366, .outputHeight = 768});
+    EXPECT_EQ(laptop.FocusAt(0.55, 0, 0), (FocusRect{0, 0, 752, 422}));
+}
+
+TEST(FocusGeometryTest, DisplayOffsetIsAddedBeforeRoundingHalvesAwayFromZero) {
+    const FocusGeometry right({.displayX = 1920, .displayY = 0});
+    EXPECT_EQ(right.FocusAt(0.55, 960, 540), (FocusRect{2352, 244, 1056, 594}));
+    EXPECT_EQ(right.Full(), (FocusRect{1920, 0, 1920, 1080}));
+    // Top 243 - 1080 = -837 rounds to -838, not -836.
+    const FocusGeometry aboveLeft({.displayX = -1920, .displayY = -1080});
+    EXPECT_EQ(aboveLeft.FocusAt(0.55, 960, 540), (FocusRect{-1488, -838, 1056, 594}));
+}
+
+TEST(FocusGeometryTest, PulsePeakCentresOnTheCursorWhenInsideAndStaysOnTheDisplay) {
+    const FocusGeometry geometry;
+    EXPECT_EQ(geometry.PulsePeak(kCentred, 2, 960, 540), (FocusRect{696, 392, 528, 300}));
+    // Outside the rectangle the rectangle's own centre is used.
+    EXPECT_EQ(geometry.PulsePeak({0, 0, 1056, 594}, 2, 1500, 900), (FocusRect{264, 148, 528, 300}));
+    // Pushed back inside at the right and top edges.
+    EXPECT_EQ(geometry.PulsePeak(geometry.Full(), 2, 1900, 10), (FocusRect{960, 0, 960, 540}));
+    const FocusGeometry right({.displayX = 1920});
+    EXPECT_EQ(right.PulsePeak(right.Full(), 2, 1900, 10), (FocusRect{2880, 0, 960, 540}));
+    // Never below the minimum window, and a factor that cannot divide leaves the window as is.
+    EXPECT_EQ(geometry.PulsePeak({760, 390, 400, 300}, 2, 960, 540),
+              (FocusRect{860, 466, 400, 300}));
+    EXPECT_EQ(geometry.PulsePeak(kCentred, 0, 960, 540), kCentred);
+}
+
+TEST(FocusGeometryTest, InterpolationRoundsEveryFieldToEven) {
+    EXPECT_EQ(InterpolateRect(kFull, kCentred, 0), kFull);
+    EXPECT_EQ(InterpolateRect(kFull, kCentred, 1), kCentred);
+    EXPECT_EQ(InterpolateRect(kFull, kCentred, 0.5), (FocusRect{216, 122, 1488, 838}));
+    EXPECT_EQ(InterpolateRect({-3, 3, 0, 0}, {-3, 3, 0, 0}, 0.5), (FocusRect{-4, 4, 2, 2}));
+    for (double e = 0; e <= 1; e += 0.05) {
+        const FocusRect r = InterpolateRect(kFull, {431, 243, 1057, 595}, e);
+        EXPECT_EQ(r.x % 2 | r.y % 2 | r.width % 2 | r.height % 2, 0) << e;
+    }
+}
+
+TEST(FocusGeometryTest, EasingCurvesRunMonotonicallyFromZeroToOne) {
+    EXPECT_DOUBLE_EQ(EaseZoomIn(0), 0);
+    EXPECT_DOUBLE_EQ(EaseZoomIn(0.5), 0.75);
+    EXPECT_DOUBLE_EQ(EaseZoomIn(1), 1);
+    EXPECT_DOUBLE_EQ(EaseZoomOut(0.25), 0.125);
+    EXPECT_DOUBLE_EQ(EaseZoomOut(0.5), 0.5);
+    EXPECT_DOUBLE_EQ(EaseZoomOut(0.75), 0.875);
+    EXPECT_DOUBLE_EQ(EaseZoomOut(1), 1);
+    EXPECT_DOUBLE_EQ(EaseZoomIn(1.3), 1);
+    EXPECT_DOUBLE_EQ(EaseZoomOut(-0.1), 0);
+    for (double p = 0.01; p <= 1; p += 0.01) {
+        EXPECT_GE(EaseZoomIn(p), EaseZoomIn(p - 0.01));
+        EXPECT_GE(EaseZoomOut(p), EaseZoomOut(p - 0.01));
+    }
 }
 
 }  // namespace

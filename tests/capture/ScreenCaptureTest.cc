@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -11,10 +12,11 @@
 
 #include "capture/FrameSlots.h"
 #include "capture/ScreenCapture.h"
-#include "capture/ScriptedDisplay.h"
+#include "platform/display/QueuedFramePool.h"
 #include "platform/display/SyntheticDisplay.h"
 #include "platform/display/SyntheticScene.h"
 #include "platform/system/ManualClock.h"
+#include "support/FrameTextures.h"
 #include "support/LogCapture.h"
 #include "tamro/ResultCode.h"
 
@@ -27,6 +29,107 @@ using platform::SyntheticDisplay;
 constexpr int64_t kMs = 1'000'000;
 constexpr uint32_t kMarker = 0xFFABCDEF;  // at (10, 10) of every picture
 
+void PaintPicture(gfx::Texture& texture, uint32_t colour) {
+    platform::SyntheticScene::FillRect(texture, 0, 0, texture.Width(), texture.Height(), colour);
+    platform::SyntheticScene::FillRect(texture, 10, 10, 1, 1, kMarker);
+}
+
+// The synthetic desktop's monitors and windows, with frames that come only when a test publishes
+// them, stamped with the instant the test chooses, so that a capture can run on simulated time.
+// Threading: any thread; a published frame reaches the capture on the publishing thread.
+class ScriptedDisplay final : public platform::Display {
+  public:
+    explicit ScriptedDisplay(std::shared_ptr<SyntheticDisplay> desktop)
+        : m_desktop(std::move(desktop)) {}
+
+    // Paints picture `number` in the newest pool's size and delivers it as taken at `capturedNs`;
+    // false when there is no pool or every buffer is held.
+    bool Publish(int64_t capturedNs, uint32_t number) {
+        std::shared_ptr<platform::QueuedFramePool> pool;
+        {
+            std::lock_guard lock(m_mutex);
+            pool = m_pool.lock();
+        }
+        std::unique_ptr<platform::PoolBuffer> buffer = pool ? pool->AcquireBuffer() : nullptr;
+        if (!buffer)
+            return false;
+        PaintPicture(*buffer->Texture(), 0xFF000000 | number);
+        const platform::FrameSize size = buffer->Size();
+        pool->Publish(std::move(buffer), size, capturedNs);
+        return true;
+    }
+
+    // The captured item goes away, or the display with it, as the platform would say.
+    void End(platform::CaptureEnd why) {
+        if (*m_ended)
+            (*m_ended)(why);
+    }
+
+    std::vector<platform::MonitorInfo> Monitors() override { return m_desktop->Monitors(); }
+    std::vector<platform::WindowInfo> Windows() override { return m_desktop->Windows(); }
+    std::optional<platform::MonitorInfo> MonitorNearestWindow(uint64_t window) override {
+        return m_desktop->MonitorNearestWindow(window);
+    }
+    bool IsIconic(uint64_t window) override { return m_desktop->IsIconic(window); }
+    uint32_t WindowProcessId(uint64_t window) override {
+        return m_desktop->WindowProcessId(window);
+    }
+    std::optional<platform::CursorPosition> Cursor() override { return m_desktop->Cursor(); }
+    int32_t CreateItemForMonitor(uint64_t monitor,
+                                 std::unique_ptr<platform::CaptureItem>* item) override {
+        return m_desktop->CreateItemForMonitor(monitor, item);
+    }
+    int32_t CreateItemForWindow(uint64_t window,
+                                std::unique_ptr<platform::CaptureItem>* item) override {
+        return m_desktop->CreateItemForWindow(window, item);
+    }
+    int32_t CreateFramePool(const std::shared_ptr<gfx::Device>& device,
+                            const platform::CaptureItem&, uint32_t bufferCount,
+                            platform::FrameSize size,
+                            std::shared_ptr<platform::FramePool>* pool) override {
+        auto buffers = [device](platform::FrameSize bufferSize) {
+            return std::make_unique<platform::PoolBuffer>(
+                test::SolidFrame(*device, bufferSize.width, bufferSize.height, {}));
+        };
+        auto sessions = [ended = m_ended](const platform::CaptureItem&, platform::QueuedFramePool&,
+                                          std::unique_ptr<platform::CaptureSession>* session) {
+            *session = std::make_unique<IdleSession>(ended);
+            return kOk;
+        };
+        auto queued =
+            std::make_shared<platform::QueuedFramePool>(bufferCount, size, buffers, sessions);
+        std::lock_guard lock(m_mutex);
+        m_pool = queued;
+        *pool = std::move(queued);
+        return kOk;
+    }
+
+  private:
+    // Takes no pictures of its own.
+    class IdleSession final : public platform::CaptureSession {
+      public:
+        explicit IdleSession(std::shared_ptr<std::function<void(platform::CaptureEnd)>> ended)
+            : m_ended(std::move(ended)) {}
+        void SetEndedHandler(std::function<void(platform::CaptureEnd)> handler) override {
+            *m_ended = std::move(handler);
+        }
+        int32_t SetCursorCaptureEnabled(bool) override { return kOk; }
+        int32_t SetBorderRequired(bool) override { return kOk; }
+        int32_t StartCapture() override { return kOk; }
+        void Close() override {}
+
+      private:
+        std::shared_ptr<std::function<void(platform::CaptureEnd)>> m_ended;
+    };
+
+    const std::shared_ptr<SyntheticDisplay> m_desktop;
+    // The newest session's handler for its end.
+    const std::shared_ptr<std::function<void(platform::CaptureEnd)>> m_ended =
+        std::make_shared<std::function<void(platform::CaptureEnd)>>();
+    std::mutex m_mutex;
+    std::weak_ptr<platform::QueuedFramePool> m_pool;
+};
+
 struct Delivery {
     uint32_t width;
     uint32_t height;
@@ -36,36 +139,12 @@ struct Delivery {
     uint64_t content;
 };
 
-// Records what the capture delivers, and when on `clock`.
-class Recorder {
-  public:
-    explicit Recorder(std::shared_ptr<const platform::Clock> clock) : m_clock(std::move(clock)) {}
-    FrameCallback Callback() {
-        return [this](gfx::Texture* texture, int64_t timestamp) {
-            std::lock_guard lock(m_mutex);
-            m_deliveries.push_back({texture->Width(), texture->Height(), timestamp,
-                                    m_clock->NowNs(), *reinterpret_cast<uint32_t*>(texture->Row(0)),
-                                    texture->ContentId()});
-        };
-    }
-    std::vector<Delivery> Deliveries() const {
-        std::lock_guard lock(m_mutex);
-        return m_deliveries;
-    }
-
-  private:
-    const std::shared_ptr<const platform::Clock> m_clock;
-    mutable std::mutex m_mutex;
-    std::vector<Delivery> m_deliveries;
-};
-
 SyntheticDisplay::Options StillScreen() {
     SyntheticDisplay::Options options;
     options.changeRate = 0.0;
     options.drawCursor = false;
-    options.painter = [](gfx::Texture& texture, platform::FrameSize size, int64_t, uint64_t) {
-        platform::SyntheticScene::FillRect(texture, 0, 0, size.width, size.height, 0xFF102030);
-        platform::SyntheticScene::FillRect(texture, 10, 10, 1, 1, kMarker);
+    options.painter = [](gfx::Texture& texture, platform::FrameSize, int64_t, uint64_t) {
+        PaintPicture(texture, 0xFF102030);
     };
     return options;
 }
@@ -79,12 +158,10 @@ struct Pictures {
 };
 
 // A capture of the synthetic desktop on simulated time: the test takes the pictures and moves
-// the clock; times are from the session's start.
+// the clock, and the capture's deliveries are kept with the instant they came; times are from
+// the session's start.
 class SimulatedCapture {
   public:
-    explicit SimulatedCapture(SyntheticDisplay::Options options = StillScreen())
-        : desktop(SyntheticDisplay::Create(std::move(options))) {}
-
     bool StartMonitor(uint32_t fps = 30, FrameCallback callback = {}) {
         return capture.InitializeForMonitor(0) && Start(fps, std::move(callback));
     }
@@ -94,16 +171,24 @@ class SimulatedCapture {
         m_slots.Start(originNs);
         capture.SetFrameRate(fps);
         capture.SetSessionStartTime(originNs);
-        return capture.Start(callback ? std::move(callback) : recorder.Callback());
+        return capture.Start(callback ? std::move(callback) : Record());
+    }
+    FrameCallback Record() {
+        return [this](gfx::Texture* texture, int64_t timestamp) {
+            std::lock_guard lock(m_mutex);
+            m_deliveries.push_back({texture->Width(), texture->Height(), timestamp, clock->NowNs(),
+                                    *reinterpret_cast<uint32_t*>(texture->Row(0)),
+                                    texture->ContentId()});
+        };
+    }
+    std::vector<Delivery> Deliveries() const {
+        std::lock_guard lock(m_mutex);
+        return m_deliveries;
     }
     // A picture numbered `number` (its colour), taken at `ns`; returns once the pacer waits for
     // its next slot. False when the display dropped it, as one does with every buffer held.
     bool Show(int64_t ns, uint32_t number) {
-        const bool published = display->Publish(originNs + ns, [number](gfx::Texture& texture) {
-            platform::SyntheticScene::FillRect(texture, 0, 0, texture.Width(), texture.Height(),
-                                               0xFF000000 | number);
-            platform::SyntheticScene::FillRect(texture, 10, 10, 1, 1, kMarker);
-        });
+        const bool published = display->Publish(originNs + ns, number);
         if (published)
             m_shown.emplace_back(ns, number);
         EXPECT_TRUE(clock->AwaitTimedWaiters(1));
@@ -141,15 +226,18 @@ class SimulatedCapture {
 
     const std::shared_ptr<platform::ManualClock> clock = std::make_shared<platform::ManualClock>();
     const int64_t originNs = clock->NowNs();
-    Recorder recorder{clock};
-    const std::shared_ptr<SyntheticDisplay> desktop;
-    const std::shared_ptr<test::ScriptedDisplay> display =
-        std::make_shared<test::ScriptedDisplay>(desktop);
-    ScreenCapture capture{display, &gfx::Device::Create, clock};
+    const std::shared_ptr<SyntheticDisplay> desktop = SyntheticDisplay::Create(StillScreen());
+    const std::shared_ptr<ScriptedDisplay> display = std::make_shared<ScriptedDisplay>(desktop);
 
   private:
     FrameSlots m_slots;
     std::vector<std::pair<int64_t, uint32_t>> m_shown;  // test thread only
+    // Before the capture, whose pacer fills them until it is destroyed.
+    mutable std::mutex m_mutex;
+    std::vector<Delivery> m_deliveries;
+
+  public:
+    ScreenCapture capture{display, &gfx::Device::Create, clock};
 };
 
 // A thread that waits `ns` of simulated time: a consumer that stalls.
@@ -218,27 +306,40 @@ TEST(ScreenCaptureTest, UnknownSourcesAndBrokenDevices) {
               "message=Unspecified error\n");
 }
 
-// Each slot is delivered as it closes, stamped on the grid, with the newest picture taken by then;
-// nothing comes after Stop.
-TEST(ScreenCaptureTest, OneFramePerSlotOnTheGridForStillAndBusyScreens) {
+// Each slot is delivered as it closes, stamped on the grid, with the newest picture taken by then,
+// also once the screen stops changing; nothing comes after Stop.
+TEST(ScreenCaptureTest, OneFramePerSlotOnTheGridForStillBusyAndStoppedScreens) {
     constexpr int64_t kRunNs = 1500 * kMs;
-    for (const auto& [changeRate, fps] : {std::tuple{0, 30u}, {100, 30u}, {100, 10u}}) {
-        SCOPED_TRACE(testing::Message() << changeRate << " Hz changes at " << fps << " fps");
+    struct Case {
+        const char* name;
+        Pictures pictures;
+        uint32_t fps;
+        uint32_t cropWidth;  // 0: the whole monitor
+    };
+    for (const Case& c : {Case{"still", {kRunNs, kRunNs}, 30, 0},
+                          Case{"100 Hz at 30 fps", {10 * kMs, kRunNs}, 30, 0},
+                          Case{"100 Hz at 10 fps", {10 * kMs, kRunNs}, 10, 0},
+                          Case{"60 Hz, stopped at 300 ms", {1'000'000'000 / 60, 300 * kMs}, 30, 0},
+                          Case{"the same cropped", {1'000'000'000 / 60, 300 * kMs}, 30, 320}}) {
+        SCOPED_TRACE(c.name);
         SimulatedCapture sim;
-        ASSERT_TRUE(sim.StartMonitor(fps));
-        const Pictures pictures{changeRate ? 1'000'000'000 / changeRate : kRunNs, kRunNs};
-        EXPECT_EQ(sim.Play(pictures, kRunNs), 0);
+        ASSERT_TRUE(sim.capture.InitializeForMonitor(0));
+        if (c.cropWidth)
+            sim.capture.SetCropRegion(0, 0, c.cropWidth, 200);
+        ASSERT_TRUE(sim.Start(c.fps));
+        EXPECT_EQ(sim.Play(c.pictures, kRunNs), 0);
         sim.capture.Stop();
-        const auto deliveries = sim.recorder.Deliveries();
+        const auto deliveries = sim.Deliveries();
         ASSERT_EQ(deliveries.size(), sim.SlotsClosedBy(kRunNs));
         for (size_t k = 0; k < deliveries.size(); ++k) {
             SCOPED_TRACE(k);
             EXPECT_EQ(deliveries[k].timestamp, sim.Timestamp(k));
             EXPECT_EQ(deliveries[k].atNs - sim.originNs, sim.CloseNs(k));
+            EXPECT_EQ(deliveries[k].width, c.cropWidth ? c.cropWidth : 1920u);
             EXPECT_EQ(deliveries[k].firstPixel & 0xFFFFFF, sim.NewestShownBy(sim.CloseNs(k)));
         }
         sim.RunTo(kRunNs + 500 * kMs);
-        EXPECT_EQ(sim.recorder.Deliveries().size(), deliveries.size()) << "nothing after Stop";
+        EXPECT_EQ(sim.Deliveries().size(), deliveries.size()) << "nothing after Stop";
     }
 }
 
@@ -265,7 +366,7 @@ TEST(ScreenCaptureTest, AnItemOrDisplayThatGoesAwayIsSaid) {
 TEST(ScreenCaptureTest, PicturesKeepTheirTimeWhenTheConsumerStalls) {
     constexpr int64_t kRunNs = 1500 * kMs;
     SimulatedCapture sim;
-    const FrameCallback record = sim.recorder.Callback();
+    const FrameCallback record = sim.Record();
     int calls = 0;  // pacer thread only
     std::atomic<bool> stalling{true};
     ASSERT_TRUE(sim.StartMonitor(30, [&](gfx::Texture* texture, int64_t timestamp) {
@@ -279,7 +380,7 @@ TEST(ScreenCaptureTest, PicturesKeepTheirTimeWhenTheConsumerStalls) {
     sim.RunTo(kRunNs + 120 * kMs);  // a stall still going ends, so Stop finds the pacer waiting
     sim.capture.Stop();
 
-    const auto deliveries = sim.recorder.Deliveries();
+    const auto deliveries = sim.Deliveries();
     ASSERT_GT(deliveries.size(), 40u);
     const int64_t periodNs = FrameSlots(30).PeriodNs();
     uint64_t lateRepeats = 0;
@@ -306,17 +407,17 @@ TEST(ScreenCaptureTest, PauseLeavesNoHoleInTheTimeLine) {
     ASSERT_TRUE(sim.StartMonitor());
     ASSERT_TRUE(sim.Show(0, 1));
     sim.RunTo(200 * kMs);
-    const size_t beforePause = sim.recorder.Deliveries().size();
+    const size_t beforePause = sim.Deliveries().size();
     EXPECT_EQ(beforePause, sim.SlotsClosedBy(200 * kMs));
     sim.capture.SetPaused(true);
     sim.RunTo(500 * kMs);
-    EXPECT_EQ(sim.recorder.Deliveries().size(), beforePause);
+    EXPECT_EQ(sim.Deliveries().size(), beforePause);
     sim.capture.SetPaused(false);
     ASSERT_TRUE(sim.clock->AwaitTimedWaiters(1));
     sim.RunTo(700 * kMs);
     sim.capture.Stop();
 
-    const auto deliveries = sim.recorder.Deliveries();
+    const auto deliveries = sim.Deliveries();
     EXPECT_EQ(deliveries.size(), sim.SlotsClosedBy(400 * kMs)) << "the pause is left out";
     for (size_t k = 0; k < deliveries.size(); ++k) {
         SCOPED_TRACE(k);
@@ -326,26 +427,9 @@ TEST(ScreenCaptureTest, PauseLeavesNoHoleInTheTimeLine) {
     }
 }
 
-TEST(ScreenCaptureTest, CropCutsTheRegionAndOutOfBoundsFramesGoOutWhole) {
+// A window is smaller than the monitor the crop is clamped to: the box can miss the frame.
+TEST(ScreenCaptureTest, ACropOutsideTheFrameLetsItGoOutWhole) {
     test::LogCapture log;
-    {
-        SimulatedCapture sim;
-        ASSERT_TRUE(sim.capture.InitializeForMonitor(0));
-        sim.capture.SetCropRegion(10, 10, 201, 120);
-        ASSERT_TRUE(sim.Start());
-        EXPECT_EQ(sim.capture.CurrentCrop(), (CropBox{10, 10, 200, 120}));
-        ASSERT_TRUE(sim.Show(0, 1));
-        sim.RunTo(sim.CloseNs(0));
-        const auto deliveries = sim.recorder.Deliveries();
-        ASSERT_EQ(deliveries.size(), 1u);
-        EXPECT_EQ(deliveries.front().width, 200u);
-        EXPECT_EQ(deliveries.front().height, 120u);
-        EXPECT_EQ(deliveries.front().firstPixel, kMarker) << "(10, 10) of the screen";
-        sim.capture.SetCropRegion(0, 0, 0, 0);
-        EXPECT_EQ(sim.capture.CurrentCrop(), std::nullopt);
-    }
-
-    // A window is smaller than the monitor the crop is clamped to: the box can miss the frame.
     SimulatedCapture sim;
     const uint64_t window = sim.desktop->AddWindow({.title = "small", .width = 640, .height = 480});
     ASSERT_TRUE(sim.capture.InitializeForWindow(window));
@@ -354,8 +438,8 @@ TEST(ScreenCaptureTest, CropCutsTheRegionAndOutOfBoundsFramesGoOutWhole) {
     ASSERT_TRUE(sim.Show(0, 1));
     sim.RunTo(sim.CloseNs(0));
     sim.capture.Stop();
-    ASSERT_EQ(sim.recorder.Deliveries().size(), 1u);
-    EXPECT_EQ(sim.recorder.Deliveries().front().width, 640u);
+    ASSERT_EQ(sim.Deliveries().size(), 1u);
+    EXPECT_EQ(sim.Deliveries().front().width, 640u);
     EXPECT_TRUE(log.Contains(
         "[ScreenCapture] Crop BOUNDS INVALID #1: box=(600,400,1000,700), src=640x480"));
 }
@@ -367,13 +451,15 @@ TEST(ScreenCaptureTest, RepeatsOfAStillScreenFollowTheCrop) {
     ASSERT_TRUE(sim.StartMonitor());
     ASSERT_TRUE(sim.Show(0, 1));
     sim.RunTo(150 * kMs);
-    sim.capture.SetCropRegion(10, 10, 400, 300);
+    sim.capture.SetCropRegion(10, 10, 401, 300);
+    EXPECT_EQ(sim.capture.CurrentCrop(), (CropBox{10, 10, 400, 300})) << "an even width";
     sim.RunTo(300 * kMs);
     sim.capture.SetCropRegion(0, 0, 0, 0);
+    EXPECT_EQ(sim.capture.CurrentCrop(), std::nullopt);
     sim.RunTo(450 * kMs);
     sim.capture.Stop();
 
-    const auto deliveries = sim.recorder.Deliveries();
+    const auto deliveries = sim.Deliveries();
     ASSERT_EQ(deliveries.size(), sim.SlotsClosedBy(450 * kMs));
     std::vector<uint64_t> contents;  // one a phase: whole, cropped, whole again
     for (size_t k = 0; k < deliveries.size(); ++k) {
@@ -391,29 +477,6 @@ TEST(ScreenCaptureTest, RepeatsOfAStillScreenFollowTheCrop) {
     EXPECT_NE(contents[1], contents[0]);
     EXPECT_NE(contents[2], contents[1]);
     EXPECT_NE(contents[2], contents[0]) << "not the old picture";
-}
-
-TEST(ScreenCaptureTest, RepeatsAfterTheScreenStopsShowTheNewestFrameWithAndWithoutCrop) {
-    for (const bool crop : {false, true}) {
-        SCOPED_TRACE(crop ? "cropped" : "whole");
-        SimulatedCapture sim;
-        ASSERT_TRUE(sim.capture.InitializeForMonitor(0));
-        if (crop)
-            sim.capture.SetCropRegion(0, 0, 320, 200);
-        ASSERT_TRUE(sim.Start());
-        const Pictures pictures{1'000'000'000 / 60, 300 * kMs};
-        EXPECT_EQ(sim.Play(pictures, 700 * kMs), 0);
-        sim.capture.Stop();
-
-        const auto deliveries = sim.recorder.Deliveries();
-        ASSERT_EQ(deliveries.size(), sim.SlotsClosedBy(700 * kMs));
-        EXPECT_EQ(deliveries.back().firstPixel & 0xFFFFFF, 17u) << "the last of 18";
-        for (size_t k = 0; k < deliveries.size(); ++k) {
-            SCOPED_TRACE(k);
-            EXPECT_EQ(deliveries[k].width, crop ? 320u : 1920u);
-            EXPECT_EQ(deliveries[k].firstPixel & 0xFFFFFF, sim.NewestShownBy(sim.CloseNs(k)));
-        }
-    }
 }
 
 TEST(ScreenCaptureTest, HangingCloseIsAbandonedAfter500ms) {
@@ -468,6 +531,77 @@ TEST(ScreenCaptureTest, ThrowingCallbackSkipsFramesAndHungCallbackOutlivesStopSa
     capture.reset();
     releaser.join();
     EXPECT_TRUE(release.load()) << "destroyed only after the callback returned";
+}
+
+TEST(CropClampTest, ClampsToTheSourceAndEvenSizes) {
+    test::LogCapture log;
+    EXPECT_EQ(ScreenCapture::ClampCrop(-50, -50, 400, 300, 1920, 1080), (CropBox{0, 0, 400, 300}));
+    EXPECT_EQ(ScreenCapture::ClampCrop(10, 10, 801, 601, 1920, 1080), (CropBox{10, 10, 800, 600}));
+    EXPECT_EQ(ScreenCapture::ClampCrop(1800, 1000, 400, 300, 1920, 1080),
+              std::nullopt);  // 120 x 80 left
+    EXPECT_EQ(ScreenCapture::ClampCrop(1820, 980, 400, 300, 1920, 1080),
+              (CropBox{1820, 980, 100, 100}));
+    EXPECT_EQ(ScreenCapture::ClampCrop(1900, 0, 400, 300, 1920, 1080), std::nullopt);
+    EXPECT_TRUE(
+        log.Contains("[ScreenCapture] Crop region too small after clamping: 20x300, ignoring"));
+}
+
+TEST(FrameSlotsTest, SlotsLieOnTheGridOfTheRateWithoutDrift) {
+    for (const uint32_t fps : {1u, 7u, 30u, 60u, 120u}) {
+        SCOPED_TRACE(fps);
+        FrameSlots slots(fps);
+        slots.Start(5'000 * kMs);
+        EXPECT_EQ(slots.Timestamp(0), 0);
+        EXPECT_EQ(slots.Timestamp(fps), 10'000'000) << "one second after fps slots";
+        EXPECT_EQ(slots.Timestamp(3600ull * fps), 36'000'000'000) << "and an hour after";
+        EXPECT_EQ(slots.InstantNs(3600ull * fps), 5'000 * kMs + 3'600'000 * kMs);
+        EXPECT_EQ(slots.CloseNs(0), 5'000 * kMs + slots.PeriodNs() / 2);
+    }
+    FrameSlots thirty(30);
+    thirty.Start(0);
+    EXPECT_EQ(thirty.Timestamp(1), 333'333);
+    EXPECT_EQ(thirty.Timestamp(2), 666'666);
+    EXPECT_EQ(FrameSlots(0).Fps(), 1u);
+    EXPECT_EQ(FrameSlots(240).Fps(), 120u);
+}
+
+TEST(FrameSlotsTest, APauseMovesTheInstantsButNotTheTimeLine) {
+    FrameSlots slots(30);
+    slots.Start(0);
+    for (int i = 0; i < 10; ++i)
+        slots.Advance();
+    const int64_t before = slots.InstantNs(10);
+    slots.Pause(300 * kMs);
+    EXPECT_TRUE(slots.Paused());
+    slots.Pause(400 * kMs);  // a second pause call keeps the first instant
+    slots.Resume(800 * kMs);
+    EXPECT_FALSE(slots.Paused());
+    EXPECT_EQ(slots.InstantNs(10), before + 500 * kMs);
+    EXPECT_EQ(slots.Timestamp(slots.Next()), slots.Timestamp(10)) << "no hole in the time line";
+    slots.Resume(900 * kMs);  // not paused: nothing moves
+    EXPECT_EQ(slots.InstantNs(10), before + 500 * kMs);
+    slots.Advance();
+    slots.Retake();  // a delivery refused as a pause began: the slot is filled again
+    EXPECT_EQ(slots.Next(), 10u);
+
+    // A stall too long to fill: the next slot is shown as of now.
+    slots.SkipTo(60'000 * kMs);
+    EXPECT_EQ(slots.InstantNs(10), 60'000 * kMs);
+    EXPECT_EQ(slots.Timestamp(10), 3'333'333);
+}
+
+TEST(PictureForSlotTest, TheNewestPictureTakenByTheCloseElseTheOneShownElseTheFirst) {
+    using Taken = ScreenCapture::TakenFrame;
+    const std::deque<Taken> recent{{nullptr, 100, 7}, {nullptr, 130, 8}};
+    const Taken shown{nullptr, 70, 6};
+    EXPECT_EQ(ScreenCapture::PictureForSlot(recent, shown, 140)->serial, 8u);
+    EXPECT_EQ(ScreenCapture::PictureForSlot(recent, shown, 130)->serial, 8u);
+    // Handled late, after a newer picture came: the slot still shows the screen of its time.
+    EXPECT_EQ(ScreenCapture::PictureForSlot(recent, shown, 120)->serial, 7u);
+    EXPECT_EQ(ScreenCapture::PictureForSlot(recent, shown, 90)->serial, 6u);
+    // Nothing shown yet: the session's first picture stands for the moments before it.
+    EXPECT_EQ(ScreenCapture::PictureForSlot(recent, Taken{}, 90)->serial, 7u);
+    EXPECT_EQ(ScreenCapture::PictureForSlot({}, Taken{}, 90), nullptr);
 }
 
 }  // namespace
