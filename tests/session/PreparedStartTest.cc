@@ -143,15 +143,5 @@ TEST_F(PreparedStartTest, AStartedRecordingMakesThePreparedStartRefuse) {
     m_recorder->Stop();
 }
 
-TEST_F(PreparedStartTest, PreparedWindowSessionRecordsTheSystemSound) {
-    m_config.CaptureMode(1);
-    m_config.WindowHandle(0x1234);
-    m_config.CaptureWindowAudioOnly(true);
-    ASSERT_TRUE(Prepare());
-    ASSERT_EQ(m_world->audioInits.size(), 1u);
-    EXPECT_TRUE(m_world->audioInits[0].captureSystem);
-    EXPECT_TRUE(m_world->loopbackPids.empty());
-}
-
 }  // namespace
 }  // namespace tamro::test
