@@ -8,18 +8,14 @@
 namespace tamro::test {
 namespace {
 
-// The fake monitor: 1280x720 at 1920,0 on the desktop.
+// The file takes the size of what is captured: neither width nor height is given.
 class CaptureRegionTest : public RecorderTest {
   protected:
     CaptureRegionTest() {
         m_config.CaptureMode(2);
         m_config.Width(0);
-        m_config.Height(0);
-        m_recorder->ErrorOccurred(
-            [this](NativeRecorder&, const std::string& e) { m_errors.push_back(e); });
+        m_config.Height(-1);
     }
-
-    std::vector<std::string> m_errors;
 };
 
 TEST_F(CaptureRegionTest, RegionOffTheMonitorIsRefusedBeforeTheFileIsMade) {
@@ -30,10 +26,10 @@ TEST_F(CaptureRegionTest, RegionOffTheMonitorIsRefusedBeforeTheFileIsMade) {
         "monitor's top-left corner; at least 100x100 must lie on it)";
     for (const bool prepare : {false, true}) {
         SCOPED_TRACE(prepare ? "PrepareAsync" : "StartAsync");
-        m_errors.clear();
+        Renew();
         const bool done = prepare ? m_recorder->PrepareAsync(m_config)->Get() : Start();
         EXPECT_FALSE(done);
-        EXPECT_EQ(m_errors, std::vector<std::string>{refusal});
+        EXPECT_EQ(Errors(), std::vector<std::string>{refusal});
         EXPECT_TRUE(m_log.Contains(std::string("[NativeRecorder] ") +
                                    (prepare ? "PrepareAsync: " : "") + refusal));
         EXPECT_FALSE(m_recorder->IsRecording());
@@ -52,7 +48,7 @@ TEST_F(CaptureRegionTest, RegionPartlyOffTheMonitorRecordsWhatLiesOnIt) {
     EXPECT_TRUE(
         m_log.Contains("[NativeRecorder] Region 1000,-20 641x300 clamped to 1000,0 280x280 "
                        "to fit monitor 1920,0 1280x720"));
-    EXPECT_TRUE(m_errors.empty());
+    EXPECT_TRUE(Errors().empty());
     m_recorder->Stop();
 }
 

@@ -50,8 +50,6 @@ struct FakeWorld {
     bool screenHasDevice = true;
     bool screenInitResult = true;
     bool screenStartResult = true;
-    uint32_t screenWidth = 1280;
-    uint32_t screenHeight = 720;
     std::atomic<bool> screenPaused{false};
     std::atomic<bool> screenStopped{false};
     std::atomic<int> screenDestroyed{0};
@@ -113,13 +111,8 @@ struct FakeWorld {
     std::atomic<int64_t> nowNs{0};
 };
 
+// A 1280x720 monitor at 1920,0 on the desktop.
 class FakeScreenCapture final : public IScreenCapture {
-  public:
-    std::string CaptureEnded() const override {
-        std::lock_guard lock(m_world->writtenMutex);
-        return m_world->captureEnded;
-    }
-
   public:
     explicit FakeScreenCapture(std::shared_ptr<FakeWorld> world) : m_world(std::move(world)) {}
     ~FakeScreenCapture() override {
@@ -137,8 +130,8 @@ class FakeScreenCapture final : public IScreenCapture {
         m_world->windowInitialized = window;
         return m_world->screenInitResult;
     }
-    uint32_t Width() const override { return m_world->screenWidth; }
-    uint32_t Height() const override { return m_world->screenHeight; }
+    uint32_t Width() const override { return 1280; }
+    uint32_t Height() const override { return 720; }
     void SetCropRegion(int32_t x, int32_t y, int32_t w, int32_t h) override {
         m_world->cropRegions.push_back({x, y, w, h});
     }
@@ -153,6 +146,10 @@ class FakeScreenCapture final : public IScreenCapture {
     std::string LastError() const override { return m_world->screenStartError; }
     void SetPaused(bool paused) override { m_world->screenPaused = paused; }
     uint64_t LateFrames() const override { return m_world->screenLateFrames; }
+    std::string CaptureEnded() const override {
+        std::lock_guard lock(m_world->writtenMutex);
+        return m_world->captureEnded;
+    }
     void Stop() override { m_world->screenStopped = true; }
 
   private:

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "session/FakeComponents.h"
@@ -18,13 +20,24 @@ using Clock = std::chrono::steady_clock;
 // Time bounds carry generous slack: the behaviour, not the speed, is under test.
 constexpr auto kSlack = 400ms;
 
-// A recorder on fake components, and what they were told.
+// A recorder on fake components, what they were told and the errors it raised.
 class RecorderTest : public ::testing::Test {
   protected:
-    RecorderTest()
-        : m_world(std::make_shared<FakeWorld>()),
-          m_recorder(NativeRecorder::Create(std::make_unique<FakeComponentFactory>(m_world))) {
+    RecorderTest() {
         m_config.OutputPath("/tmp/out.mp4");
+        Renew();
+    }
+
+    // A new world and a recorder on it, for cases that each need their own.
+    void Renew() {
+        m_world = std::make_shared<FakeWorld>();
+        m_recorder = NativeRecorder::Create(std::make_unique<FakeComponentFactory>(m_world));
+        m_recorder->ErrorOccurred([this](NativeRecorder&, const std::string& e) {
+            std::lock_guard lock(m_errorsMutex);
+            m_errors.push_back(e);
+        });
+        std::lock_guard lock(m_errorsMutex);
+        m_errors.clear();
     }
 
     bool Start() { return m_recorder->StartAsync(m_config)->Get(); }
@@ -43,7 +56,14 @@ class RecorderTest : public ::testing::Test {
         return m_world->writtenVideoPts;
     }
 
+    std::vector<std::string> Errors() {
+        std::lock_guard lock(m_errorsMutex);
+        return m_errors;
+    }
+
     LogCapture m_log;
+    std::mutex m_errorsMutex;
+    std::vector<std::string> m_errors;  // under m_errorsMutex; outlives the recorder
     std::shared_ptr<FakeWorld> m_world;
     std::shared_ptr<NativeRecorder> m_recorder;
     RecordingConfig m_config;
