@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "audio/AudioCapture.h"
+#include "platform/audio/ProcessTree.h"
 #include "platform/system/SteadyClock.h"
 #include "session/ComponentFactory.h"
 #include "support/LogCapture.h"
@@ -217,6 +218,28 @@ TEST(PulseAudioUnavailableTest, InitializeFailsQuicklyWhenNoServerAnswers) {
         EXPECT_TRUE(log.Contains("[AudioCapture] Audio server connection failed: 0x88890010"));
     }
     ::close(listener);
+}
+
+TEST(ProcessTreeTest, ParentFromStatText) {
+    EXPECT_EQ(platform::ParseParentFromStat("42 (paplay) S 7 42 42 0 -1"), 7u);
+    // Command names may hold spaces and closing brackets.
+    EXPECT_EQ(platform::ParseParentFromStat("42 (my (odd) app) R 1234 1 1"), 1234u);
+    EXPECT_EQ(platform::ParseParentFromStat("42 (x)"), std::nullopt);
+    EXPECT_EQ(platform::ParseParentFromStat("garbage"), std::nullopt);
+    EXPECT_EQ(platform::ParseParentFromStat("42 (x) S abc"), std::nullopt);
+}
+
+TEST(ProcessTreeTest, ChildrenBelongToTheTreeParentsDoNot) {
+    const auto self = static_cast<uint32_t>(::getpid());
+    ChildProcess child({"sleep", "30"});
+    ASSERT_GT(child.pid(), 0);
+    const auto childPid = static_cast<uint32_t>(child.pid());
+    EXPECT_TRUE(platform::IsInProcessTree(self, self));
+    EXPECT_TRUE(platform::IsInProcessTree(childPid, self));
+    EXPECT_FALSE(platform::IsInProcessTree(self, childPid));
+    EXPECT_FALSE(platform::IsInProcessTree(childPid, 0));
+    child.Stop();
+    EXPECT_FALSE(platform::IsInProcessTree(childPid, self)) << "a process that is gone";
 }
 
 }  // namespace
