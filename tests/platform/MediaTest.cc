@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "platform/media/BoundedQueue.h"
+#include "platform/media/FfmpegEncoderList.h"
 #include "platform/media/IndexAtFront.h"
 #include "platform/media/SinkWriter.h"
 #include "support/Mp4Probe.h"
@@ -22,11 +23,11 @@ constexpr uint32_t kHeight = 240;
 constexpr uint32_t kFps = 30;
 constexpr int64_t kFrameTicks = 10'000'000 / kFps;
 
-MediaType VideoOutput() {
+MediaType VideoOutput(uint32_t width = kWidth, uint32_t height = kHeight) {
     return MediaType{.major = MajorType::kVideo,
                      .subtype = kSubtypeH264,
-                     .width = kWidth,
-                     .height = kHeight,
+                     .width = width,
+                     .height = height,
                      .frameRateNumerator = kFps,
                      .frameRateDenominator = 1,
                      .averageBitrate = 1'000'000,
@@ -178,6 +179,42 @@ TEST(BoundedQueueTest, EitherSideFinishesTheQueue) {
     closing.Close();
     EXPECT_EQ(consumer.get(), (std::vector<int>{7, 8}));
     EXPECT_EQ(closing.Push(9, false), BoundedQueue<int>::PushResult::kFinished);
+}
+
+TEST(FfmpegEncoderListTest, SoftwareEncoderOpensAndOffersItsPixelFormats) {
+    FfmpegEncoderList list;
+    std::vector<std::unique_ptr<EncoderActivation>> found;
+    ASSERT_EQ(list.Enumerate(kEnumSync | kEnumAsync | kEnumHardware | kEnumSortAndFilter, &found),
+              kOk);
+    ASSERT_FALSE(found.empty());
+    // Hardware ones, when the machine has any, come first.
+    EncoderActivation& software = *found.back();
+    EXPECT_EQ(software.FriendlyName(), "libx264");
+    EXPECT_FALSE(software.IsHardware());
+    EXPECT_EQ(software.AcceptsGpuDevice(), 0u);
+
+    std::unique_ptr<EncoderTransform> transform;
+    ASSERT_EQ(software.Activate(&transform), kOk);
+    Guid subtype;
+    EXPECT_EQ(transform->GetInputAvailableType(0, &subtype), kNotInitialized);
+    EXPECT_EQ(transform->SetOutputType(VideoOutput(0, 1080)), kInvalidMediaType);
+    ASSERT_EQ(transform->SetOutputType(VideoOutput(1376, 768)), kOk);
+    std::vector<Guid> offered;
+    for (uint32_t i = 0; Succeeded(transform->GetInputAvailableType(i, &subtype)); ++i)
+        offered.push_back(subtype);
+    EXPECT_EQ(offered, (std::vector<Guid>{kSubtypeIYUV, kSubtypeNV12}));
+}
+
+TEST(FfmpegEncoderListTest, HardwareOnlyListsEncodersThatTakeADevice) {
+    FfmpegEncoderList list;
+    std::vector<std::unique_ptr<EncoderActivation>> found;
+    ASSERT_EQ(list.Enumerate(kEnumHardware | kEnumSortAndFilter, &found), kOk);
+    if (found.empty())
+        GTEST_SKIP() << "no hardware encoder on this machine";
+    for (const auto& encoder : found) {
+        EXPECT_TRUE(encoder->IsHardware());
+        EXPECT_NE(encoder->AcceptsGpuDevice(), 0u);
+    }
 }
 
 }  // namespace
