@@ -21,11 +21,9 @@ class Ticker {
     Ticker(Clock& clock, int64_t periodNs)
         : m_thread([this, &clock, periodNs] {
               std::unique_lock lock(m_mutex);
-              for (int64_t next = clock.NowNs() + periodNs;; next += periodNs) {
-                  if (clock.WaitUntil(lock, m_wake, next, [&] { return m_stop; }))
-                      return;
+              for (int64_t next = clock.NowNs() + periodNs;
+                   !clock.WaitUntil(lock, m_wake, next, [&] { return m_stop; }); next += periodNs)
                   m_ticks.push_back(clock.NowNs());
-              }
           }) {}
     ~Ticker() {
         {
@@ -47,6 +45,14 @@ class Ticker {
     std::vector<int64_t> m_ticks;
     std::thread m_thread;  // last: starts once the rest exists
 };
+
+// A wait that only the clock can end; what WaitUntil returned.
+bool WaitForDeadline(Clock& clock, int64_t deadlineNs) {
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::unique_lock lock(mutex);
+    return clock.WaitUntil(lock, wake, deadlineNs, [] { return false; });
+}
 
 TEST(ManualClockTest, AdvanceStopsAtEveryDeadlineOfEveryWaiter) {
     ManualClock clock(0);
@@ -80,51 +86,38 @@ TEST(ManualClockTest, AWaiterEndsByItsConditionWithoutTheClockMoving) {
     EXPECT_EQ(clock.NowNs(), 1'000'000);
 }
 
-TEST(ManualClockTest, AThreadThatBlocksElsewhereIsNotWaitedForForever) {
+// A woken thread that ends lets the clock move on at once; one that blocks on something else
+// holds it only for the settle limit, and JumpTo does not wait for it at all.
+TEST(ManualClockTest, AWokenThreadThatDoesNotWaitAgainIsNotWaitedForForever) {
     ManualClock clock(0);
-    std::promise<void> release;
-    auto worker = std::async(std::launch::async, [&, released = release.get_future()] {
-        std::mutex mutex;
-        std::condition_variable_any wake;
-        std::unique_lock lock(mutex);
-        clock.WaitUntil(lock, wake, 10, [] { return false; });
-        released.wait();
-    });
-    ASSERT_TRUE(clock.AwaitTimedWaiters(1));
-    EXPECT_FALSE(clock.AdvanceTo(20, 50ms));
-    EXPECT_EQ(clock.NowNs(), 10) << "stays where the thread was woken";
-    release.set_value();
-    worker.get();
-
-    // JumpTo wakes without waiting for the woken.
-    std::promise<void> again;
-    auto jumper = std::async(std::launch::async, [&, released = again.get_future()] {
-        std::mutex mutex;
-        std::condition_variable_any wake;
-        std::unique_lock lock(mutex);
-        const bool done = clock.WaitUntil(lock, wake, 30, [] { return false; });
-        released.wait();
-        return done;
-    });
-    ASSERT_TRUE(clock.AwaitTimedWaiters(1));
-    clock.JumpTo(40);
-    EXPECT_EQ(clock.NowNs(), 40);
-    again.set_value();
-    EXPECT_FALSE(jumper.get()) << "ended by its deadline";
-}
-
-TEST(ManualClockTest, AThreadThatEndsAfterItsWakeDoesNotHoldTheClockUp) {
-    ManualClock clock(0);
-    std::thread once([&] {
-        std::mutex mutex;
-        std::condition_variable_any wake;
-        std::unique_lock lock(mutex);
-        clock.WaitUntil(lock, wake, 10, [] { return false; });
-    });
+    std::thread once([&] { WaitForDeadline(clock, 10); });
     ASSERT_TRUE(clock.AwaitTimedWaiters(1));
     EXPECT_TRUE(clock.AdvanceTo(20));
     EXPECT_EQ(clock.NowNs(), 20);
     once.join();
+
+    std::promise<void> release;
+    auto blocked = std::async(std::launch::async, [&, released = release.get_future()] {
+        WaitForDeadline(clock, 30);
+        released.wait();
+    });
+    ASSERT_TRUE(clock.AwaitTimedWaiters(1));
+    EXPECT_FALSE(clock.AdvanceTo(40, 50ms));
+    EXPECT_EQ(clock.NowNs(), 30) << "stays where the thread was woken";
+    release.set_value();
+    blocked.get();
+
+    std::promise<void> again;
+    auto jumper = std::async(std::launch::async, [&, released = again.get_future()] {
+        const bool done = WaitForDeadline(clock, 50);
+        released.wait();
+        return done;
+    });
+    ASSERT_TRUE(clock.AwaitTimedWaiters(1));
+    clock.JumpTo(60);
+    EXPECT_EQ(clock.NowNs(), 60);
+    again.set_value();
+    EXPECT_FALSE(jumper.get()) << "ended by its deadline";
 }
 
 TEST(SteadyClockTest, WaitsEndAtTheDeadlineOrTheCondition) {
