@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/system/BackgroundTask.h"
+#include "platform/system/Environment.h"
 #include "platform/system/ManualClock.h"
 #include "platform/system/SteadyClock.h"
 
@@ -129,6 +131,64 @@ TEST(SteadyClockTest, WaitsEndAtTheDeadlineOrTheCondition) {
     EXPECT_FALSE(clock.WaitUntil(lock, wake, deadline, [] { return false; }));
     EXPECT_GE(clock.NowNs(), deadline);
     EXPECT_TRUE(clock.WaitUntil(lock, wake, Clock::kNever, [] { return true; }));
+}
+
+TEST(BackgroundTaskTest, AbandonedWorkFinishesOnItsOwn) {
+    auto finished = std::make_shared<std::promise<void>>();
+    std::future<void> done = finished->get_future();
+    std::promise<void> release;
+    {
+        platform::BackgroundTask task([finished, released = release.get_future().share()] {
+            released.wait();
+            finished->set_value();
+        });
+        EXPECT_FALSE(task.WaitFor(50ms));
+    }  // abandoned here
+    release.set_value();
+    EXPECT_EQ(done.wait_for(1s), std::future_status::ready);
+}
+
+// The threads left behind outlive the test's frame, so everything they touch is shared with them.
+TEST(BackgroundTaskTest, JoinWithTimeoutJoinsQuickThreadsAndLeavesSlowOnes) {
+    EXPECT_TRUE(platform::JoinWithTimeout(std::thread([] {}), 200ms));
+    EXPECT_TRUE(platform::JoinWithTimeout(std::thread(), 200ms));
+
+    auto release = std::make_shared<std::promise<void>>();
+    std::shared_future<void> released = release->get_future().share();
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_FALSE(platform::JoinWithTimeout(std::thread([released] { released.wait(); }), 100ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
+    release->set_value();
+
+    // A thread asked to join itself (its owner released on it) is detached, not deadlocked.
+    struct SelfJoin {
+        std::thread thread;
+        std::promise<bool> joined;
+        std::promise<void> started;
+    };
+    auto state = std::make_shared<SelfJoin>();
+    std::future<bool> joined = state->joined.get_future();
+    std::shared_future<void> started = state->started.get_future().share();
+    state->thread = std::thread([state, started] {
+        started.wait();
+        state->joined.set_value(platform::JoinWithTimeout(std::move(state->thread), 100ms));
+    });
+    state->started.set_value();
+    EXPECT_TRUE(joined.get());
+}
+
+TEST(EnvironmentTest, ValuesThatDoNotFitTheBufferAreAbsent) {
+    setenv("TAMRO_TEST_SWITCH", "abcd", 1);
+    EXPECT_EQ(platform::ReadEnvironment("TAMRO_TEST_SWITCH", 5), "abcd");
+    EXPECT_EQ(platform::ReadEnvironment("TAMRO_TEST_SWITCH", 4), std::nullopt);
+    unsetenv("TAMRO_TEST_SWITCH");
+    EXPECT_EQ(platform::ReadEnvironment("TAMRO_TEST_SWITCH", 5), std::nullopt);
+
+    setenv("XDG_DATA_HOME", "relative/path", 1);
+    setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(platform::LocalAppDataFolder(), "/home/someone/.local/share");
+    setenv("XDG_DATA_HOME", "/data", 1);
+    EXPECT_EQ(platform::LocalAppDataFolder(), "/data");
 }
 
 }  // namespace
