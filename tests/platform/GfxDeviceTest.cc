@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -12,80 +13,74 @@
 namespace tamro::gfx {
 namespace {
 
-TextureDesc Desc(uint32_t w, uint32_t h, Format format = Format::kBGRA8,
-                 Usage usage = Usage::kDefault) {
-    TextureDesc desc;
-    desc.width = w;
-    desc.height = h;
-    desc.format = format;
-    desc.usage = usage;
-    if (usage == Usage::kStaging) {
-        desc.cpuAccessFlags = kCpuAccessRead | kCpuAccessWrite;
-    } else {
-        desc.bindFlags = kBindShaderResource | kBindRenderTarget;
+class GfxDeviceTest : public ::testing::Test {
+  protected:
+    // Staging textures are the CPU-readable and writable kind; the others are drawn to and read.
+    std::shared_ptr<Texture> Make(uint32_t w, uint32_t h, Format format = Format::kBGRA8,
+                                  Usage usage = Usage::kDefault, uint32_t misc = kMiscNone) {
+        TextureDesc desc{.width = w, .height = h, .format = format, .usage = usage};
+        desc.miscFlags = misc;
+        if (usage == Usage::kStaging)
+            desc.cpuAccessFlags = kCpuAccessRead | kCpuAccessWrite;
+        else
+            desc.bindFlags = kBindShaderResource | kBindRenderTarget;
+        std::shared_ptr<Texture> texture;
+        if (m_device->CreateTexture(desc, nullptr, 0, &texture) != kOk)
+            throw std::runtime_error("the texture was not created");
+        return texture;
     }
-    return desc;
-}
 
-TEST(GfxDeviceTest, CopiesRegionsAndRefusesBoxesOutsideTheSource) {
-    auto device = Device::Create(DriverType::kHardware);
-    std::shared_ptr<Texture> source, target;
-    ASSERT_EQ(device->CreateTexture(Desc(8, 4), nullptr, 0, &source), kOk);
-    ASSERT_EQ(device->CreateTexture(Desc(4, 2), nullptr, 0, &target), kOk);
+    std::shared_ptr<Device> m_device = Device::Create(DriverType::kHardware);
+    DeviceContext& m_context = m_device->ImmediateContext();
+};
+
+TEST_F(GfxDeviceTest, CopiesRegionsAndRefusesBoxesOutsideTheSource) {
+    const auto source = Make(8, 4);
+    const auto target = Make(4, 2);
     for (uint32_t y = 0; y < 4; ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(source->Row(y));
         for (uint32_t x = 0; x < 8; ++x)
-            row[x] = y * 100 + x;
+            reinterpret_cast<uint32_t*>(source->Row(y))[x] = y * 100 + x;
     }
-    DeviceContext& context = device->ImmediateContext();
     const Box box{3, 1, 0, 7, 3, 1};
-    ASSERT_EQ(context.CopySubresourceRegion(target.get(), 0, 0, source.get(), &box), kOk);
+    ASSERT_EQ(m_context.CopySubresourceRegion(target.get(), 0, 0, source.get(), &box), kOk);
     EXPECT_EQ(reinterpret_cast<uint32_t*>(target->Row(0))[0], 103u);
     EXPECT_EQ(reinterpret_cast<uint32_t*>(target->Row(1))[3], 206u);
 
     const Box outside{5, 0, 0, 9, 2, 1};
     const Box empty{2, 2, 0, 2, 3, 1};
-    EXPECT_EQ(context.CopySubresourceRegion(target.get(), 0, 0, source.get(), &outside),
+    EXPECT_EQ(m_context.CopySubresourceRegion(target.get(), 0, 0, source.get(), &outside),
               kInvalidArg);
-    EXPECT_EQ(context.CopySubresourceRegion(target.get(), 0, 0, source.get(), &empty), kInvalidArg);
-    EXPECT_EQ(context.CopySubresourceRegion(target.get(), 1, 0, source.get(), &box), kInvalidArg);
-    EXPECT_EQ(context.CopyResource(target.get(), source.get()), kInvalidArg);
+    EXPECT_EQ(m_context.CopySubresourceRegion(target.get(), 0, 0, source.get(), &empty),
+              kInvalidArg);
+    EXPECT_EQ(m_context.CopySubresourceRegion(target.get(), 1, 0, source.get(), &box), kInvalidArg);
+    EXPECT_EQ(m_context.CopyResource(target.get(), source.get()), kInvalidArg);
 }
 
-TEST(GfxDeviceTest, OnlyStagingTexturesMapAndThePitchCoversTheRow) {
-    auto device = Device::Create(DriverType::kWarp);
-    std::shared_ptr<Texture> gpu, staging;
-    ASSERT_EQ(device->CreateTexture(Desc(1366, 2, Format::kR8), nullptr, 0, &gpu), kOk);
-    ASSERT_EQ(
-        device->CreateTexture(Desc(1366, 2, Format::kR8, Usage::kStaging), nullptr, 0, &staging),
-        kOk);
-    DeviceContext& context = device->ImmediateContext();
+TEST_F(GfxDeviceTest, OnlyStagingTexturesMapAndThePitchCoversTheRow) {
+    const auto gpu = Make(1366, 2, Format::kR8);
+    const auto staging = Make(1366, 2, Format::kR8, Usage::kStaging);
     MappedSubresource mapped;
-    EXPECT_EQ(context.Map(gpu.get(), MapType::kRead, &mapped), kInvalidArg);
-    ASSERT_EQ(context.Map(staging.get(), MapType::kRead, &mapped), kOk);
+    EXPECT_EQ(m_context.Map(gpu.get(), MapType::kRead, &mapped), kInvalidArg);
+    ASSERT_EQ(m_context.Map(staging.get(), MapType::kRead, &mapped), kOk);
     EXPECT_GE(mapped.rowPitch, 1366u);
     EXPECT_EQ(mapped.rowPitch % 64, 0u);
-    EXPECT_EQ(context.Map(staging.get(), MapType::kRead, &mapped), kFail) << "mapped twice";
-    context.Unmap(staging.get());
+    EXPECT_EQ(m_context.Map(staging.get(), MapType::kRead, &mapped), kFail) << "mapped twice";
+    m_context.Unmap(staging.get());
 }
 
-TEST(GfxDeviceTest, ClearWritesTheChannelOrderOfTheFormat) {
-    auto device = Device::Create(DriverType::kHardware);
-    std::shared_ptr<Texture> bgra;
-    ASSERT_EQ(device->CreateTexture(Desc(2, 2), nullptr, 0, &bgra), kOk);
+TEST_F(GfxDeviceTest, ClearWritesTheChannelOrderOfTheFormat) {
+    const auto bgra = Make(2, 2);
     const float red[4] = {1, 0, 0, 1};
-    ASSERT_EQ(device->ImmediateContext().ClearRenderTarget(bgra.get(), red), kOk);
+    ASSERT_EQ(m_context.ClearRenderTarget(bgra.get(), red), kOk);
     EXPECT_EQ(reinterpret_cast<uint32_t*>(bgra->Row(1))[1], 0xFFFF0000u);
-    EXPECT_EQ(device->QueryAdapterMemory().currentUsage, bgra->RowPitch() * 2u);
+    EXPECT_EQ(m_device->QueryAdapterMemory().currentUsage, bgra->RowPitch() * 2u);
 }
 
-TEST(GfxDeviceTest, SharedTexturesAliasPixelsAndHandOverByKey) {
-    auto producer = Device::Create(DriverType::kHardware);
+TEST_F(GfxDeviceTest, SharedTexturesAliasPixelsAndHandOverByKey) {
     auto consumer = Device::Create(DriverType::kHardware);
-    TextureDesc desc = Desc(4, 4);
-    desc.miscFlags = kMiscSharedKeyedMutex;
-    std::shared_ptr<Texture> mine, theirs;
-    ASSERT_EQ(producer->CreateTexture(desc, nullptr, 0, &mine), kOk);
+    std::shared_ptr<Texture> mine =
+        Make(4, 4, Format::kBGRA8, Usage::kDefault, kMiscSharedKeyedMutex);
+    std::shared_ptr<Texture> theirs;
     ASSERT_NE(mine->SharedHandle(), 0u);
     ASSERT_EQ(consumer->OpenSharedTexture(mine->SharedHandle(), &theirs), kOk);
     mine->Row(0)[0] = 42;
@@ -111,12 +106,6 @@ TEST(GfxDeviceTest, SharedTexturesAliasPixelsAndHandOverByKey) {
     EXPECT_EQ(consumer->OpenSharedTexture(handle, &gone), kInvalidArg) << "released by both";
 }
 
-}  // namespace
-}  // namespace tamro::gfx
-
-namespace tamro::gfx {
-namespace {
-
 // Every part of every job runs exactly once, whichever thread takes it.
 TEST(WorkerPoolTest, RunsEachPartOnceAndReturnsWhenAllAreDone) {
     WorkerPool pool(3);
@@ -132,15 +121,11 @@ TEST(WorkerPoolTest, RunsEachPartOnceAndReturnsWhenAllAreDone) {
 
 // Split into bands over any number of threads, a kernel writes the same bytes as in one piece,
 // and a band that fails fails the dispatch.
-TEST(GfxDeviceTest, BandedDispatchMatchesOnePiece) {
-    auto device = Device::Create(DriverType::kHardware);
+TEST_F(GfxDeviceTest, BandedDispatchMatchesOnePiece) {
     constexpr uint32_t kWidth = 1002, kHeight = 998;  // 499 row pairs: uneven bands
-    std::shared_ptr<Texture> frame, luma, chroma;
-    ASSERT_EQ(device->CreateTexture(Desc(kWidth, kHeight), nullptr, 0, &frame), kOk);
-    ASSERT_EQ(device->CreateTexture(Desc(kWidth, kHeight, Format::kR8), nullptr, 0, &luma), kOk);
-    ASSERT_EQ(
-        device->CreateTexture(Desc(kWidth / 2, kHeight / 2, Format::kR8G8), nullptr, 0, &chroma),
-        kOk);
+    const auto frame = Make(kWidth, kHeight);
+    const auto luma = Make(kWidth, kHeight, Format::kR8);
+    const auto chroma = Make(kWidth / 2, kHeight / 2, Format::kR8G8);
     uint32_t state = 12345;
     for (uint32_t y = 0; y < kHeight; ++y) {
         for (uint32_t x = 0; x < kWidth * 4; ++x) {
@@ -149,11 +134,10 @@ TEST(GfxDeviceTest, BandedDispatchMatchesOnePiece) {
         }
     }
     const Kernel* kernel = nullptr;
-    ASSERT_EQ(device->CompileKernel("BgraToNv12", &kernel), kOk);
+    ASSERT_EQ(m_device->CompileKernel("BgraToNv12", &kernel), kOk);
     Texture* inputs[] = {frame.get()};
     Texture* outputs[] = {luma.get(), chroma.get()};
     const KernelArgs args{inputs, outputs};
-    DeviceContext& context = device->ImmediateContext();
     const auto planes = [&] {
         std::vector<uint8_t> bytes;
         for (uint32_t y = 0; y < kHeight; ++y)
@@ -162,23 +146,23 @@ TEST(GfxDeviceTest, BandedDispatchMatchesOnePiece) {
             bytes.insert(bytes.end(), chroma->Row(y), chroma->Row(y) + kWidth);
         return bytes;
     };
-    context.SetParallelism(1);
-    ASSERT_EQ(context.Dispatch(*kernel, args), kOk);
+    m_context.SetParallelism(1);
+    ASSERT_EQ(m_context.Dispatch(*kernel, args), kOk);
     const std::vector<uint8_t> whole = planes();
     for (unsigned threads = 2; threads <= 4; ++threads) {
         std::memset(luma->Row(0), 0, luma->RowPitch() * kHeight);
         std::memset(chroma->Row(0), 0, chroma->RowPitch() * (kHeight / 2));
-        context.SetParallelism(threads);
-        ASSERT_EQ(context.Dispatch(*kernel, args), kOk);
+        m_context.SetParallelism(threads);
+        ASSERT_EQ(m_context.Dispatch(*kernel, args), kOk);
         EXPECT_EQ(planes(), whole) << threads << " threads";
     }
 
     const Kernel failsAfterItsFirstBand(
         "Fails", [](const KernelArgs&, RowBand band) { return band.first == 0 ? kOk : kFail; },
         [](const KernelArgs&) { return 1024u; });
-    EXPECT_EQ(context.Dispatch(failsAfterItsFirstBand, args), kFail);
-    context.SetParallelism(1);
-    EXPECT_EQ(context.Dispatch(failsAfterItsFirstBand, args), kOk) << "one band, the first";
+    EXPECT_EQ(m_context.Dispatch(failsAfterItsFirstBand, args), kFail);
+    m_context.SetParallelism(1);
+    EXPECT_EQ(m_context.Dispatch(failsAfterItsFirstBand, args), kOk) << "one band, the first";
 }
 
 }  // namespace
