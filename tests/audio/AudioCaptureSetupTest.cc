@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "audio/AudioSwitches.h"
 #include "audio/SimulatedAudio.h"
 #include "support/LogCapture.h"
 
@@ -33,17 +32,8 @@ TEST(AudioCaptureSetupTest, ExtractEndpointId) {
     EXPECT_EQ(AudioSourceOpener::ExtractEndpointId(""), "");
 }
 
-// Beside the values read at Start below.
-TEST(AudioCaptureSetupTest, EnvironmentValues) {
-    using Value = std::optional<std::string>;
-    EXPECT_EQ(AudioSwitches::ParsePtsTrimMs(Value(" 42ms")), 42);
-    EXPECT_EQ(AudioSwitches::ParsePtsTrimMs(Value("")), 0);
-    EXPECT_TRUE(AudioSwitches::ParseOnUnlessZero(std::nullopt));
-    EXPECT_TRUE(AudioSwitches::ParseOnUnlessZero(Value("off")));
-    EXPECT_FALSE(AudioSwitches::ParseOnUnlessZero(Value("0000000")));
-    EXPECT_FALSE(AudioSwitches::ParseOnUnlessZero(Value("0ff")));
-}
-
+// Read again at every Start. A trim is read up to its first non-digit and clamped to 500 ms; only
+// a value that starts with 0 and fits the 8-character buffer turns the servo off.
 TEST(AudioCaptureSetupTest, StartReadsTheSwitchesFromTheEnvironment) {
     auto setup = MicsOnly();
     SimulatedClock clock;
@@ -54,11 +44,13 @@ TEST(AudioCaptureSetupTest, StartReadsTheSwitchesFromTheEnvironment) {
         bool servo;
         const char* line;
     };
-    for (const Case& c : {Case{"900", "1", 5'000'000, true, "Manual audio PTS trim: 500ms"},
-                          Case{"-900", "0", -5'000'000, false, "Manual audio PTS trim: -500ms"},
-                          Case{"abc", "00000000", 0, true, nullptr},
-                          Case{"1234567890123456", "", 0, true, nullptr}}) {
-        SCOPED_TRACE(c.trim);
+    for (const Case& c :
+         {Case{"900", "1", 5'000'000, true, "Manual audio PTS trim: 500ms"},
+          Case{"-900", "0", -5'000'000, false, "Manual audio PTS trim: -500ms"},
+          Case{" 42ms", "0ff", 420'000, false, "Manual audio PTS trim: 42ms"},
+          Case{"abc", "00000000", 0, true, nullptr}, Case{"", "0000000", 0, false, nullptr},
+          Case{"", "off", 0, true, nullptr}, Case{"1234567890123456", "", 0, true, nullptr}}) {
+        SCOPED_TRACE(testing::Message() << "trim '" << c.trim << "', drift '" << c.drift << "'");
         setenv("TAMRO_AUDIO_PTS_OFFSET_MS", c.trim, 1);
         setenv("TAMRO_AUDIO_DRIFT", c.drift, 1);
         LogCapture log;

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <array>
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
-#include <numbers>
 #include <thread>
 
 #include "audio/SimulatedAudio.h"
@@ -15,7 +13,6 @@ namespace tamro::test {
 namespace {
 
 using namespace std::chrono_literals;
-using platform::SyntheticAudioSetup;
 using platform::SyntheticStream;
 
 // Frequency of a stereo block's left channel from its zero crossings.
@@ -39,37 +36,32 @@ class AudioCaptureStreamTest : public ::testing::Test {
         unsetenv("TAMRO_AUDIO_DRIFT");
         unsetenv("TAMRO_AUDIO_PTS_OFFSET_MS");
     }
-    // Keeps every output block of a simulated run in `mic` / `sys` (stereo, 48 kHz).
-    void Collect(AudioCapture& capture, double seconds) {
-        RunSimulated(capture, clock, seconds,
-                     [&](const AudioCapture::RingBlocks& read, const float* micBlock,
-                         const float* sysBlock) {
-                         mic.insert(mic.end(), micBlock, micBlock + read.micGot);
-                         sys.insert(sys.end(), sysBlock, sysBlock + read.sysGot);
-                     });
+    // Capture wakes every 10 ms with nobody reading the rings.
+    void WakeWithoutOutput(AudioCapture& capture, int wakes) {
+        for (int i = 0; i < wakes; ++i) {
+            clock.Set(clock.Now() + 10'000'000);
+            capture.CaptureWake();
+        }
     }
 
     SimulatedClock clock;
-    std::vector<float> mic;
-    std::vector<float> sys;
 };
 
 TEST_F(AudioCaptureStreamTest, MonoShortMicAt44kComesOutAsEqualStereoAt48k) {
     setenv("TAMRO_AUDIO_DRIFT", "0", 1);
-    auto setup = std::make_shared<SyntheticAudioSetup>();
     SyntheticStream mono;
     mono.format = {.sampleRate = 44100, .channels = 1, .bitsPerSample = 16, .isFloat = false};
     mono.frequencyHz = 1000.0;
-    setup->captureDevices["mic"] = mono;
-    setup->defaultCommunications = "mic";
     LogCapture log;
-    auto capture = MakeSimulatedCapture(setup, clock);
-    ASSERT_TRUE(capture->Initialize(false, true, "", 48000, 2, false, 0, 0));
+    auto capture = StartSimulatedCapture(SyntheticSources(std::nullopt, mono), clock);
     EXPECT_TRUE(log.Contains(
         "[AudioCapture] Mic sample rate (44100Hz) differs from output (48000Hz) - resampling "
         "enabled (ratio: 0.9187)"));
-    ASSERT_TRUE(capture->Start(nullptr));
-    Collect(*capture, 2.0);
+    std::vector<float> mic;
+    RunSimulated(*capture, clock, 2.0,
+                 [&](const AudioCapture::RingBlocks& read, const float* block, const float*) {
+                     mic.insert(mic.end(), block, block + read.micGot);
+                 });
     EXPECT_EQ(capture->MicStatistics().rawFrames.load(), 88200u);
     EXPECT_NEAR(static_cast<double>(capture->MicStatistics().resamplerOutputFrames), 96000.0, 2.0);
     EXPECT_EQ(capture->MicStatistics().droppedSamples.load(), 0u);
@@ -81,54 +73,39 @@ TEST_F(AudioCaptureStreamTest, MonoShortMicAt44kComesOutAsEqualStereoAt48k) {
     EXPECT_GT(*std::max_element(mic.begin(), mic.end()), 0.45f);
 }
 
-TEST_F(AudioCaptureStreamTest, ServoPrefillsOnlyTheCapturedRingsButAlwaysAddsTheLatency) {
-    auto setup = std::make_shared<SyntheticAudioSetup>();
+// The servo prefills only the captured rings but its latency is always added; the start offset
+// counts from the session origin.
+TEST_F(AudioCaptureStreamTest, StartPrefillsTheCapturedRingsAndSetsLatencyAndOffset) {
     SyntheticStream micStream;
     micStream.latency100ns = 200'000;
-    setup->captureDevices["mic"] = micStream;
-    setup->defaultCommunications = "mic";
     LogCapture log;
-    auto capture = MakeSimulatedCapture(setup, clock);
+    auto capture = MakeSimulatedCapture(SyntheticSources(std::nullopt, micStream), clock);
     ASSERT_TRUE(capture->Initialize(false, true, "", 48000, 2, false, 0, 0));
+    capture->SetSessionStartTime(clock.Now() - 25'000'000);
     ASSERT_TRUE(capture->Start(nullptr));
     EXPECT_EQ(capture->MicRing().Used(), AudioCapture::kPrefillSamples);
     EXPECT_EQ(capture->SystemRing().Used(), 0u);
     EXPECT_EQ(capture->StreamLatency(), 200'000 + AudioCapture::kPrefill100ns);
     EXPECT_EQ(capture->RingPrefill(), AudioCapture::kPrefill100ns);
+    EXPECT_EQ(capture->StartOffset(), 250'000);
     EXPECT_TRUE(
         log.Contains("[AudioCapture] Drift servo ENABLED: rings prefilled to 128ms setpoint"));
     EXPECT_FALSE(capture->Start(nullptr)) << "already running";
     capture->Stop();
 
     setenv("TAMRO_AUDIO_DRIFT", "0", 1);
+    capture->SetSessionStartTime(clock.Now() + 1'000'000);
     ASSERT_TRUE(capture->Start(nullptr));
     EXPECT_EQ(capture->MicRing().Used(), 0u);
     EXPECT_EQ(capture->StreamLatency(), 200'000);
-}
-
-TEST_F(AudioCaptureStreamTest, StartOffsetCountsFromTheSessionOrigin) {
-    auto setup = std::make_shared<SyntheticAudioSetup>();
-    setup->render = SyntheticStream{};
-    auto capture = MakeSimulatedCapture(setup, clock);
-    ASSERT_TRUE(capture->Initialize(true, false, "", 48000, 2, false, 0, 0));
-    capture->SetSessionStartTime(clock.Now() - 25'000'000);
-    ASSERT_TRUE(capture->Start(nullptr));
-    EXPECT_EQ(capture->StartOffset(), 250'000);
-    capture->Stop();
-    capture->SetSessionStartTime(clock.Now() + 1'000'000);
-    ASSERT_TRUE(capture->Start(nullptr));
     EXPECT_EQ(capture->StartOffset(), 0) << "floored at 0";
 }
 
 TEST_F(AudioCaptureStreamTest, GapsSilenceAndPauseAreCountedAndKeepTheTimeline) {
-    auto setup = std::make_shared<SyntheticAudioSetup>();
     SyntheticStream render;
     render.gaps = {{.fromNs = 1'000'000'000, .toNs = 1'300'000'000}};
     render.silentEvery = 10;
-    setup->render = render;
-    auto capture = MakeSimulatedCapture(setup, clock);
-    ASSERT_TRUE(capture->Initialize(true, false, "", 48000, 2, false, 0, 0));
-    ASSERT_TRUE(capture->Start(nullptr));
+    auto capture = StartSimulatedCapture(SyntheticSources(render), clock);
     bool sawRefill = false;
     RunSimulated(*capture, clock, 2.0,
                  [&](const AudioCapture::RingBlocks& read, const float*, const float*) {
@@ -147,103 +124,81 @@ TEST_F(AudioCaptureStreamTest, GapsSilenceAndPauseAreCountedAndKeepTheTimeline) 
 
     capture->SetPaused(true);
     const size_t used = capture->SystemRing().Used();
-    for (int i = 0; i < 20; ++i) {
-        clock.Set(clock.Now() + 10'000'000);
-        capture->CaptureWake();
-    }
+    WakeWithoutOutput(*capture, 20);
     EXPECT_EQ(capture->SystemRing().Used(), used) << "packets taken while paused are discarded";
     EXPECT_EQ(stats.rawFrames.load(), 96000u - 14400u + 9600u);
 }
 
 // A stalled thread must not leave the sound late or early once it runs again: the ring's fill,
-// which is the sound's delay, comes back to what it was before the stall.
-struct StallCase {
-    const char* name;
-    bool captureStalls;
-    bool outputStalls;
-    bool dropsBacklog;
-};
-
-class AudioStallTest : public AudioCaptureStreamTest,
-                       public ::testing::WithParamInterface<StallCase> {};
-
-TEST_P(AudioStallTest, FillReturnsToWhereItWas) {
-    auto setup = std::make_shared<SyntheticAudioSetup>();
-    setup->render = SyntheticStream{};
-    setup->captureDevices["mic"] = SyntheticStream{};
-    setup->defaultCommunications = "mic";
-    LogCapture log;
-    auto capture = MakeSimulatedCapture(setup, clock);
-    ASSERT_TRUE(capture->Initialize(true, true, "", 48000, 2, false, 0, 0));
-    ASSERT_TRUE(capture->Start(nullptr));
+// which is the sound's delay, comes back to what it was before the stall. Only a stalled capture
+// thread, with the output running on, has a backlog to drop.
+TEST_F(AudioCaptureStreamTest, FillReturnsToWhereItWasAfterAThreadStalls) {
+    struct Case {
+        const char* name;
+        bool captureStalls;
+        bool outputStalls;
+    };
     const Stall stall{.fromNs = 1'000'000'000, .toNs = 1'300'000'000};
-    const int64_t begin = clock.Now();
-    std::vector<std::pair<int64_t, size_t>> sysFill;
-    std::vector<std::pair<int64_t, size_t>> micFill;
-    RunClocked(
-        *capture, clock, 3.0, 10'000'000,
-        [&](int64_t lagUs) {
-            capture->OutputTick(lagUs);
-            sysFill.emplace_back(clock.Now() - begin, capture->SystemRing().Used());
-            micFill.emplace_back(clock.Now() - begin, capture->MicRing().Used());
-        },
-        GetParam().captureStalls ? stall : Stall{}, GetParam().outputStalls ? stall : Stall{});
-    for (const auto& fills : {sysFill, micFill}) {
-        auto meanFillMs = [&](int64_t from, int64_t to) {
-            double sum = 0;
-            int n = 0;
-            for (const auto& [t, used] : fills) {
-                if (t >= from && t < to) {
-                    sum += static_cast<double>(used) / 96.0;
-                    ++n;
+    for (const Case& c :
+         {Case{"capture", true, false}, Case{"output", false, true}, Case{"both", true, true}}) {
+        SCOPED_TRACE(c.name);
+        LogCapture log;
+        auto capture =
+            StartSimulatedCapture(SyntheticSources(SyntheticStream{}, SyntheticStream{}), clock);
+        const int64_t begin = clock.Now();
+        // Per source, the time and fill after each output block.
+        std::array<std::vector<std::pair<int64_t, size_t>>, 2> fills;
+        RunClocked(
+            *capture, clock, 3.0, 10'000'000,
+            [&](int64_t lagUs) {
+                capture->OutputTick(lagUs);
+                fills[0].emplace_back(clock.Now() - begin, capture->SystemRing().Used());
+                fills[1].emplace_back(clock.Now() - begin, capture->MicRing().Used());
+            },
+            c.captureStalls ? stall : Stall{}, c.outputStalls ? stall : Stall{});
+        for (const auto& source : fills) {
+            auto meanFillMs = [&](int64_t from, int64_t to) {
+                double sum = 0;
+                int n = 0;
+                for (const auto& [t, used] : source) {
+                    if (t >= from && t < to) {
+                        sum += static_cast<double>(used) / 96.0;
+                        ++n;
+                    }
                 }
-            }
-            return sum / n;
-        };
-        const double before = meanFillMs(400'000'000, 1'000'000'000);
-        EXPECT_NEAR(meanFillMs(1'500'000'000, 3'000'000'001), before, 12.0);
+                return sum / n;
+            };
+            const double before = meanFillMs(400'000'000, 1'000'000'000);
+            EXPECT_NEAR(meanFillMs(1'500'000'000, 3'000'000'001), before, 12.0);
+        }
+        const bool dropsBacklog = c.captureStalls && !c.outputStalls;
+        EXPECT_EQ(log.Contains("System audio stalled for"), dropsBacklog);
+        EXPECT_EQ(log.Contains("Microphone stalled for"), dropsBacklog);
+        capture->Stop();
     }
-    EXPECT_EQ(log.Contains("System audio stalled for"), GetParam().dropsBacklog);
-    EXPECT_EQ(log.Contains("Microphone stalled for"), GetParam().dropsBacklog);
-    capture->Stop();
 }
-
-INSTANTIATE_TEST_SUITE_P(Threads, AudioStallTest,
-                         ::testing::Values(StallCase{"Capture", true, false, true},
-                                           StallCase{"Output", false, true, false},
-                                           StallCase{"Both", true, true, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // A server that goes away and comes back: the sources are silent meanwhile, said once each way,
 // then open again on a new connection and their sound goes on at the set-point.
 TEST_F(AudioCaptureStreamTest, SourcesOfALostServerComeBackWhenItReturns) {
-    auto setup = std::make_shared<SyntheticAudioSetup>();
-    setup->render = SyntheticStream{};
-    setup->captureDevices["mic"] = SyntheticStream{};
-    setup->defaultCommunications = "mic";
-    setup->clock = clock.Function();
+    auto setup = SyntheticSources(SyntheticStream{}, SyntheticStream{});
     LogCapture log;
-    AudioCapture capture(AudioCapture::Options{.connect = platform::SyntheticAudio(setup),
-                                               .clock = clock.Function(),
-                                               .runThreads = false,
-                                               .reconnectPeriod = 5ms,
-                                               .pacing = {}});
-    ASSERT_TRUE(capture.Initialize(true, true, "", 48000, 2, false, 0, 0));
-    ASSERT_TRUE(capture.Start(nullptr));
-    RunSimulated(capture, clock, 1.0, nullptr);
+    auto capture = StartSimulatedCapture(setup, clock, nullptr,
+                                         {.clock = {}, .reconnectPeriod = 5ms, .pacing = {}});
+    RunSimulated(*capture, clock, 1.0, nullptr);
     setup->serverDown->store(true);
-    RunSimulated(capture, clock, 0.5, nullptr);
-    EXPECT_EQ(capture.LostSources(), "system audio and microphone");
+    RunSimulated(*capture, clock, 0.5, nullptr);
+    EXPECT_EQ(capture->LostSources(), "system audio and microphone");
     setup->serverDown->store(false);
     const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!capture.LostSources().empty() && std::chrono::steady_clock::now() < deadline) {
-        RunSimulated(capture, clock, 0.02, nullptr);
+    while (!capture->LostSources().empty() && std::chrono::steady_clock::now() < deadline) {
+        RunSimulated(*capture, clock, 0.02, nullptr);
         std::this_thread::sleep_for(2ms);
     }
-    EXPECT_EQ(capture.LostSources(), "");
+    EXPECT_EQ(capture->LostSources(), "");
     size_t lastSysFill = 0;
     float loudest = 0.0f;
-    RunSimulated(capture, clock, 1.0,
+    RunSimulated(*capture, clock, 1.0,
                  [&](const AudioCapture::RingBlocks& read, const float*, const float* sys) {
                      lastSysFill = read.sysUsed;
                      loudest = std::max(loudest, *std::max_element(sys, sys + read.sysGot));
@@ -253,25 +208,16 @@ TEST_F(AudioCaptureStreamTest, SourcesOfALostServerComeBackWhenItReturns) {
     EXPECT_EQ(log.Count("System audio lost: the audio server went away"), 1);
     EXPECT_EQ(log.Count("System audio is back"), 1);
     EXPECT_EQ(log.Count("Microphone is back"), 1);
-    capture.Stop();
+    capture->Stop();
 }
 
 TEST_F(AudioCaptureStreamTest, OverflowDropsWholeFramesSoChannelsStayInPlace) {
     for (const char* drift : {"1", "0"}) {
         SCOPED_TRACE(drift);
         setenv("TAMRO_AUDIO_DRIFT", drift, 1);
-        auto setup = std::make_shared<SyntheticAudioSetup>();
-        setup->render = SyntheticStream{};
-        setup->captureDevices["mic"] = SyntheticStream{};
-        setup->defaultCommunications = "mic";
-        auto capture = MakeSimulatedCapture(setup, clock);
-        ASSERT_TRUE(capture->Initialize(true, true, "", 48000, 2, false, 0, 0));
-        ASSERT_TRUE(capture->Start(nullptr));
-        // Nobody reads: a second of audio into 500 ms rings.
-        for (int i = 0; i < 100; ++i) {
-            clock.Set(clock.Now() + 10'000'000);
-            capture->CaptureWake();
-        }
+        auto capture =
+            StartSimulatedCapture(SyntheticSources(SyntheticStream{}, SyntheticStream{}), clock);
+        WakeWithoutOutput(*capture, 100);  // a second of audio into 500 ms rings
         for (const auto& [ring, stats] :
              {std::pair{&capture->SystemRing(), &capture->SystemStatistics()},
               std::pair{&capture->MicRing(), &capture->MicStatistics()}}) {
@@ -287,10 +233,7 @@ TEST_F(AudioCaptureStreamTest, OverflowDropsWholeFramesSoChannelsStayInPlace) {
 // frames of it, and the capture thread drains what the endpoints made meanwhile.
 TEST_F(AudioCaptureStreamTest, CaptureAndOutputThreadsKeepTheClocksCadence) {
     auto manual = std::make_shared<platform::ManualClock>();
-    auto setup = std::make_shared<SyntheticAudioSetup>();
-    setup->render = SyntheticStream{};
-    setup->captureDevices["mic"] = SyntheticStream{};
-    setup->defaultCommunications = "mic";
+    auto setup = SyntheticSources(SyntheticStream{}, SyntheticStream{});
     setup->clock = [manual] { return manual->NowNs(); };
     AudioCapture capture(AudioCapture::Options{.connect = platform::SyntheticAudio(setup),
                                                .clock = setup->clock,
@@ -316,13 +259,14 @@ TEST_F(AudioCaptureStreamTest, CaptureAndOutputThreadsKeepTheClocksCadence) {
 
 TEST_F(AudioCaptureStreamTest, StopGivesUpOnACaptureThreadStuckInTheStream) {
     auto gate = std::make_shared<platform::SyntheticGate>();
-    auto setup = std::make_shared<SyntheticAudioSetup>();
     SyntheticStream stuck;
     stuck.getBufferGate = gate;
-    setup->render = stuck;
     LogCapture log;
-    auto capture = std::make_unique<AudioCapture>(AudioCapture::Options{
-        .connect = platform::SyntheticAudio(setup), .clock = {}, .runThreads = true, .pacing = {}});
+    auto capture = std::make_unique<AudioCapture>(
+        AudioCapture::Options{.connect = platform::SyntheticAudio(SyntheticSources(stuck)),
+                              .clock = {},
+                              .runThreads = true,
+                              .pacing = {}});
     ASSERT_TRUE(capture->Initialize(true, false, "", 48000, 2, false, 0, 0));
     ASSERT_TRUE(capture->Start(nullptr));
     for (int i = 0; i < 200 && !gate->IsWaiting(); ++i) {

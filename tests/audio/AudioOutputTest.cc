@@ -12,7 +12,6 @@
 namespace tamro::test {
 namespace {
 
-using platform::SyntheticAudioSetup;
 using platform::SyntheticStream;
 
 struct Block {
@@ -24,12 +23,9 @@ struct Block {
 
 class AudioOutputTest : public ::testing::Test {
   protected:
+    // A started capture of `mic` whose blocks go to m_blocks.
     std::unique_ptr<AudioCapture> Capture(const SyntheticStream& mic) {
-        m_setup->captureDevices["mic"] = mic;
-        m_setup->defaultCommunications = "mic";
-        auto capture = MakeSimulatedCapture(m_setup, m_clock);
-        EXPECT_TRUE(capture->Initialize(false, true, "", 48000, 2, false, 0, 0));
-        return capture;
+        return StartSimulatedCapture(SyntheticSources(std::nullopt, mic), m_clock, Collect());
     }
     AudioCallback Collect() {
         return [this](const uint8_t* data, uint32_t bytes, int64_t pts, int64_t duration) {
@@ -41,7 +37,6 @@ class AudioOutputTest : public ::testing::Test {
         };
     }
 
-    std::shared_ptr<SyntheticAudioSetup> m_setup = std::make_shared<SyntheticAudioSetup>();
     SimulatedClock m_clock;
     std::vector<Block> m_blocks;
 };
@@ -52,7 +47,6 @@ TEST_F(AudioOutputTest, BlocksAreStampedFromTheFramesSentLessTheLatency) {
         SyntheticStream mic;
         mic.latency100ns = 0;
         auto capture = Capture(mic);
-        ASSERT_TRUE(capture->Start(Collect()));
         RunSimulatedOutput(*capture, m_clock, 0.1);
         capture->Stop();
     }
@@ -69,8 +63,7 @@ TEST_F(AudioOutputTest, BlocksAreStampedFromTheFramesSentLessTheLatency) {
     // without overlap.
     m_blocks.clear();
     auto capture = Capture(SyntheticStream{});
-    ASSERT_TRUE(capture->Start(Collect()));
-    RunSimulatedOutput(*capture, m_clock, 0.3);
+    RunSimulatedOutput(*capture, m_clock, 1.0);
     capture->Stop();
     ASSERT_GE(m_blocks.size(), 4u);
     const int64_t cut = 7 * 1024 * 10'000'000LL / 48000 - 1'380'000;
@@ -82,6 +75,17 @@ TEST_F(AudioOutputTest, BlocksAreStampedFromTheFramesSentLessTheLatency) {
     EXPECT_EQ(m_blocks[1].bytes, 4096u);
     EXPECT_EQ(m_blocks[2].pts - m_blocks[1].pts, 213'333);
     EXPECT_GT(m_blocks.back().peak, 0.4f);
+
+    // After the stop, the drain delivers what the rings hold (about 128 ms) up to the end time,
+    // before the ring is empty.
+    const size_t live = m_blocks.size();
+    const int64_t end = m_blocks.back().pts + 3 * 213'333;
+    capture->Drain(end);
+    ASSERT_GT(m_blocks.size(), live);
+    EXPECT_LE(m_blocks.size(), live + 4);
+    EXPECT_LT(m_blocks.back().pts, end);
+    EXPECT_GT(m_blocks.back().peak, 0.4f) << "real sound, not the zero fill";
+    EXPECT_EQ(capture->MicRing().Used(), 0u);
 }
 
 TEST(AudioBlockCutTest, OnlyThePartFromTheFirstInstantOnIsKept) {
@@ -111,27 +115,10 @@ TEST(AudioBlockCutTest, OnlyThePartFromTheFirstInstantOnIsKept) {
     }
 }
 
-TEST_F(AudioOutputTest, DrainDeliversWhatTheRingsHoldUpToTheEndTime) {
-    auto capture = Capture(SyntheticStream{});
-    ASSERT_TRUE(capture->Start(Collect()));
-    RunSimulatedOutput(*capture, m_clock, 1.0);
-    capture->Stop();
-    const size_t live = m_blocks.size();
-    const int64_t end = m_blocks.back().pts + 3 * 213'333;
-    capture->Drain(end);
-    // The ring held about 128 ms; the drain stops at the end time, before the ring is empty.
-    ASSERT_GT(m_blocks.size(), live);
-    EXPECT_LE(m_blocks.size(), live + 4);
-    EXPECT_LT(m_blocks[m_blocks.size() - 1].pts, end);
-    EXPECT_GT(m_blocks.back().peak, 0.4f) << "real sound, not the zero fill";
-    EXPECT_EQ(capture->MicRing().Used(), 0u);
-}
-
 TEST_F(AudioOutputTest, DeadMicrophoneIsFlaggedAfterThreeSecondsAndClearsWhenAudioReturns) {
     SyntheticStream mic;
     mic.gaps.push_back({.fromNs = 0, .toNs = 5'000'000'000});
     auto capture = Capture(mic);
-    ASSERT_TRUE(capture->Start(Collect()));
     RunSimulatedOutput(*capture, m_clock, 2.5);
     EXPECT_FALSE(capture->IsMicrophoneSilent());
     RunSimulatedOutput(*capture, m_clock, 0.6);

@@ -77,9 +77,7 @@ TEST(DriftServoTest, ExcessFillRampsAtMostFiftyPpmPerUpdateAndReportsSaturationO
 
 TEST(DriftServoTest, HoldsStillWhileWarmingUpWhenStarvedOrAfterASkippedBlock) {
     ServoDriver d;
-    for (int i = 0; i < DriftServo::kHoldoffTicks; ++i) {
-        ASSERT_EQ(d.Tick(400.0), 0.0);
-    }
+    d.PassHoldoff(400.0);
     // A source that delivered nothing during the period is not corrected.
     for (int i = 0; i < kTicksPerUpdate; ++i) {
         ASSERT_EQ(d.servo.Update(400.0, false, d.raw, "sys"), 0.0);

@@ -67,12 +67,15 @@ class OutputMixerLevelsTest : public ::testing::Test {
     }
 
     // `blocks` blocks of a steady microphone level and system level.
-    void Run(int blocks, float mic, float sys) {
+    void Run(int blocks, float mic, float sys, RnNoiseProcessor* denoiser = nullptr) {
         for (int i = 0; i < blocks; ++i) {
             std::fill_n(m_mixer.MicBlock(), kBlock, mic);
             std::fill_n(m_mixer.SystemBlock(), kBlock, sys);
-            m_mixer.Process(
-                {.micGot = kBlock, .sysGot = kBlock, .micCaptured = true, .sysCaptured = true});
+            m_mixer.Process({.micGot = kBlock,
+                             .sysGot = kBlock,
+                             .micCaptured = true,
+                             .sysCaptured = true,
+                             .denoiser = denoiser});
         }
     }
 
@@ -133,15 +136,7 @@ TEST_F(OutputMixerLevelsTest, NoiseRemovalRunsOnTheMicrophoneAndGatesDeeperWhenB
     DenoiserPool pool([] { return std::make_unique<PassThrough>(); });
     RnNoiseProcessor denoiser(pool);
     denoiser.Initialize(48000, 2);
-    for (int i = 0; i < 400; ++i) {
-        std::fill_n(m_mixer.MicBlock(), kBlock, 0.04f);
-        std::fill_n(m_mixer.SystemBlock(), kBlock, 0.0f);
-        m_mixer.Process({.micGot = kBlock,
-                         .sysGot = kBlock,
-                         .micCaptured = true,
-                         .sysCaptured = true,
-                         .denoiser = &denoiser});
-    }
+    Run(400, 0.04f, 0.0f, &denoiser);
     EXPECT_TRUE(m_mixer.DenoisedLastBlock());
     EXPECT_NEAR(m_mixer.MicRms(), denoiser.OutputRms(), 1e-6f);
     EXPECT_NEAR(m_mixer.MicRms(), 0.04f, 0.001f);

@@ -37,19 +37,16 @@ std::unique_ptr<RnNoiseAudioEffect> GainOnlyEffect() {
     return effect;
 }
 
-TEST(RnNoiseAudioEffectTest, OffersFloatAt48kHzInMonoAndStereoProcessedInPlace) {
+TEST(RnNoiseAudioEffectTest, OffersFloatAt48kHzAndClampsItsProperties) {
     RnNoiseAudioEffect effect;
-    EXPECT_TRUE(effect.UseInputFrameForOutput());
+    EXPECT_TRUE(effect.UseInputFrameForOutput()) << "processed in place";
     EXPECT_EQ(effect.SupportedEncodingProperties(),
               (std::vector{FloatFormat(48000, 1), FloatFormat(48000, 2)}));
-    const auto state = effect.CurrentState();
-    EXPECT_EQ(state.strength, 1u);
-    EXPECT_EQ(state.mode, 2u);
-    EXPECT_FALSE(state.hasProcessor) << "nothing is created before the format is known";
-}
+    EXPECT_EQ(effect.CurrentState().strength, 1u);
+    EXPECT_EQ(effect.CurrentState().mode, 2u);
+    EXPECT_FALSE(effect.CurrentState().hasProcessor)
+        << "nothing is created before the format is known";
 
-TEST(RnNoiseAudioEffectTest, PropertiesAreClampedAndMissingOrMistypedOnesKept) {
-    RnNoiseAudioEffect effect;
     EXPECT_EQ(effect.SetProperties({{"Strength", int32_t{7}}, {"Mode", int32_t{-1}}}), kOk);
     EXPECT_EQ(effect.CurrentState().strength, 2u);
     EXPECT_EQ(effect.CurrentState().mode, 0u);
@@ -64,7 +61,7 @@ TEST(RnNoiseAudioEffectTest, PropertiesAreClampedAndMissingOrMistypedOnesKept) {
     EXPECT_EQ(effect.CurrentState().mode, 2u) << "the well-typed key still applies";
 }
 
-TEST(RnNoiseAudioEffectTest, TenMillisecondStereoFrameMovesAtTheRatesOfOneUnit) {
+TEST(RnNoiseAudioEffectTest, BoostMovesAtTheRatesOfOneUnitPerTenMillisecondsAndHoldsOnSilence) {
     auto effect = GainOnlyEffect();
     // Level 0.045 wants a boost of 2: rising, at 0.005 per 10 ms.
     auto frame = SquareFrame(0.045f);
@@ -74,6 +71,14 @@ TEST(RnNoiseAudioEffectTest, TenMillisecondStereoFrameMovesAtTheRatesOfOneUnit) 
     const double boost = 0.995 + 0.005 * 2.0;
     EXPECT_NEAR(state.boost, boost, 1e-7);
     EXPECT_NEAR(state.gain, 0.92 + 0.08 * boost, 1e-7);
+
+    // A frame at the silence threshold leaves the boost and the level while the gain follows.
+    frame = SquareFrame(0.02f);
+    effect->ProcessFrame(frame);
+    const auto silent = effect->CurrentState();
+    EXPECT_EQ(silent.boost, state.boost);
+    EXPECT_EQ(silent.levelAvg, state.levelAvg);
+    EXPECT_NEAR(silent.gain, 0.92 * state.gain + 0.08 * state.boost, 1e-9);
 
     // 120 ms frames (k = 12) lift the boost to its ceiling of 2.5 quickly; then a loud 10 ms
     // frame wants less, the level average moves 1 %, and the boost falls at 0.02.
@@ -91,20 +96,6 @@ TEST(RnNoiseAudioEffectTest, TenMillisecondStereoFrameMovesAtTheRatesOfOneUnit) 
     ASSERT_LT(desired, before.boost);
     EXPECT_NEAR(state.boost, 0.98 * before.boost + 0.02 * desired, 1e-6);
     EXPECT_NEAR(state.gain, 0.92 * before.gain + 0.08 * state.boost, 1e-6);
-}
-
-TEST(RnNoiseAudioEffectTest, SilentFrameLeavesTheBoostWhileTheGainFollowsIt) {
-    auto effect = GainOnlyEffect();
-    auto frame = SquareFrame(0.045f);
-    effect->ProcessFrame(frame);
-    const auto before = effect->CurrentState();
-    ASSERT_GT(before.boost, before.gain);
-    frame = SquareFrame(0.02f);  // at the threshold: still silence
-    effect->ProcessFrame(frame);
-    const auto after = effect->CurrentState();
-    EXPECT_EQ(after.boost, before.boost);
-    EXPECT_EQ(after.levelAvg, before.levelAvg);
-    EXPECT_NEAR(after.gain, 0.92 * before.gain + 0.08 * before.boost, 1e-9);
 }
 
 TEST(RnNoiseAudioEffectTest, ModeZeroCreatesNoProcessorButStillLimits) {

@@ -53,27 +53,8 @@ int16_t OpenGateOutput(float x, size_t k) {
     return static_cast<int16_t>(std::lroundf(y));
 }
 
-class RnNoiseProcessorTest : public testing::Test {
-  protected:
-    // Mono, one frame per call: call n writes back frame n - 1.
-    std::vector<int16_t> Frame(int16_t value, float probability) {
-        m_pool.script.probability = probability;
-        std::vector<int16_t> block(kFrame, value);
-        m_processor.Process(block.data(), block.size());
-        return block;
-    }
-    void StartMono() {
-        m_processor.Initialize(48000, 1);
-        ASSERT_TRUE(m_processor.IsReady());
-        ASSERT_FALSE(m_processor.IsBypassed());
-    }
-
-    ScriptedPool m_pool;
-    RnNoiseProcessor m_processor{m_pool.pool};
-};
-
 // Output position n carries mono input n - 480 (the mean of channels 0 and 1) whatever the block
-// sizes; only channels 0 and 1 are written.
+// sizes, fading in again after every start; only channels 0 and 1 are written.
 class RnNoiseDelayTest : public testing::TestWithParam<uint32_t> {};
 
 TEST_P(RnNoiseDelayTest, DelayIsExactlyOneFrameWhateverTheBlockSizes) {
@@ -81,123 +62,117 @@ TEST_P(RnNoiseDelayTest, DelayIsExactlyOneFrameWhateverTheBlockSizes) {
     ScriptedPool pool;
     RnNoiseProcessor processor(pool.pool);
     processor.Initialize(48000, channels);
+    ASSERT_TRUE(processor.IsReady());
+    ASSERT_FALSE(processor.IsBypassed());
     std::mt19937 random(7);
     std::uniform_int_distribution<size_t> blockFrames(1, 3000);
     auto mono = [](size_t n) {
         return static_cast<float>(static_cast<int>(n * 37 % 20001) - 10000);
     };
-    size_t position = 0;
-    while (position < 30'000) {
-        const size_t frames = blockFrames(random);
-        std::vector<int16_t> block(frames * channels);
-        for (size_t i = 0; i < frames; ++i) {
-            const auto m = static_cast<int16_t>(mono(position + i));
-            block[i * channels] = channels > 1 ? static_cast<int16_t>(m + 1000) : m;
-            if (channels > 1) {
-                block[i * channels + 1] = static_cast<int16_t>(m - 1000);
+    for (int start = 0; start < 2; ++start) {
+        SCOPED_TRACE(start == 0 ? "first start" : "after a reset");
+        for (size_t position = 0; position < 30'000;) {
+            const size_t frames = blockFrames(random);
+            std::vector<int16_t> block(frames * channels);
+            for (size_t i = 0; i < frames; ++i) {
+                const auto m = static_cast<int16_t>(mono(position + i));
+                // Channels 0 and 1 straddle the mono value; a third carries a marker.
+                const int16_t in[] = {static_cast<int16_t>(channels > 1 ? m + 1000 : m),
+                                      static_cast<int16_t>(m - 1000), 1234};
+                std::copy_n(in, channels, &block[i * channels]);
             }
-            if (channels > 2) {
-                block[i * channels + 2] = 1234;
-            }
-        }
-        processor.Process(block.data(), block.size());
-        for (size_t i = 0; i < frames; ++i, ++position) {
-            const int16_t expected =
-                position < kFrame ? 0 : OpenGateOutput(mono(position - kFrame), position - kFrame);
-            ASSERT_EQ(block[i * channels], expected) << "position " << position;
-            if (channels > 1) {
-                ASSERT_EQ(block[i * channels + 1], expected) << "position " << position;
-            }
-            if (channels > 2) {
-                ASSERT_EQ(block[i * channels + 2], 1234) << "further channels are left alone";
+            processor.Process(block.data(), block.size());
+            for (size_t i = 0; i < frames; ++i, ++position) {
+                const int16_t expected =
+                    position < kFrame ? 0
+                                      : OpenGateOutput(mono(position - kFrame), position - kFrame);
+                for (uint32_t c = 0; c < channels; ++c) {
+                    ASSERT_EQ(block[i * channels + c], c < 2 ? expected : 1234)
+                        << "position " << position << ", channel " << c;
+                }
             }
         }
+        processor.Reset();
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Channels, RnNoiseDelayTest, testing::Values(1u, 2u, 3u));
 
-TEST_F(RnNoiseProcessorTest, EveryStartFadesInAgain) {
-    StartMono();
-    for (int start = 0; start < 2; ++start) {
-        for (size_t n = 0; n < 5 * kFrame;) {
-            for (const int16_t sample : Frame(20000, 1.0f)) {
-                ASSERT_EQ(sample, n < kFrame ? 0 : OpenGateOutput(20000, n - kFrame))
-                    << "start " << start << ", position " << n;
-                ++n;
-            }
-        }
-        m_processor.Reset();
-    }
-}
-
-TEST_F(RnNoiseProcessorTest, GateHoldsForTheHangoverThenFallsSlowlyAndRisesFast) {
-    StartMono();
+TEST(RnNoiseProcessorTest, GateHoldsForTheHangoverThenFallsSlowlyAndRisesFast) {
     constexpr int16_t kValue = 20000;
-    auto gainOf = [&](const std::vector<int16_t>& frame) { return frame.back() / double(kValue); };
-    // Call n processes frame n and writes back frame n - 1. Frames 0 to 5 are voiced (the fade
-    // is over after three).
+    ScriptedPool pool;
+    RnNoiseProcessor processor(pool.pool);
+    processor.Initialize(48000, 1);
+    // Mono, one frame per call: call n processes frame n and writes back frame n - 1.
+    auto frame = [&](float probability) {
+        pool.script.probability = probability;
+        std::vector<int16_t> block(kFrame, kValue);
+        processor.Process(block.data(), block.size());
+        return block;
+    };
+    auto gainOf = [&](const std::vector<int16_t>& out) { return out.back() / double(kValue); };
+    // Frames 0 to 5 are voiced (the fade is over after three).
     for (int i = 0; i < 6; ++i) {
-        Frame(kValue, 0.9f);
+        frame(0.9f);
     }
     // The last voiced frame counts towards the hangover of 8: it and the 7 frames after it
     // (6 to 12) are fully open.
     for (int i = 0; i < 8; ++i) {
-        const auto out = Frame(kValue, 0.0f);
+        const auto out = frame(0.0f);
         ASSERT_TRUE(std::all_of(out.begin(), out.end(), [](int16_t s) { return s == kValue; }))
             << "frame " << 5 + i;
     }
     // Frame 13 is the first to fall towards the floor of 0.15.
     double expected = 1.0;
-    for (int frame = 13; frame < 18; ++frame) {
-        const auto out = Frame(kValue, 0.0f);
+    for (int n = 13; n < 18; ++n) {
+        const auto out = frame(0.0f);
         const double before = expected;
         expected += (0.15 - expected) * 0.08;
-        EXPECT_NEAR(gainOf(out), expected, 1e-4) << "frame " << frame;
+        EXPECT_NEAR(gainOf(out), expected, 1e-4) << "frame " << n;
         // The gain moves linearly across the frame.
         EXPECT_NEAR(out[239] / double(kValue), before + 240 * (expected - before) / 480, 1e-4);
     }
-    Frame(kValue, 0.6f);  // writes back frame 18, still falling; processes voiced frame 19
+    frame(0.6f);  // writes back frame 18, still falling; processes voiced frame 19
     expected += (0.15 - expected) * 0.08;
     expected += (1.0 - expected) * 0.6;
-    EXPECT_NEAR(gainOf(Frame(kValue, 0.6f)), expected, 1e-4) << "rising frame";
+    EXPECT_NEAR(gainOf(frame(0.6f)), expected, 1e-4) << "rising frame";
 }
 
-struct FloorCase {
-    uint32_t preset;
-    float floorScale;
-    float probability;
-    double settledGain;
-};
-
-class RnNoiseFloorTest : public testing::TestWithParam<FloorCase> {};
-
-TEST_P(RnNoiseFloorTest, GateSettlesOnThePresetTarget) {
-    const FloorCase& c = GetParam();
-    ScriptedPool pool;
-    pool.script.probability = c.probability;
-    RnNoiseProcessor processor(pool.pool);
-    processor.Initialize(48000, 1);
-    processor.SetStrengthPreset(c.preset);
-    processor.m_floorScale = c.floorScale;
-    std::vector<int16_t> block(kFrame);
-    for (int i = 0; i < 200; ++i) {
-        std::fill(block.begin(), block.end(), 30000);
-        processor.Process(block.data(), block.size());
+TEST(RnNoiseProcessorTest, GateSettlesOnThePresetTarget) {
+    struct Case {
+        uint32_t preset;
+        float floorScale;
+        float probability;
+        double settledGain;
+    };
+    for (const Case& c : {
+             Case{2, 0.2f, 0.0f, 0.006},  // floor 0.03 scaled by 0.2
+             Case{0, 1.0f, 0.0f, 0.5},
+             Case{1, 1.0f, 0.0f, 0.15},
+             // Half the threshold: smoothstep(0.5) = 0.5 of the way from the floor to 1.
+             Case{1, 1.0f, 0.25f, 0.575},
+             Case{2, 1.0f, 0.3f, 0.515},
+             // Just under the threshold the gate is nearly open.
+             Case{0, 1.0f, 0.19f, 0.5 + 0.5 * (3 - 2 * 0.95) * 0.95 * 0.95},
+             // An unknown preset keeps the pair it had.
+             Case{5, 1.0f, 0.0f, 0.15},
+         }) {
+        SCOPED_TRACE(testing::Message() << "preset " << c.preset << ", floor scale " << c.floorScale
+                                        << ", probability " << c.probability);
+        ScriptedPool pool;
+        pool.script.probability = c.probability;
+        RnNoiseProcessor processor(pool.pool);
+        processor.Initialize(48000, 1);
+        processor.SetStrengthPreset(c.preset);
+        processor.m_floorScale = c.floorScale;
+        std::vector<int16_t> block(kFrame);
+        for (int i = 0; i < 200; ++i) {
+            std::fill(block.begin(), block.end(), 30000);
+            processor.Process(block.data(), block.size());
+        }
+        EXPECT_NEAR(block.back() / 30000.0, c.settledGain, 1e-4);
     }
-    EXPECT_NEAR(block.back() / 30000.0, c.settledGain, 1e-4);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Presets, RnNoiseFloorTest,
-    testing::Values(FloorCase{2, 0.2f, 0.0f, 0.006},  // floor 0.03 scaled by 0.2
-                    FloorCase{0, 1.0f, 0.0f, 0.5}, FloorCase{1, 1.0f, 0.0f, 0.15},
-                    // Half the threshold: smoothstep(0.5) = 0.5 of the way from the floor to 1.
-                    FloorCase{1, 1.0f, 0.25f, 0.575}, FloorCase{2, 1.0f, 0.3f, 0.515},
-                    // Just under the threshold the gate is nearly open.
-                    FloorCase{0, 1.0f, 0.19f, 0.5 + 0.5 * (3 - 2 * 0.95) * 0.95 * 0.95},
-                    // An unknown preset keeps the pair it had.
-                    FloorCase{5, 1.0f, 0.0f, 0.15}));
 
 // A 44.1 kHz stream, a pool that cannot create a state, and a released processor all leave the
 // samples as they were and still report their level.

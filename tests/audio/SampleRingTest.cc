@@ -8,16 +8,7 @@
 namespace tamro::test {
 namespace {
 
-TEST(SampleRingTest, OneSlotStaysEmpty) {
-    SampleRing ring;
-    const std::vector<float> many(SampleRing::kCapacity, 0.25f);
-    EXPECT_EQ(ring.Write(many.data(), many.size()), SampleRing::kCapacity - 1);
-    EXPECT_EQ(ring.Used(), SampleRing::kCapacity - 1);
-    EXPECT_EQ(ring.Free(), 0u);
-    EXPECT_EQ(ring.Write(many.data(), 1), 0u);
-}
-
-TEST(SampleRingTest, ShortReadZeroFillsTheRestOfTheBlock) {
+TEST(SampleRingTest, ShortReadZeroFillsAndOneSlotStaysEmpty) {
     SampleRing ring;
     std::vector<float> hundred(100);
     std::iota(hundred.begin(), hundred.end(), 1.0f);
@@ -27,6 +18,12 @@ TEST(SampleRingTest, ShortReadZeroFillsTheRestOfTheBlock) {
     EXPECT_TRUE(std::equal(hundred.begin(), hundred.end(), block.begin()));
     EXPECT_TRUE(std::all_of(block.begin() + 100, block.end(), [](float v) { return v == 0.0f; }));
     EXPECT_EQ(ring.Used(), 0u);
+
+    const std::vector<float> many(SampleRing::kCapacity, 0.25f);
+    EXPECT_EQ(ring.Write(many.data(), many.size()), SampleRing::kCapacity - 1);
+    EXPECT_EQ(ring.Used(), SampleRing::kCapacity - 1);
+    EXPECT_EQ(ring.Free(), 0u);
+    EXPECT_EQ(ring.Write(many.data(), 1), 0u);
 }
 
 TEST(SampleRingTest, KeepsOrderAcrossTheWrap) {

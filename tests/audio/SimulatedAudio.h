@@ -1,11 +1,14 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "audio/AudioCapture.h"
 #include "platform/audio/AudioDevicesFactory.h"
@@ -26,17 +29,39 @@ class SimulatedClock {
 };
 
 inline std::unique_ptr<AudioCapture> MakeSimulatedCapture(
-    std::shared_ptr<platform::SyntheticAudioSetup> setup, const SimulatedClock& clock) {
+    std::shared_ptr<platform::SyntheticAudioSetup> setup, const SimulatedClock& clock,
+    AudioCapture::Options options = {}) {
     setup->clock = clock.Function();
-    return std::make_unique<AudioCapture>(
-        AudioCapture::Options{.connect = platform::SyntheticAudio(setup),
-                              .clock = clock.Function(),
-                              .runThreads = false,
-                              .pacing = {}});
+    options.connect = platform::SyntheticAudio(setup);
+    options.clock = clock.Function();
+    options.runThreads = false;
+    return std::make_unique<AudioCapture>(std::move(options));
 }
 
-using BlockHandler =
-    std::function<void(const AudioCapture::RingBlocks& read, const float* mic, const float* sys)>;
+// A server whose default output plays `system` and whose communications microphone is `mic`.
+inline std::shared_ptr<platform::SyntheticAudioSetup> SyntheticSources(
+    std::optional<platform::SyntheticStream> system,
+    std::optional<platform::SyntheticStream> mic = std::nullopt) {
+    auto setup = std::make_shared<platform::SyntheticAudioSetup>();
+    setup->render = std::move(system);
+    if (mic) {
+        setup->captureDevices["mic"] = *mic;
+        setup->defaultCommunications = "mic";
+    }
+    return setup;
+}
+
+// A simulated capture of the sources `setup` has by default, as 48 kHz stereo, started.
+inline std::unique_ptr<AudioCapture> StartSimulatedCapture(
+    std::shared_ptr<platform::SyntheticAudioSetup> setup, const SimulatedClock& clock,
+    AudioCallback callback = nullptr, AudioCapture::Options options = {}) {
+    const bool system = setup->render.has_value();
+    const bool mic = !setup->defaultCommunications.empty();
+    auto capture = MakeSimulatedCapture(std::move(setup), clock, std::move(options));
+    EXPECT_TRUE(capture->Initialize(system, mic, "", 48000, 2, false, 0, 0));
+    EXPECT_TRUE(capture->Start(std::move(callback)));
+    return capture;
+}
 
 // A span of simulated time in which a thread sleeps: what falls due in it happens at its end.
 struct Stall {
@@ -78,7 +103,9 @@ inline void RunClocked(AudioCapture& capture, SimulatedClock& clock, double seco
 // The output side as bare ring reads and servo updates; `onBlock` sees each block's reads and
 // the two blocks read.
 inline void RunSimulated(AudioCapture& capture, SimulatedClock& clock, double seconds,
-                         const BlockHandler& onBlock, int64_t wakeNs = 10'000'000) {
+                         const std::function<void(const AudioCapture::RingBlocks& read,
+                                                  const float* mic, const float* sys)>& onBlock,
+                         int64_t wakeNs = 10'000'000) {
     std::array<float, SampleRing::kBlockSamples> mic{};
     std::array<float, SampleRing::kBlockSamples> sys{};
     RunClocked(capture, clock, seconds, wakeNs, [&](int64_t) {
