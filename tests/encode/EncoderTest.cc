@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "encode/Encoder.h"
+#include "encode/EncoderFormatCache.h"
 #include "platform/media/ScriptedEncoderList.h"
 #include "support/AppDataFolder.h"
 #include "support/FrameTextures.h"
@@ -251,7 +252,8 @@ TEST_F(EncoderTest, FramesTheConverterCannotReadTakeTheCpuPath) {
 
 struct ChoiceCase {
     const char* name;
-    // What the machine's encoder list holds: a hardware encoder by this name, then a software one.
+    // What the machine's encoder list holds: a hardware encoder by this name (none if null), then
+    // a software one.
     const char* hardware;
     const char* software;
     bool cacheFile;  // the format comes from the cache file, which keeps no encoder name
@@ -263,26 +265,23 @@ class EncoderChoiceTest : public EncoderTest, public ::testing::WithParamInterfa
 
 // The stream runs on the encoder discovery chose (hardware first), and on libx264 when that one
 // does not open. The scripted hardware encoders carry names libavcodec knows: "libx264" opens
-// here, the real hardware ones have no device on this machine.
+// here, the real hardware ones have no device on this machine. The writer gets the device manager
+// only when a hardware encoder takes it.
 TEST_P(EncoderChoiceTest, StreamOpensTheChosenEncoderOrFallsBackToLibx264) {
     const ChoiceCase& c = GetParam();
-    if (c.cacheFile) {
-        // Version 2, NV12: the format is known without discovery.
-        const std::vector<uint8_t> nv12 = {2,    0, 0,    0, 0x4E, 0x56, 0x31, 0x32, 0,    0,
-                                           0x10, 0, 0x80, 0, 0,    0xAA, 0,    0x38, 0x9B, 0x71};
-        std::filesystem::create_directories(m_appData.CacheFile().parent_path());
-        std::ofstream(m_appData.CacheFile(), std::ios::binary)
-            .write(reinterpret_cast<const char*>(nv12.data()), nv12.size());
+    if (c.cacheFile)
+        EncoderFormatCache::SaveEncoderCache(media::kSubtypeNV12);
+    std::vector<media::ScriptedEncoder> encoders{
+        {.friendlyName = c.software, .inputTypes = {media::kSubtypeNV12}}};
+    if (c.hardware) {
+        encoders.push_back({.friendlyName = c.hardware,
+                            .hardware = true,
+                            .acceptsGpuDevice = 1,
+                            .inputTypes = {media::kSubtypeNV12}});
     }
-    const media::ScriptedEncoder hardware{.friendlyName = c.hardware,
-                                          .hardware = true,
-                                          .acceptsGpuDevice = 1,
-                                          .inputTypes = {media::kSubtypeNV12}};
-    const media::ScriptedEncoder software{.friendlyName = c.software,
-                                          .inputTypes = {media::kSubtypeNV12}};
-    const auto list = std::make_shared<media::ScriptedEncoderList>(
-        std::vector<media::ScriptedEncoder>{software, hardware});
+    const auto list = std::make_shared<media::ScriptedEncoderList>(encoders);
     const auto file = m_dir.path() / "choice.mp4";
+    setenv("TAMRO_PERF", "1", 1);
     test::LogCapture log;
     Encoder encoder(list);
     encoder.SetD3DDevice(m_device.get());
@@ -292,6 +291,9 @@ TEST_P(EncoderChoiceTest, StreamOpensTheChosenEncoderOrFallsBackToLibx264) {
     EXPECT_TRUE(log.Contains(c.line));
     EXPECT_EQ(log.Contains("did not open"), c.fallback);
     EXPECT_EQ(encoder.VideoEncoderName(), "libx264");
+    EXPECT_EQ(encoder.UsesDeviceManager(), c.hardware != nullptr);
+    EXPECT_EQ(log.Contains("hwD3DManager=YES"), c.hardware != nullptr);
+    EXPECT_EQ(log.Contains("[Encoder] No hardware encoder available, using CPU path"), !c.hardware);
     WriteFrames(encoder, 64, 64, 3);
     encoder.Finalize();
     EXPECT_EQ(test::Mp4Probe(file).VideoFramePts().size(), 3u);
@@ -306,7 +308,9 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{"HardwareFailsToOpen", "h264_nvenc", "libx264", false, true,
                    "[Encoder] Video encoder: libx264 (h264_nvenc did not open at 64x64)"},
         ChoiceCase{"FromTheCacheFileTheFirstHardwareOne", "h264_vaapi", "libx264", true, true,
-                   "[Encoder] Video encoder: libx264 (h264_vaapi did not open at 64x64)"}),
+                   "[Encoder] Video encoder: libx264 (h264_vaapi did not open at 64x64)"},
+        ChoiceCase{"SoftwareOnly", nullptr, "libx264", false, false,
+                   "[Encoder] Video encoder: libx264"}),
     [](const auto& info) { return info.param.name; });
 
 struct BadInput {
