@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "encode/Encoder.h"
+#include "encode/EncoderFormatCache.h"
 #include "platform/media/ScriptedEncoderList.h"
 #include "support/AppDataFolder.h"
 #include "support/FrameTextures.h"
@@ -27,11 +28,6 @@ EncoderSettings Settings(const std::filesystem::path& path, uint32_t width, uint
                            .fps = 30,
                            .videoBitrate = 1'000'000,
                            .hasAudio = false};
-}
-
-bool StrictlyIncreasing(const std::vector<long long>& values) {
-    return std::adjacent_find(values.begin(), values.end(),
-                              [](long long a, long long b) { return b <= a; }) == values.end();
 }
 
 class EncoderTest : public ::testing::Test {
@@ -84,55 +80,49 @@ TEST_F(EncoderTest, WritesAPlayableMp4WithVideoAndAudio) {
     EXPECT_EQ(probe.Stream("audio", "sample_rate"), "48000");
     const std::vector<long long> pts = probe.VideoFramePts();
     EXPECT_EQ(pts.size(), 30u);
-    EXPECT_TRUE(StrictlyIncreasing(pts));
+    EXPECT_EQ(std::ranges::adjacent_find(pts, std::greater_equal<>()), pts.end()) << "pts rise";
     // Discovery ran in this process, so the tag names the encoder it found.
     EXPECT_EQ(probe.FormatTag("encoder"), "Tamro (0.0.3) - libx264");
-}
-
-TEST_F(EncoderTest, WithoutAudioOrDeviceTheFileHasOnlyVideoThroughTheCpuPath) {
-    const auto file = m_dir.path() / "rec.mp4";
-    EncoderSettings settings = Settings(file, 1366, 768);
-    settings.profile = 0;
-    test::LogCapture log;
-    Encoder encoder;
-    ASSERT_TRUE(encoder.Initialize(settings));
-    EXPECT_TRUE(log.Contains("[Encoder] No D3D device at sink-writer creation"));
-    EXPECT_FALSE(encoder.UsesDeviceManager());
-    WriteFrames(encoder, 1366, 768, 3);
-    const std::vector<uint8_t> block(4096, 0);
-    encoder.WriteAudioSample(block.data(), 4096, 0, 213'333);
-    encoder.Finalize();
-    EXPECT_EQ(encoder.AudioSamplesWritten(), 0u);
-
-    const test::Mp4Probe probe(file);
-    ASSERT_TRUE(probe.Opened());
-    EXPECT_EQ(probe.Stream("video", "profile"), "High");
-    EXPECT_EQ(probe.StreamCount("audio"), 0);
-    EXPECT_EQ(probe.VideoFramePts().size(), 3u);
 }
 
 struct SizeCase {
     const char* name;
     uint32_t width, height;
     uint32_t fileWidth, fileHeight;
+    bool device;  // else the frames take the CPU path
 };
 
 class EncoderSizeTest : public EncoderTest, public ::testing::WithParamInterface<SizeCase> {};
 
 // The file has the requested size, an odd one rounded down to even for 4:2:0; the encoder pads
-// to whole macroblocks itself and signals the crop, so no bars are coded into the picture.
+// to whole macroblocks itself and signals the crop, so no bars are coded into the picture. Without
+// audio the file has video only, whatever audio arrives.
 TEST_P(EncoderSizeTest, FileHasTheRequestedEvenSize) {
     const SizeCase& c = GetParam();
     const auto file = m_dir.path() / "size.mp4";
+    EncoderSettings settings = Settings(file, c.width, c.height);
+    settings.profile = 0;
+    test::LogCapture log;
     Encoder encoder;
-    encoder.SetD3DDevice(m_device.get());
-    ASSERT_TRUE(encoder.Initialize(Settings(file, c.width, c.height)));
+    if (c.device)
+        encoder.SetD3DDevice(m_device.get());
+    ASSERT_TRUE(encoder.Initialize(settings));
+    EXPECT_EQ(log.Contains("[Encoder] No D3D device at sink-writer creation"), !c.device);
+    if (!c.device) {
+        EXPECT_FALSE(encoder.UsesDeviceManager());
+    }
     EXPECT_EQ(encoder.Width(), c.fileWidth);
     EXPECT_EQ(encoder.Height(), c.fileHeight);
     auto white = test::SolidFrame(*m_device, c.width, c.height, {255, 255, 255, 255});
     ASSERT_TRUE(encoder.WriteVideoFrame(white.get(), 0));
+    const std::vector<uint8_t> block(4096, 0);
+    encoder.WriteAudioSample(block.data(), 4096, 0, 213'333);
     encoder.Finalize();
+    EXPECT_EQ(encoder.AudioSamplesWritten(), 0u);
     const test::Mp4Probe probe(file);
+    EXPECT_EQ(probe.Stream("video", "profile"), "High");
+    EXPECT_EQ(probe.StreamCount("audio"), 0);
+    EXPECT_EQ(probe.VideoFramePts().size(), 1u);
     EXPECT_EQ(probe.Stream("video", "width"), std::to_string(c.fileWidth));
     EXPECT_EQ(probe.Stream("video", "height"), std::to_string(c.fileHeight));
     const std::vector<uint8_t> luma = test::Mp4Probe::FirstFrameLuma(file);
@@ -144,50 +134,41 @@ TEST_P(EncoderSizeTest, FileHasTheRequestedEvenSize) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, EncoderSizeTest,
-                         ::testing::Values(SizeCase{"FullHd", 1920, 1080, 1920, 1080},
-                                           SizeCase{"Wxga", 1366, 768, 1366, 768},
-                                           SizeCase{"Odd", 1001, 601, 1000, 600},
-                                           SizeCase{"Tiny", 17, 9, 16, 8}),
+                         ::testing::Values(SizeCase{"FullHd", 1920, 1080, 1920, 1080, true},
+                                           SizeCase{"WxgaWithoutDevice", 1366, 768, 1366, 768,
+                                                    false},
+                                           SizeCase{"Odd", 1001, 601, 1000, 600, true},
+                                           SizeCase{"Tiny", 17, 9, 16, 8, true}),
                          [](const auto& info) { return info.param.name; });
-
-struct GopCase {
-    const char* name;
-    uint32_t profile;
-    bool secondKeyBy120;
-};
-
-class EncoderGopTest : public EncoderTest, public ::testing::WithParamInterface<GopCase> {};
 
 // 60 fps with a 2 s key-frame interval is a GOP of 120 frames; a Baseline stream takes no codec
 // settings at all and keeps the encoder's own (longer) interval.
-TEST_P(EncoderGopTest, KeyFrameIntervalFollowsTheSettingsUnlessBaseline) {
-    const auto file = m_dir.path() / "gop.mp4";
-    EncoderSettings settings = Settings(file, 64, 64);
-    settings.fps = 60;
-    settings.keyframeIntervalSeconds = 2;
-    settings.profile = GetParam().profile;
-    settings.bFrames = 2;
-    Encoder encoder;
-    encoder.SetD3DDevice(m_device.get());
-    ASSERT_TRUE(encoder.Initialize(settings));
-    WriteFrames(encoder, 64, 64, 130, 166'666, true);
-    encoder.Finalize();
-    const test::Mp4Probe probe(file);
-    const std::vector<long long> keys = probe.VideoKeyFrames();
-    ASSERT_FALSE(keys.empty());
-    EXPECT_EQ(keys.front(), 0);
-    // The encoder may set the key frame a little early to close a group of B-frames.
-    const bool secondKeyBy120 = keys.size() > 1 && keys[1] > 100 && keys[1] <= 120;
-    EXPECT_EQ(secondKeyBy120, GetParam().secondKeyBy120);
-    if (!GetParam().secondKeyBy120) {
-        EXPECT_EQ(keys.size(), 1u);
+TEST_F(EncoderTest, KeyFrameIntervalFollowsTheSettingsUnlessBaseline) {
+    for (const auto& [profile, secondKeyBy120] : {std::pair{1u, true}, {2u, false}}) {
+        SCOPED_TRACE(profile == 1 ? "Main" : "Baseline");
+        const auto file = m_dir.path() / ("gop" + std::to_string(profile) + ".mp4");
+        EncoderSettings settings = Settings(file, 64, 64);
+        settings.fps = 60;
+        settings.keyframeIntervalSeconds = 2;
+        settings.profile = profile;
+        settings.bFrames = 2;
+        Encoder encoder;
+        encoder.SetD3DDevice(m_device.get());
+        ASSERT_TRUE(encoder.Initialize(settings));
+        WriteFrames(encoder, 64, 64, 130, 166'666, true);
+        encoder.Finalize();
+        const test::Mp4Probe probe(file);
+        const std::vector<long long> keys = probe.VideoKeyFrames();
+        ASSERT_FALSE(keys.empty());
+        EXPECT_EQ(keys.front(), 0);
+        // The encoder may set the key frame a little early to close a group of B-frames.
+        EXPECT_EQ(keys.size() > 1 && keys[1] > 100 && keys[1] <= 120, secondKeyBy120);
+        if (!secondKeyBy120) {
+            EXPECT_EQ(keys.size(), 1u);
+        }
+        EXPECT_EQ(probe.VideoFramePts().size(), 130u);
     }
-    EXPECT_EQ(probe.VideoFramePts().size(), 130u);
 }
-
-INSTANTIATE_TEST_SUITE_P(Profiles, EncoderGopTest,
-                         ::testing::Values(GopCase{"Main", 1, true}, GopCase{"Baseline", 2, false}),
-                         [](const auto& info) { return info.param.name; });
 
 TEST_F(EncoderTest, LifecycleCallsOutOfOrderDoNothing) {
     const auto file = m_dir.path() / "rec.mp4";
@@ -251,7 +232,8 @@ TEST_F(EncoderTest, FramesTheConverterCannotReadTakeTheCpuPath) {
 
 struct ChoiceCase {
     const char* name;
-    // What the machine's encoder list holds: a hardware encoder by this name, then a software one.
+    // What the machine's encoder list holds: a hardware encoder by this name (none if null), then
+    // a software one.
     const char* hardware;
     const char* software;
     bool cacheFile;  // the format comes from the cache file, which keeps no encoder name
@@ -263,26 +245,23 @@ class EncoderChoiceTest : public EncoderTest, public ::testing::WithParamInterfa
 
 // The stream runs on the encoder discovery chose (hardware first), and on libx264 when that one
 // does not open. The scripted hardware encoders carry names libavcodec knows: "libx264" opens
-// here, the real hardware ones have no device on this machine.
+// here, the real hardware ones have no device on this machine. The writer gets the device manager
+// only when a hardware encoder takes it.
 TEST_P(EncoderChoiceTest, StreamOpensTheChosenEncoderOrFallsBackToLibx264) {
     const ChoiceCase& c = GetParam();
-    if (c.cacheFile) {
-        // Version 2, NV12: the format is known without discovery.
-        const std::vector<uint8_t> nv12 = {2,    0, 0,    0, 0x4E, 0x56, 0x31, 0x32, 0,    0,
-                                           0x10, 0, 0x80, 0, 0,    0xAA, 0,    0x38, 0x9B, 0x71};
-        std::filesystem::create_directories(m_appData.CacheFile().parent_path());
-        std::ofstream(m_appData.CacheFile(), std::ios::binary)
-            .write(reinterpret_cast<const char*>(nv12.data()), nv12.size());
+    if (c.cacheFile)
+        EncoderFormatCache::SaveEncoderCache(media::kSubtypeNV12);
+    std::vector<media::ScriptedEncoder> encoders{
+        {.friendlyName = c.software, .inputTypes = {media::kSubtypeNV12}}};
+    if (c.hardware) {
+        encoders.push_back({.friendlyName = c.hardware,
+                            .hardware = true,
+                            .acceptsGpuDevice = 1,
+                            .inputTypes = {media::kSubtypeNV12}});
     }
-    const media::ScriptedEncoder hardware{.friendlyName = c.hardware,
-                                          .hardware = true,
-                                          .acceptsGpuDevice = 1,
-                                          .inputTypes = {media::kSubtypeNV12}};
-    const media::ScriptedEncoder software{.friendlyName = c.software,
-                                          .inputTypes = {media::kSubtypeNV12}};
-    const auto list = std::make_shared<media::ScriptedEncoderList>(
-        std::vector<media::ScriptedEncoder>{software, hardware});
+    const auto list = std::make_shared<media::ScriptedEncoderList>(encoders);
     const auto file = m_dir.path() / "choice.mp4";
+    setenv("TAMRO_PERF", "1", 1);
     test::LogCapture log;
     Encoder encoder(list);
     encoder.SetD3DDevice(m_device.get());
@@ -292,6 +271,9 @@ TEST_P(EncoderChoiceTest, StreamOpensTheChosenEncoderOrFallsBackToLibx264) {
     EXPECT_TRUE(log.Contains(c.line));
     EXPECT_EQ(log.Contains("did not open"), c.fallback);
     EXPECT_EQ(encoder.VideoEncoderName(), "libx264");
+    EXPECT_EQ(encoder.UsesDeviceManager(), c.hardware != nullptr);
+    EXPECT_EQ(log.Contains("hwD3DManager=YES"), c.hardware != nullptr);
+    EXPECT_EQ(log.Contains("[Encoder] No hardware encoder available, using CPU path"), !c.hardware);
     WriteFrames(encoder, 64, 64, 3);
     encoder.Finalize();
     EXPECT_EQ(test::Mp4Probe(file).VideoFramePts().size(), 3u);
@@ -306,56 +288,48 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{"HardwareFailsToOpen", "h264_nvenc", "libx264", false, true,
                    "[Encoder] Video encoder: libx264 (h264_nvenc did not open at 64x64)"},
         ChoiceCase{"FromTheCacheFileTheFirstHardwareOne", "h264_vaapi", "libx264", true, true,
-                   "[Encoder] Video encoder: libx264 (h264_vaapi did not open at 64x64)"}),
+                   "[Encoder] Video encoder: libx264 (h264_vaapi did not open at 64x64)"},
+        ChoiceCase{"SoftwareOnly", nullptr, "libx264", false, false,
+                   "[Encoder] Video encoder: libx264"}),
     [](const auto& info) { return info.param.name; });
 
-struct BadInput {
-    const char* name;
-    std::string relativePath;
-    uint32_t width;
-    uint32_t height;
-    uint32_t fps;
-    const char* line;
-};
-
-class EncoderBadInputTest : public EncoderTest, public ::testing::WithParamInterface<BadInput> {};
-
-TEST_P(EncoderBadInputTest, FailsWithOneLineAndNoFile) {
-    const BadInput& c = GetParam();
+// Each fails with one line and leaves no file.
+TEST_F(EncoderTest, BadSettingsFailWithOneLineAndNoFile) {
     std::ofstream(m_dir.path() / "plain-file");
-    EncoderSettings settings = Settings(m_dir.path() / c.relativePath, c.width, c.height);
-    settings.fps = c.fps;
-    test::LogCapture log;
-    Encoder encoder;
-    encoder.SetD3DDevice(m_device.get());
-    EXPECT_FALSE(encoder.Initialize(settings));
-    EXPECT_EQ(log.Count("Initialize failed") + log.Count("Failed to create sink writer"), 1);
-    EXPECT_TRUE(log.Contains(c.line));
-    std::vector<std::filesystem::path> left;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(m_dir.path()))
-        left.push_back(entry.path().filename());
-    EXPECT_EQ(left, std::vector<std::filesystem::path>{"plain-file"});
-    auto frame = test::SolidFrame(*m_device, 64, 64, {});
-    EXPECT_FALSE(encoder.WriteVideoFrame(frame.get(), 0));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, EncoderBadInputTest,
-    ::testing::Values(
-        BadInput{"ZeroFps", "a.mp4", 64, 64, 0, "invalid output 64x64 @0fps"},
-        BadInput{"ZeroWidth", "a.mp4", 0, 64, 30, "invalid output 0x64 @30fps"},
+    const struct {
+        std::string relativePath;
+        uint32_t width, height, fps;
+        const char* line;
+    } kCases[] = {
+        {"a.mp4", 64, 64, 0, "invalid output 64x64 @0fps"},
+        {"a.mp4", 0, 64, 30, "invalid output 0x64 @30fps"},
         // Nothing is left once an odd size of one pixel is rounded down to even.
-        BadInput{"OnePixel", "a.mp4", 1, 1, 30, "invalid output 1x1 @30fps"},
-        BadInput{"NegativeHeight", "a.mp4", 64, static_cast<uint32_t>(-2), 30,
-                 "invalid output 64x-2 @30fps"},
-        BadInput{"MissingFolder", "none/a.mp4", 64, 64, 30, "output folder does not exist"},
-        BadInput{"FolderIsAFile", "plain-file/a.mp4", 64, 64, 30, "output folder does not exist"},
-        BadInput{"NotMp4", "a.mkv", 64, 64, 30, "output path is not an .mp4 file"},
-        BadInput{"FolderIsTheFile", "", 64, 64, 30, "output path is not an .mp4 file"},
+        {"a.mp4", 1, 1, 30, "invalid output 1x1 @30fps"},
+        {"a.mp4", 64, static_cast<uint32_t>(-2), 30, "invalid output 64x-2 @30fps"},
+        {"none/a.mp4", 64, 64, 30, "output folder does not exist"},
+        {"plain-file/a.mp4", 64, 64, 30, "output folder does not exist"},
+        {"a.mkv", 64, 64, 30, "output path is not an .mp4 file"},
+        {"", 64, 64, 30, "output path is not an .mp4 file"},
         // An absolute path replaces the test folder: the sink writer is the first to fail.
-        BadInput{"Unwritable", "/proc/tamro-test.mp4", 64, 64, 30,
-                 "[Encoder] Failed to create sink writer: 0x"}),
-    [](const auto& info) { return info.param.name; });
+        {"/proc/tamro-test.mp4", 64, 64, 30, "[Encoder] Failed to create sink writer: 0x"}};
+    auto frame = test::SolidFrame(*m_device, 64, 64, {});
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.line);
+        EncoderSettings settings = Settings(m_dir.path() / c.relativePath, c.width, c.height);
+        settings.fps = c.fps;
+        test::LogCapture log;
+        Encoder encoder;
+        encoder.SetD3DDevice(m_device.get());
+        EXPECT_FALSE(encoder.Initialize(settings));
+        EXPECT_EQ(log.Count("Initialize failed") + log.Count("Failed to create sink writer"), 1);
+        EXPECT_TRUE(log.Contains(c.line));
+        std::vector<std::filesystem::path> left;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(m_dir.path()))
+            left.push_back(entry.path().filename());
+        EXPECT_EQ(left, std::vector<std::filesystem::path>{"plain-file"});
+        EXPECT_FALSE(encoder.WriteVideoFrame(frame.get(), 0));
+    }
+}
 
 }  // namespace
 }  // namespace tamro
