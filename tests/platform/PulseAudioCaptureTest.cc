@@ -4,7 +4,9 @@
 #include <sys/un.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -43,22 +45,51 @@ double TailPeakHz(const std::vector<float>& stereo) {
     return tail.empty() ? 0.0 : PeakHz(LeftSpectrum(tail), kRate);
 }
 
-// Starts the capture, lets it run for `duration` and returns what its output thread delivered,
-// as float stereo.
-std::vector<float> Record(AudioCapture& capture, std::chrono::milliseconds duration) {
-    std::mutex mutex;
+double Rms(const std::vector<float>& samples) {
+    double sum = 0.0;
+    for (float s : samples) {
+        sum += static_cast<double>(s) * s;
+    }
+    return samples.empty() ? 0.0 : std::sqrt(sum / static_cast<double>(samples.size()));
+}
+
+// Something done to the server `after` the step before it, while the capture runs.
+struct Step {
+    std::chrono::milliseconds after;
+    std::function<void()> action;
+};
+// What the capture's output thread delivered, as float stereo, and the frames it had delivered
+// when each step was taken.
+struct Recording {
     std::vector<float> samples;
+    std::vector<size_t> stepFrames;
+};
+
+// Starts the capture, takes the steps, lets it run `duration` more and stops it.
+Recording Record(AudioCapture& capture, std::initializer_list<Step> steps,
+                 std::chrono::milliseconds duration) {
+    std::mutex mutex;
+    Recording recording;
     EXPECT_TRUE(capture.Start([&](const uint8_t* data, uint32_t bytes, int64_t, int64_t) {
         const auto* pcm = reinterpret_cast<const int16_t*>(data);
         std::lock_guard lock(mutex);
         for (uint32_t i = 0; i < bytes / 2; ++i) {
-            samples.push_back(static_cast<float>(pcm[i]) / 32768.0f);
+            recording.samples.push_back(static_cast<float>(pcm[i]) / 32768.0f);
         }
     }));
+    for (const Step& step : steps) {
+        std::this_thread::sleep_for(step.after);
+        step.action();
+        std::lock_guard lock(mutex);
+        recording.stepFrames.push_back(recording.samples.size() / 2);
+    }
     std::this_thread::sleep_for(duration);
     capture.Stop();
     std::lock_guard lock(mutex);
-    return samples;
+    return std::move(recording);
+}
+std::vector<float> Record(AudioCapture& capture, std::chrono::milliseconds duration) {
+    return Record(capture, {}, duration).samples;
 }
 
 // Feeds a 1 kHz tone into the pipe source at real-time pace until the thread is stopped.
@@ -100,12 +131,14 @@ class PulseAudioCaptureTest : public ::testing::Test {
 
     // Plays tones (Hz, seconds) one after another, each as a stream of its own, from a shell whose
     // descendants the players are.
-    ChildProcess& Play(std::initializer_list<std::pair<double, double>> tones) {
+    ChildProcess& Play(std::initializer_list<std::pair<double, double>> tones,
+                       const std::string& sink = {}) {
         std::string script = "true";
         for (const auto& [hz, seconds] : tones) {
             const auto path = m_server->dir() / ("tone" + std::to_string(m_tones++) + ".wav");
             WriteToneWav(path, hz, 48000, 2, seconds);
-            script += "; paplay --server=" + m_server->server() + " " + path.string();
+            script += "; paplay --server=" + m_server->server() +
+                      (sink.empty() ? "" : " --device=" + sink) + " " + path.string();
         }
         m_players.push_back(
             std::make_unique<ChildProcess>(std::vector<std::string>{"sh", "-c", script}));
@@ -121,6 +154,11 @@ class PulseAudioCaptureTest : public ::testing::Test {
             std::this_thread::sleep_for(50ms);
         }
         return false;
+    }
+
+    void LoadSink(const std::string& name) {
+        ASSERT_TRUE(m_server->Control(
+            {"load-module", "module-null-sink", "rate=48000", "norewinds=1", "sink_name=" + name}));
     }
 
     std::unique_ptr<PrivatePulseServer> m_server;
@@ -162,6 +200,59 @@ TEST_F(PulseAudioCaptureTest, MicrophoneByDevicePathOrThroughTheDefaultFallback)
         EXPECT_EQ(capture.MicFormat().channels, 1u);
         EXPECT_NEAR(TailPeakHz(Record(capture, 1800ms)), 1000.0, 2.0);
     }
+}
+
+// Another output made the default while recording: the loopback follows it within a second and
+// says so once.
+TEST_F(PulseAudioCaptureTest, SystemAudioFollowsANewDefaultOutput) {
+    LoadSink("other");
+    Play({{660.0, 6.0}}, "other");
+    ASSERT_TRUE(WaitForSinkInputs(1));
+    LogCapture log;
+    AudioCapture capture;
+    ASSERT_TRUE(capture.Initialize(true, false, "", 48000, 2, false, 0, 0));
+    const Recording recording =
+        Record(capture,
+               {{1000ms,
+                 [&] {
+                     EXPECT_TRUE(m_server->Control({"set-default-sink", "other"}));
+                 }}},
+               2500ms);
+    EXPECT_EQ(log.Count("[AudioCapture] System audio follows the new default output"), 1);
+    const size_t switched = recording.stepFrames[0];
+    EXPECT_LT(Rms(Window(recording.samples, 0, switched)), 1e-3) << "the first default is silent";
+    EXPECT_GT(Rms(Window(recording.samples, switched + 48000, 4800)), 0.01)
+        << "not heard a second after the switch";
+    EXPECT_NEAR(TailPeakHz(recording.samples), 660.0, 2.0);
+}
+
+// An unplugged microphone is silence and one line until it is plugged in again, not the default
+// input the server would have moved its stream to (which plays 1 kHz here).
+TEST_F(PulseAudioCaptureTest, UnpluggedMicrophoneIsSilenceUntilItIsBack) {
+    LoadSink("usbsink");
+    const std::vector<std::string> plug = {"load-module", "module-remap-source",
+                                           "source_name=usbmic", "master=usbsink.monitor"};
+    ASSERT_TRUE(m_server->Control(plug));
+    Play({{500.0, 9.0}}, "usbsink");
+    const std::jthread feeder = FeedMic(m_server->MicFifo());
+    ASSERT_TRUE(WaitForSinkInputs(1));
+    LogCapture log;
+    AudioCapture capture;
+    ASSERT_TRUE(capture.Initialize(false, true, "usbmic", 48000, 2, false, 0, 0));
+    const Recording recording =
+        Record(capture,
+               {{1000ms,
+                 [&] {
+                     EXPECT_TRUE(m_server->Control({"unload-module", "module-remap-source"}));
+                 }},
+                {1500ms, [&] { EXPECT_TRUE(m_server->Control(plug)); }}},
+               2500ms);
+    EXPECT_EQ(log.Count("[AudioCapture] Microphone lost: its device went away"), 1);
+    EXPECT_EQ(log.Count("[AudioCapture] Microphone is back: its device returned"), 1);
+    EXPECT_EQ(capture.LostSources(), "");
+    EXPECT_LT(Rms(Window(recording.samples, recording.stepFrames[0] + 24000, 48000)), 1e-3)
+        << "unplugged, yet something was heard";
+    EXPECT_NEAR(TailPeakHz(recording.samples), 500.0, 2.0);
 }
 
 TEST_F(PulseAudioCaptureTest, ProcessLoopbackHearsOnlyTheTargetTreeAndItsLaterStreams) {
