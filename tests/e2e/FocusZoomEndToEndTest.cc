@@ -90,9 +90,9 @@ TEST_F(FocusZoomEndToEndTest, FramesAreCropsAroundThePointerAtTheOutputSize) {
 }
 
 // Two monitors side by side on one 3840-wide screen.
-class TwoMonitorFocusTest : public FocusZoomEndToEndTest {
+class TwoMonitorFocusEndToEndTest : public FocusZoomEndToEndTest {
   protected:
-    TwoMonitorFocusTest() : FocusZoomEndToEndTest("3840x1080x24") {}
+    TwoMonitorFocusEndToEndTest() : FocusZoomEndToEndTest("3840x1080x24") {}
 
     void DeclareRightMonitor() {
         XRRMonitorInfo* monitor = XRRAllocateMonitor(m_painter, 0);
@@ -108,7 +108,7 @@ class TwoMonitorFocusTest : public FocusZoomEndToEndTest {
     }
 };
 
-TEST_F(TwoMonitorFocusTest, FocusOnTheSecondMonitorCropsFromItsOrigin) {
+TEST_F(TwoMonitorFocusEndToEndTest, FocusOnTheSecondMonitorCropsFromItsOrigin) {
     DeclareRightMonitor();
     const auto desktop = DescribeDesktop(ScreenSource::kDesktop);
     ASSERT_TRUE(desktop.has_value());
