@@ -17,6 +17,9 @@ struct Screen {
     int width;  // of the file
     int height;
 };
+void PrintTo(const Screen& screen, std::ostream* out) {
+    *out << screen.geometry;
+}
 
 class PictureEndToEndTest : public EndToEndTest, public ::testing::WithParamInterface<Screen> {
   protected:
