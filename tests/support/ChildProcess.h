@@ -29,16 +29,8 @@ class ChildProcess {
         for (char** entry = environ; *entry != nullptr; ++entry) {
             env.emplace_back(*entry);  // the first of two equal names wins
         }
-        std::vector<char*> argv;
-        for (const std::string& arg : args) {
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        }
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (const std::string& entry : env) {
-            envp.push_back(const_cast<char*>(entry.c_str()));
-        }
-        envp.push_back(nullptr);
+        std::vector<char*> argv = Pointers(args);
+        std::vector<char*> envp = Pointers(env);
 
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -70,6 +62,20 @@ class ChildProcess {
         return reaped && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
+    // True once the child has ended or never started; an ended child is reaped.
+    bool Exited() {
+        if (m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
+            m_pid = -1;
+        return m_pid <= 0;
+    }
+
+    // The child gone at once, as in a crash.
+    void Kill() {
+        if (m_pid > 0)
+            ::kill(m_pid, SIGKILL);
+        Wait();
+    }
+
     // SIGTERM to the child's group (a shell's children go with it), SIGKILL after two seconds.
     void Stop() {
         if (m_pid <= 0) {
@@ -89,6 +95,16 @@ class ChildProcess {
     }
 
   private:
+    // The null-terminated array of C strings that exec takes.
+    static std::vector<char*> Pointers(const std::vector<std::string>& strings) {
+        std::vector<char*> pointers;
+        for (const std::string& string : strings) {
+            pointers.push_back(const_cast<char*>(string.c_str()));
+        }
+        pointers.push_back(nullptr);
+        return pointers;
+    }
+
     pid_t m_pid = -1;
 };
 

@@ -5,27 +5,41 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace tamro::test {
+
+// Everything a shell command writes to its standard output; `succeeded` says whether it exited
+// with 0.
+inline std::string CommandOutput(const std::string& command, bool* succeeded = nullptr) {
+    std::string output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe) {
+        char chunk[65536];
+        for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+            output.append(chunk, got);
+    }
+    const bool exited = pipe && ::pclose(pipe) == 0;
+    if (succeeded)
+        *succeeded = exited;
+    return output;
+}
 
 // What ffprobe reads from a media file: every stream's fields, the file's tags and the decoded
 // video frames, from its flat output ("streams.stream.0.width=320").
 class Mp4Probe {
   public:
     explicit Mp4Probe(const std::filesystem::path& file) {
-        const std::string command =
-            "ffprobe -v error -show_format -show_streams -show_frames "
-            "-of flat '" +
-            file.string() + "' 2>/dev/null";
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe)
-            return;
-        char line[4096];
-        while (std::fgets(line, sizeof(line), pipe))
+        bool exited = false;
+        std::istringstream lines(
+            CommandOutput("ffprobe -v error -show_format -show_streams -show_frames -of flat '" +
+                              file.string() + "' 2>/dev/null",
+                          &exited));
+        for (std::string line; std::getline(lines, line);)
             Add(line);
-        m_opened = ::pclose(pipe) == 0 && !m_fields.empty();
+        m_opened = exited && !m_fields.empty();
     }
 
     bool Opened() const { return m_opened; }
@@ -49,7 +63,7 @@ class Mp4Probe {
 
     // Presentation times (in the stream's time base) and key-frame flags of decoded video frames,
     // in output order.
-    std::vector<long long> VideoFramePts() const { return VideoFrameValues("pts"); }
+    std::vector<long long> VideoFramePts() const { return FrameValues("video", "pts"); }
     // Presentation times and durations of the decoded audio frames (in the audio time base).
     std::vector<long long> AudioFramePts() const { return FrameValues("audio", "pts"); }
     std::vector<long long> AudioFrameDurations() const {
@@ -57,7 +71,7 @@ class Mp4Probe {
     }
     std::vector<long long> VideoKeyFrames() const {
         std::vector<long long> keys;
-        const std::vector<long long> flags = VideoFrameValues("key_frame");
+        const std::vector<long long> flags = FrameValues("video", "key_frame");
         for (size_t i = 0; i < flags.size(); ++i) {
             if (flags[i])
                 keys.push_back(static_cast<long long>(i));
@@ -67,17 +81,10 @@ class Mp4Probe {
 
     // The luma plane of the first decoded video frame (width x height bytes), empty on failure.
     static std::vector<uint8_t> FirstFrameLuma(const std::filesystem::path& file) {
-        const std::string command = "ffmpeg -v error -i '" + file.string() +
-                                    "' -frames:v 1 -f rawvideo -pix_fmt gray - 2>/dev/null";
-        std::vector<uint8_t> luma;
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe)
-            return luma;
-        uint8_t buffer[65536];
-        for (size_t read; (read = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
-            luma.insert(luma.end(), buffer, buffer + read);
-        ::pclose(pipe);
-        return luma;
+        const std::string luma =
+            CommandOutput("ffmpeg -v error -i '" + file.string() +
+                          "' -frames:v 1 -f rawvideo -pix_fmt gray - 2>/dev/null");
+        return {luma.begin(), luma.end()};
     }
 
     // The types of the file's top-level boxes, in order.
@@ -122,9 +129,6 @@ class Mp4Probe {
     std::string Field(const std::string& key) const {
         const auto it = m_fields.find(key);
         return it == m_fields.end() ? std::string() : it->second;
-    }
-    std::vector<long long> VideoFrameValues(const std::string& key) const {
-        return FrameValues("video", key);
     }
     std::vector<long long> FrameValues(const std::string& type, const std::string& key) const {
         std::vector<long long> values;

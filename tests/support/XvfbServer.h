@@ -1,20 +1,18 @@
 #pragma once
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 
-extern char** environ;
+#include "support/ChildProcess.h"
 
 namespace tamro::test {
 
@@ -26,52 +24,36 @@ class XvfbServer {
         const int lock = open("/tmp/tamro-test-xvfb.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0666);
         if (lock >= 0)
             flock(lock, LOCK_EX);
-        Launch(geometry);
-        if (lock >= 0)
-            close(lock);
-    }
-    ~XvfbServer() { Stop(); }
-
-    bool Running() const { return m_pid > 0; }
-    const std::string& Name() const { return m_name; }
-    pid_t Pid() const { return m_pid; }
-    // The server gone at once, as in a crash.
-    void Kill() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-        m_pid = -1;
-    }
-
-  private:
-    void Launch(const std::string& geometry) {
-        for (int number = 140 + (getpid() % 200); number < 400 && m_pid <= 0; number += 7) {
+        for (int number = 140 + (getpid() % 200); number < 400 && !Running(); number += 7) {
             if (access(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), F_OK) == 0 ||
                 access(("/tmp/.X" + std::to_string(number) + "-lock").c_str(), F_OK) == 0)
                 continue;
             m_name = ":" + std::to_string(number);
-            std::string screen = geometry;
-            const char* argv[] = {"Xvfb",      m_name.c_str(), "-screen",  "0",    screen.c_str(),
-                                  "-nolisten", "tcp",          "-noreset", nullptr};
-            if (posix_spawnp(&m_pid, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ) !=
-                0) {
-                m_pid = -1;
-                return;
-            }
+            m_process.emplace(std::vector<std::string>{"Xvfb", m_name, "-screen", "0", geometry,
+                                                       "-nolisten", "tcp", "-noreset"});
+            if (m_process->pid() <= 0)
+                break;  // Xvfb is not installed
             if (!WaitReady())
-                Stop();
+                m_process.reset();
         }
+        if (lock >= 0)
+            close(lock);
     }
 
+    bool Running() const { return Pid() > 0; }
+    const std::string& Name() const { return m_name; }
+    pid_t Pid() const { return m_process ? m_process->pid() : -1; }
+    // The server gone at once, as in a crash.
+    void Kill() {
+        if (m_process)
+            m_process->Kill();
+    }
+
+  private:
     // Ready when the display answers and is ours: a server started at the same moment by
     // another test may hold the number, and then ours exits and the next number is tried.
     bool WaitReady() {
-        for (int i = 0; i < 100; ++i) {
-            if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-                m_pid = -1;
-                return false;
-            }
+        for (int i = 0; i < 100 && !m_process->Exited(); ++i) {
             if (OwnsLock() && Accepts())
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -96,18 +78,11 @@ class XvfbServer {
     bool OwnsLock() const {
         std::ifstream lock("/tmp/.X" + m_name.substr(1) + "-lock");
         pid_t owner = 0;
-        return static_cast<bool>(lock >> owner) && owner == m_pid;
-    }
-    void Stop() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-        m_pid = -1;
+        return static_cast<bool>(lock >> owner) && owner == Pid();
     }
 
     std::string m_name;
-    pid_t m_pid = -1;
+    std::optional<ChildProcess> m_process;
 };
 
 }  // namespace tamro::test
