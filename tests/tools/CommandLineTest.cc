@@ -200,5 +200,17 @@ TEST(ReportTest, ProgressAndSummaryLines) {
               "Recorded 10.0 s at 30.0 fps, 0 dropped, 5.0 MB: out/demo.mp4");
 }
 
+// A source that comes back is told; its loss comes as an error, and the rest is for --verbose.
+TEST(ReportTest, OnlyReturningSourcesAreToldFromTheEngineLines) {
+    EXPECT_EQ(UserNotice("[AudioCapture] System audio follows the new default output\n"),
+              "system audio follows the new default output");
+    EXPECT_EQ(UserNotice("[AudioCapture] Microphone is back: its device returned\n"),
+              "microphone is back: its device returned");
+    EXPECT_EQ(UserNotice("[AudioCapture] System audio is back: the audio server returned"),
+              "system audio is back: the audio server returned");
+    EXPECT_EQ(UserNotice("[AudioCapture] Microphone lost: its device went away\n"), std::nullopt);
+    EXPECT_EQ(UserNotice("[Encoder] System audio is back"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace tamro::cli
