@@ -53,7 +53,7 @@ class IAudioCapture {
     // The sources whose device or server went away while running ("system audio",
     // "microphone" or both); empty while all are heard. From any thread.
     virtual std::string LostSources() const = 0;
-    // Whether the first of them was lost with its server rather than its device.
+    // Whether one of them went with its server (else they went with their devices).
     virtual bool LostWithServer() const = 0;
 };
 
