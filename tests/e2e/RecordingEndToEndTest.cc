@@ -656,7 +656,9 @@ class SoundFromTheStartTest : public AudioEndToEndTest {
         ASSERT_EQ(RunTool(args, &log), 0) << log;
         const double start = SoundStart(file);
         EXPECT_GE(start, 0.0) << "no tone in the file";
-        EXPECT_LT(start, 0.050) << "the tone starts late";
+        // A sanitizer build, several times slower, has been seen to wake the capture 40 ms late;
+        // the fault this guards against is the first 0.1 to 1.5 s missing.
+        EXPECT_LT(start, kRatesMeasured ? 0.050 : 0.100) << "the tone starts late";
         EXPECT_EQ(log.find("falling back"), std::string::npos) << log;
     }
 };
