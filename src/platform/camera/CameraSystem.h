@@ -70,6 +70,9 @@ struct Frame {
 };
 
 using FrameSink = std::function<void(const Frame& frame)>;
+// Told once, on the reader's thread, when delivery ends by itself (the device was unplugged),
+// with the reason in a few words ("the camera was disconnected").
+using StreamEndedSink = std::function<void(const std::string& reason)>;
 
 // The reader's start status: 0 is success; the others are the platform's status numbers.
 enum class ReaderStartStatus : int32_t {
@@ -100,7 +103,7 @@ class FrameReader {
     virtual ~FrameReader() = default;
     // Buffered: every frame in order. Realtime (the default): only the newest waiting frame.
     virtual void SetBuffered(bool buffered) = 0;
-    virtual ReaderStartStatus Start(FrameSink sink) = 0;
+    virtual ReaderStartStatus Start(FrameSink sink, StreamEndedSink ended) = 0;
     // Ends delivery and waits for the reader's thread; may block as long as the device does
     // (the owner bounds the wait). Throws CameraError when the device fails to stop.
     virtual void Stop() = 0;
