@@ -22,6 +22,8 @@ class WakeEvent {
     void Set() noexcept;
     void Reset() noexcept;
     bool IsSet() const noexcept;
+    // Readable while set: for a poll that waits on the event beside other descriptors.
+    int Fd() const noexcept { return m_fd; }
 
     // Index of the first set event (clearing it when auto-reset), kWaitTimeout, or kWaitFailed
     // with errno kept.

@@ -1,0 +1,399 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "platform/FakeV4l2Kernel.h"
+#include "platform/camera/LinuxV4l2Syscalls.h"
+#include "platform/camera/V4l2CameraSystem.h"
+#include "platform/system/SteadyClock.h"
+#include "support/LogCapture.h"
+
+namespace tamro::test {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace platform::camera;
+
+constexpr auto kWait = 5s;  // generous: a loaded machine may run the reader late
+
+FakeCamera Webcam(std::string node, std::string byId = {}) {
+    return {.node = std::move(node),
+            .card = "HD Webcam C1",
+            .byId = std::move(byId),
+            .formats = {{.fourcc = V4L2_PIX_FMT_MJPEG, .sizes = {{1920, 1080, {{1, 30}}}}},
+                        {.fourcc = V4L2_PIX_FMT_YUYV,
+                         .sizes = {{1920, 1080, {{1, 5}}}, {640, 480, {{1, 30}}}}}}};
+}
+
+// A tiny BGRA camera, so frames need no decoding.
+constexpr uint32_t kWidth = 4, kHeight = 2;
+FakeCamera BgraCamera() {
+    return {.node = "/dev/video0",
+            .card = "Bench Cam",
+            .formats = {{.fourcc = V4L2_PIX_FMT_BGR32, .sizes = {{kWidth, kHeight, {{1, 30}}}}}}};
+}
+
+// An opaque picture whose colour channels all hold `value`.
+std::vector<uint8_t> Picture(uint8_t value, size_t bytes = kWidth * kHeight * 4) {
+    std::vector<uint8_t> picture(bytes, value);
+    for (size_t i = 3; i < bytes; i += 4)
+        picture[i] = 0xFF;
+    return picture;
+}
+
+// What a reader delivered: each frame's pixels (none for a frame without data) and every end.
+class Delivery {
+  public:
+    FrameSink Sink() {
+        return [this](const Frame& frame) {
+            std::lock_guard lock(m_mutex);
+            std::optional<std::vector<uint8_t>> pixels;
+            if (frame.data)
+                pixels.emplace(frame.data, frame.data + frame.stride * frame.height);
+            m_frames.push_back(std::move(pixels));
+            m_last = frame;
+            if (m_stopped)
+                ++m_afterStop;
+            m_changed.notify_all();
+        };
+    }
+    StreamEndedSink Ended() {
+        return [this](const std::string& reason) {
+            std::lock_guard lock(m_mutex);
+            m_endings.push_back(reason);
+            m_changed.notify_all();
+        };
+    }
+    bool WaitFrames(size_t count) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, kWait, [&] { return m_frames.size() >= count; });
+    }
+    bool WaitEnded() {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, kWait, [&] { return !m_endings.empty(); });
+    }
+    void MarkStopped() {
+        std::lock_guard lock(m_mutex);
+        m_stopped = true;
+    }
+    // The first byte of each frame, -1 for a frame without data.
+    std::vector<int> Values() {
+        std::lock_guard lock(m_mutex);
+        std::vector<int> values;
+        for (const auto& frame : m_frames)
+            values.push_back(frame ? (*frame)[0] : -1);
+        return values;
+    }
+    std::vector<std::optional<std::vector<uint8_t>>> Frames() {
+        std::lock_guard lock(m_mutex);
+        return m_frames;
+    }
+    Frame Last() {
+        std::lock_guard lock(m_mutex);
+        return m_last;
+    }
+    std::vector<std::string> Endings() {
+        std::lock_guard lock(m_mutex);
+        return m_endings;
+    }
+    int AfterStop() {
+        std::lock_guard lock(m_mutex);
+        return m_afterStop;
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::optional<std::vector<uint8_t>>> m_frames;
+    Frame m_last;
+    std::vector<std::string> m_endings;
+    bool m_stopped = false;
+    int m_afterStop = 0;
+};
+
+class V4l2CameraTest : public ::testing::Test {
+  protected:
+    SourceGroup GroupAt(const std::string& node) {
+        for (const SourceGroup& group : m_system.FindAllSourceGroups()) {
+            if (group.sources.at(0).path == node)
+                return group;
+        }
+        ADD_FAILURE() << "no group for " << node;
+        return {};
+    }
+
+    // The BGRA camera opened and reading into `delivery`.
+    std::unique_ptr<FrameReader> StartReading(Delivery& delivery, bool buffered = false) {
+        m_session = m_system.Open(GroupAt("/dev/video0"));
+        auto reader = m_session->CreateFrameReader(*m_session->FrameSources().at(0));
+        reader->SetBuffered(buffered);
+        EXPECT_EQ(reader->Start(delivery.Sink(), delivery.Ended()), ReaderStartStatus::kSuccess);
+        return reader;
+    }
+
+    bool Push(uint8_t value, uint32_t flags = 0) {
+        return m_kernel->WaitAllQueued("/dev/video0", kWait) &&
+               m_kernel->PushFrames("/dev/video0", {Picture(value)}, flags);
+    }
+
+    std::shared_ptr<FakeV4l2Kernel> m_kernel = std::make_shared<FakeV4l2Kernel>();
+    V4l2CameraSystem m_system{m_kernel};
+    std::unique_ptr<CaptureSession> m_session;
+};
+
+TEST_F(V4l2CameraTest, GroupsAreStreamingCaptureNodesInNumberOrderNamedByTheirStableLinks) {
+    m_kernel->AddCamera(Webcam("/dev/video10"));
+    m_kernel->AddCamera(Webcam("/dev/video0", "usb-Acme_HD_Webcam_C1_0123-video-index0"));
+    FakeCamera metadata = Webcam("/dev/video1", "usb-Acme_HD_Webcam_C1_0123-video-index1");
+    metadata.capabilities = V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING;
+    m_kernel->AddCamera(metadata);
+    FakeCamera readOnly = Webcam("/dev/video3");
+    readOnly.capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_READWRITE;
+    m_kernel->AddCamera(readOnly);
+    FakeCamera grabber = Webcam("/dev/video2");
+    grabber.card = "Capture Card";
+    m_kernel->AddCamera(grabber);
+    m_kernel->AddCamera(Webcam("/dev/video4"));
+    m_kernel->FailOpen("/dev/video4", EACCES);
+
+    const std::vector<SourceGroup> groups = m_system.FindAllSourceGroups();
+
+    ASSERT_EQ(groups.size(), 3u);
+    EXPECT_EQ(groups[0].sources.at(0).id, "/dev/v4l/by-id/usb-Acme_HD_Webcam_C1_0123-video-index0");
+    EXPECT_EQ(groups[0].sources.at(0).path, "/dev/video0");
+    EXPECT_EQ(groups[0].name, "HD Webcam C1");
+    EXPECT_EQ(groups[1].sources.at(0).id, "/dev/video2");
+    EXPECT_EQ(groups[1].sources.at(0).name, "Capture Card");
+    EXPECT_EQ(groups[2].sources.at(0).id, "/dev/video10");
+    for (const char* node : {"/dev/video0", "/dev/video1", "/dev/video2", "/dev/video10"})
+        EXPECT_EQ(m_kernel->OpenDescriptors(node), 0) << node << " left open by the search";
+}
+
+TEST_F(V4l2CameraTest, FormatsAreListedInDriverOrderAndRangesGiveTheirBest) {
+    m_kernel->AddCamera(Webcam("/dev/video0"));
+    m_kernel->AddCamera(
+        {.node = "/dev/video1",
+         .card = "Range Cam",
+         .formats = {{.fourcc = V4L2_PIX_FMT_NV12,
+                      .sizes = {{320, 240, {{1001, 30000}, {1, 5}}}, {1280, 720, {}}},
+                      .stepwise = true}}});
+
+    auto webcam = m_system.Open(GroupAt("/dev/video0"));
+    FrameSource& source = *webcam->FrameSources().at(0);
+    std::vector<VideoFormat> listed;
+    for (const FrameFormat& format : source.SupportedFormats())
+        listed.push_back(format.video.value());
+    const std::vector<VideoFormat> expected = {
+        {V4L2_PIX_FMT_MJPEG, "MJPG", 1920, 1080, 30, 1},
+        {V4L2_PIX_FMT_YUYV, "YUY2", 1920, 1080, 5, 1},
+        {V4L2_PIX_FMT_YUYV, "YUY2", 640, 480, 30, 1},
+    };
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(source.CurrentFormat().video, expected[0]);
+
+    auto ranged = m_system.Open(GroupAt("/dev/video1"));
+    const auto rangeFormats = ranged->FrameSources().at(0)->SupportedFormats();
+    ASSERT_EQ(rangeFormats.size(), 1u);
+    EXPECT_EQ(rangeFormats[0].video,
+              (VideoFormat{V4L2_PIX_FMT_NV12, "NV12", 1280, 720, 30000, 1001}));
+}
+
+TEST_F(V4l2CameraTest, SetFormatTakesSizeAndRateAndThrowsWhenTheDriverChangesIt) {
+    m_kernel->AddCamera(Webcam("/dev/video0"));
+    auto session = m_system.Open(GroupAt("/dev/video0"));
+    FrameSource& source = *session->FrameSources().at(0);
+
+    const VideoFormat vga{V4L2_PIX_FMT_YUYV, "YUY2", 640, 480, 30, 1};
+    source.SetFormat(vga);
+    EXPECT_EQ(source.CurrentFormat().video, vga);
+
+    auto refused = [&](const VideoFormat& format) {
+        try {
+            source.SetFormat(format);
+        } catch (const CameraError& error) {
+            return std::string(error.what()).starts_with("the camera refused the format");
+        }
+        return false;
+    };
+    EXPECT_TRUE(refused({V4L2_PIX_FMT_YUYV, "YUY2", 1280, 720, 30, 1})) << "size not offered";
+    m_kernel->RefuseFormats("/dev/video0");
+    EXPECT_TRUE(refused({V4L2_PIX_FMT_MJPEG, "MJPG", 1920, 1080, 30, 1})) << "listed, not set";
+    EXPECT_EQ(source.CurrentFormat().video->fourcc, V4L2_PIX_FMT_YUYV);
+}
+
+TEST_F(V4l2CameraTest, BusyCameraFailsToOpenOrToStreamWithItsOwnStatus) {
+    m_kernel->AddCamera(BgraCamera());
+    const SourceGroup group = GroupAt("/dev/video0");
+
+    m_kernel->FailOpen("/dev/video0", EBUSY);
+    try {
+        m_system.Open(group);
+        ADD_FAILURE() << "opened a busy camera";
+    } catch (const CameraError& error) {
+        EXPECT_STREQ(error.what(), "/dev/video0: Device or resource busy");
+        EXPECT_EQ(error.Code(), EBUSY);
+    }
+    m_kernel->FailOpen("/dev/video0", 0);
+
+    Delivery first, second;
+    auto reader = StartReading(first);
+    auto other = m_system.Open(group);
+    auto otherReader = other->CreateFrameReader(*other->FrameSources().at(0));
+    EXPECT_EQ(otherReader->Start(second.Sink(), second.Ended()),
+              ReaderStartStatus::kExclusiveControlNotAvailable);
+    ASSERT_TRUE(Push(7));
+    EXPECT_TRUE(first.WaitFrames(1)) << "the first reader goes on";
+    reader->Stop();
+    m_session->Close();
+    other->Close();
+    EXPECT_EQ(m_kernel->OpenDescriptors("/dev/video0"), 0);
+}
+
+TEST_F(V4l2CameraTest, FramesArriveAsPicturesAndStopReleasesEveryBuffer) {
+    m_kernel->AddCamera(BgraCamera());
+    Delivery delivery;
+    auto reader = StartReading(delivery);
+    EXPECT_EQ(m_kernel->MappedBuffers("/dev/video0"), 4);
+
+    ASSERT_TRUE(Push(0x40));
+    ASSERT_TRUE(delivery.WaitFrames(1));
+    EXPECT_EQ(delivery.Frames()[0], Picture(0x40));
+    EXPECT_EQ(delivery.Last().stride, kWidth * 4);
+
+    ASSERT_TRUE(m_kernel->WaitAllQueued("/dev/video0", kWait));
+    ASSERT_TRUE(m_kernel->PushFrames("/dev/video0", {Picture(0x41, kWidth * 4)}));
+    ASSERT_TRUE(delivery.WaitFrames(2));
+    EXPECT_EQ(delivery.Values()[1], -1) << "a short buffer is a frame without data";
+    EXPECT_EQ(delivery.Last().width, kWidth);
+    EXPECT_EQ(delivery.Last().height, kHeight);
+
+    reader->Stop();
+    EXPECT_FALSE(m_kernel->Streaming("/dev/video0"));
+    EXPECT_EQ(m_kernel->MappedBuffers("/dev/video0"), 0);
+    EXPECT_EQ(m_kernel->AllocatedBuffers("/dev/video0"), 0);
+    EXPECT_TRUE(delivery.Endings().empty());
+
+    // The same reader starts again on the same buffers' successors.
+    EXPECT_EQ(reader->Start(delivery.Sink(), delivery.Ended()), ReaderStartStatus::kSuccess);
+    ASSERT_TRUE(Push(0x42));
+    EXPECT_TRUE(delivery.WaitFrames(3));
+}
+
+TEST_F(V4l2CameraTest, RealtimeDeliversTheNewestReadyFrameBufferedDeliversEach) {
+    m_kernel->AddCamera(BgraCamera());
+    for (bool buffered : {false, true}) {
+        SCOPED_TRACE(buffered ? "buffered" : "realtime");
+        Delivery delivery;
+        auto reader = StartReading(delivery, buffered);
+        ASSERT_TRUE(m_kernel->PushFrames("/dev/video0", {Picture(1), Picture(2), Picture(3)}));
+        ASSERT_TRUE(delivery.WaitFrames(1));
+        ASSERT_TRUE(m_kernel->WaitAllQueued("/dev/video0", kWait)) << "a buffer was kept";
+        EXPECT_EQ(delivery.Values(), (buffered ? std::vector<int>{1, 2, 3} : std::vector<int>{3}));
+        reader->Stop();
+        m_session->Close();
+    }
+}
+
+TEST_F(V4l2CameraTest, DamagedFramesAreSkippedWithOneLineAndTheStreamGoesOn) {
+    m_kernel->AddCamera(BgraCamera());
+    LogCapture log;
+    Delivery delivery;
+    auto reader = StartReading(delivery);
+
+    // More failures than buffers: a buffer lost to each would starve the stream.
+    m_kernel->FailDequeues("/dev/video0", 6);
+    for (uint8_t value = 1; value <= 6; ++value)
+        ASSERT_TRUE(Push(value)) << "buffer lost after failure " << int(value - 1);
+    ASSERT_TRUE(Push(7, V4L2_BUF_FLAG_ERROR));
+    ASSERT_TRUE(Push(8));
+    ASSERT_TRUE(delivery.WaitFrames(1));
+    ASSERT_TRUE(m_kernel->WaitAllQueued("/dev/video0", kWait));
+    EXPECT_EQ(delivery.Values(), std::vector<int>{8});
+    EXPECT_EQ(log.Count("skipped a frame the driver marked damaged"), 1);
+    reader->Stop();
+}
+
+TEST_F(V4l2CameraTest, UnplugEndsTheStreamOnceAndStopStillReleases) {
+    m_kernel->AddCamera(BgraCamera());
+    LogCapture log;
+    Delivery delivery;
+    auto reader = StartReading(delivery);
+    ASSERT_TRUE(Push(1));
+    ASSERT_TRUE(delivery.WaitFrames(1));
+
+    m_kernel->Unplug("/dev/video0");
+    ASSERT_TRUE(delivery.WaitEnded());
+    const int64_t stopStart = platform::SteadyClockNs();
+    EXPECT_NO_THROW(reader->Stop());
+    EXPECT_LT(platform::SteadyClockNs() - stopStart, 2'000'000'000);
+    m_session->Close();
+
+    EXPECT_EQ(delivery.Endings(), std::vector<std::string>{"the camera was disconnected"});
+    EXPECT_EQ(log.Count("/dev/video0 was disconnected"), 1);
+    EXPECT_EQ(m_kernel->MappedBuffers("/dev/video0"), 0);
+    EXPECT_EQ(m_kernel->OpenDescriptors("/dev/video0"), 0);
+    EXPECT_TRUE(m_system.FindAllSourceGroups().empty());
+}
+
+TEST_F(V4l2CameraTest, StopWaitsForAStuckDriverAndNoFrameFollowsIt) {
+    m_kernel->AddCamera(BgraCamera());
+    Delivery delivery;
+    auto reader = StartReading(delivery);
+
+    m_kernel->HoldDequeue("/dev/video0");
+    ASSERT_TRUE(Push(1));
+    ASSERT_TRUE(m_kernel->WaitForHeldDequeue("/dev/video0", kWait));
+    auto stopped = std::async(std::launch::async, [&] {
+        reader->Stop();
+        delivery.MarkStopped();
+    });
+    EXPECT_EQ(stopped.wait_for(200ms), std::future_status::timeout);
+    m_kernel->ReleaseDequeue("/dev/video0");
+    ASSERT_EQ(stopped.wait_for(kWait), std::future_status::ready);
+    EXPECT_TRUE(delivery.Values().empty()) << "the frame dequeued during Stop was delivered";
+}
+
+TEST_F(V4l2CameraTest, StopEndsAStreamingReaderPromptlyWithNothingDeliveredAfter) {
+    m_kernel->AddCamera(BgraCamera());
+    Delivery delivery;
+    auto reader = StartReading(delivery);
+    std::atomic<bool> producing{true};
+    std::thread producer([&] {
+        for (uint8_t value = 0; producing; ++value) {
+            m_kernel->PushFrames("/dev/video0", {Picture(value)});
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    ASSERT_TRUE(delivery.WaitFrames(5));
+
+    const int64_t stopStart = platform::SteadyClockNs();
+    reader->Stop();
+    delivery.MarkStopped();
+    const int64_t stopNs = platform::SteadyClockNs() - stopStart;
+    std::this_thread::sleep_for(50ms);
+    producing = false;
+    producer.join();
+
+    EXPECT_LT(stopNs, 2'000'000'000);
+    EXPECT_EQ(delivery.AfterStop(), 0);
+}
+
+TEST(V4l2MachineTest, SearchOnThisMachineFindsOnlyVideoNodesAndNeverFails) {
+    V4l2CameraSystem system(std::make_shared<LinuxV4l2Syscalls>());
+    std::vector<SourceGroup> groups;
+    ASSERT_NO_THROW(groups = system.FindAllSourceGroups());
+    for (const SourceGroup& group : groups)
+        EXPECT_TRUE(group.sources.at(0).path.starts_with("/dev/video"));
+    EXPECT_NE(DefaultCameraSystem("/dev/video0"), nullptr);
+}
+
+}  // namespace
+}  // namespace tamro::test
