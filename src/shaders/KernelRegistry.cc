@@ -3,6 +3,7 @@
 #include <array>
 
 #include "shaders/BgraToNv12.h"
+#include "shaders/CameraComposite.h"
 #include "shaders/ScaleLetterbox.h"
 
 namespace tamro::shaders {
@@ -12,6 +13,7 @@ namespace {
 // Every kernel of the engine, added here as its class lands.
 constexpr std::array kKernels = {
     gfx::Kernel("BgraToNv12", BgraToNv12, BgraToNv12Rows),
+    gfx::Kernel("CameraComposite", CameraComposite, CameraCompositeRows),
     gfx::Kernel("ScaleLetterbox", ScaleLetterbox),
 };
 
