@@ -12,6 +12,7 @@ namespace {
 
 // 1 ms in media time: the smallest step that keeps video timestamps strictly increasing.
 constexpr int64_t kMonotonicStep = 10'000;
+constexpr int64_t kHundredNsPerSecond = 10'000'000;
 // Before the first frame: a first frame stamped 0 is not a repeat of anything.
 constexpr int64_t kNoVideoYet = -1;
 
@@ -55,14 +56,22 @@ int64_t MediaTimeline::SessionStartTime() const {
     return m_hasSessionOrigin.load() ? m_sessionOriginNs.load() / 100 : 0;
 }
 
-int64_t MediaTimeline::StampVideo(int64_t timestamp) {
+int64_t MediaTimeline::NoteVideo(int64_t timestamp) {
     // The capture's time line already leaves pauses out.
-    int64_t pts = std::max<int64_t>(timestamp, 0);
+    const int64_t pts = std::max<int64_t>(timestamp, 0);
     m_lastVideoPts.store(pts);
+    return pts;
+}
+
+// A constant-rate file has one frame per 1/fps slot: a time the overlay moved off the grid
+// goes to its nearest slot, and one at or before the last written slot to the next slot, since a
+// frame 1 ms after another would put two frames in one slot. Without a rate the step is 1 ms.
+int64_t MediaTimeline::FloorVideo(int64_t pts) {
+    pts = NearestSlotTime(pts);
     const int64_t lastWritten = m_lastWrittenVideoPts.load();
     if (pts <= lastWritten) {
         const int64_t before = pts;
-        pts = lastWritten + kMonotonicStep;
+        pts = NextSlotTime(lastWritten);
         static FirstOnly nonMonotonicLogged;
         if (PerfLog::IsPerfEnabled() && nonMonotonicLogged()) {
             PerfLog::Write(
@@ -73,6 +82,24 @@ int64_t MediaTimeline::StampVideo(int64_t timestamp) {
     }
     m_lastWrittenVideoPts.store(pts);
     return pts;
+}
+
+int64_t MediaTimeline::NearestSlotTime(int64_t pts) const {
+    const int64_t duration = m_frameDuration.load();
+    if (duration <= 0)
+        return pts;
+    const int64_t fps = (kHundredNsPerSecond + duration / 2) / duration;
+    const int64_t slot = (pts * fps + kHundredNsPerSecond / 2) / kHundredNsPerSecond;
+    return slot * kHundredNsPerSecond / fps;
+}
+
+int64_t MediaTimeline::NextSlotTime(int64_t lastWritten) const {
+    const int64_t duration = m_frameDuration.load();
+    if (duration <= 0)
+        return lastWritten + kMonotonicStep;
+    const int64_t fps = (kHundredNsPerSecond + duration / 2) / duration;
+    const int64_t slot = (lastWritten * fps + kHundredNsPerSecond / 2) / kHundredNsPerSecond;
+    return (slot + 1) * kHundredNsPerSecond / fps;
 }
 
 int64_t MediaTimeline::VideoEnd() const {

@@ -26,9 +26,16 @@ class MediaTimeline {
     double ElapsedSeconds(bool paused) const;
     // The session's origin in 100-ns units, 0 before the first session.
     int64_t SessionStartTime() const;
+    // The same on the clock, in nanoseconds.
+    int64_t SessionOriginNs() const { return m_sessionOriginNs.load(); }
 
     // The timestamp to write a frame taken at `timestamp` with: never before the last one written.
-    int64_t StampVideo(int64_t timestamp);
+    int64_t StampVideo(int64_t timestamp) { return FloorVideo(NoteVideo(timestamp)); }
+    // The frame's time as taken (never negative), before the camera overlay may move it.
+    int64_t NoteVideo(int64_t timestamp);
+    // The time it is written at: the slot of the constant-rate time line nearest to `pts`, or
+    // the slot after the last one written when that is taken.
+    int64_t FloorVideo(int64_t pts);
     void NoteAudio(int64_t timestamp) { m_lastAudioPts.store(timestamp); }
     // Where the picture written so far ends.
     int64_t VideoEnd() const;
@@ -41,6 +48,9 @@ class MediaTimeline {
     bool KeepsAudio(int64_t timestamp, bool recording, bool shuttingDown) const;
 
   private:
+    int64_t NearestSlotTime(int64_t pts) const;
+    int64_t NextSlotTime(int64_t lastWritten) const;
+
     const std::function<int64_t()> m_clock;
     std::atomic<int64_t> m_recordingStartNs{0};
     std::atomic<int64_t> m_pauseStartNs{0};
