@@ -59,4 +59,21 @@ struct AudioDescription {
 // The audio devices the recorders of `source` would use; nothing when there is no audio server.
 TAMRO_API std::optional<AudioDescription> DescribeAudio(ScreenSource source);
 
+struct CameraFormatDescription {
+    std::string subtype;  // "MJPG", "YUY2", "NV12", ...
+    uint32_t width = 0;
+    uint32_t height = 0;
+    double fps = 0.0;
+};
+
+struct CameraDescription {
+    std::string id;  // a CameraOverlayConfig's deviceId
+    std::string name;
+    std::vector<CameraFormatDescription> formats;
+};
+
+// The machine's cameras with the formats each offers; a camera in use by another program is
+// listed without its formats.
+TAMRO_API std::vector<CameraDescription> DescribeCameras();
+
 }  // namespace tamro

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "tamro/AsyncOperation.h"
+#include "tamro/BgraBitmap.h"
 #include "tamro/Desktop.h"
 #include "tamro/Event.h"
 #include "tamro/Export.h"
@@ -71,6 +72,23 @@ class TAMRO_API NativeRecorder final : public Object,
     std::shared_ptr<AsyncOperation<bool>> PrepareAsync(const RecordingConfig& config);
     std::shared_ptr<AsyncOperation<bool>> StartPreparedAsync();
     void DiscardPrepared();
+    // Opens the camera of the bubble for a prepared session, so that its start shows the bubble
+    // from the first frames; false when nothing is prepared, while recording, or with the
+    // overlay off.
+    std::shared_ptr<AsyncOperation<bool>> PrepareCameraOverlayAsync();
+
+    // The webcam bubble composited into recordings. The settings apply from the next start;
+    // the rectangle (normalised 0..1 of the output frame) also while recording.
+    void SetCameraOverlayConfig(const CameraOverlayConfig& config);
+    void SetCameraOverlayRect(double x, double y, double width, double height);
+    bool IsCameraOverlayActive() const noexcept;
+    // On by default: the recording camera's pictures are also raised as PreviewFrameReady.
+    void SetOverlayPreviewForward(bool enabled);
+    // The bubble from a camera another recorder shares by `handle`, instead of opening the
+    // camera a second time; width or height 0: the shared picture's size.
+    bool SetupCameraOverlayFromSharedHandle(uint64_t handle, uint32_t width, uint32_t height);
+    // A shared camera for the next recordings' bubble; 0 for none.
+    void SetSharedCameraHandle(uint64_t handle);
 
     // Cursor focus and cropping while recording.
     void ToggleCursorFocus(bool active);
@@ -104,6 +122,9 @@ class TAMRO_API NativeRecorder final : public Object,
     void ProgressUpdated(EventToken token);
     EventToken CursorFocusChanged(Handler<bool> handler);
     void CursorFocusChanged(EventToken token);
+    // Camera pictures for the application to show, about 30 a second.
+    EventToken PreviewFrameReady(Handler<std::shared_ptr<BgraBitmap>> handler);
+    void PreviewFrameReady(EventToken token);
     // Kept for callers that subscribe to it; never raised.
     EventToken ReservedNotification(Handler<std::nullptr_t> handler);
     void ReservedNotification(EventToken token);

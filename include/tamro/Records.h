@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace tamro {
 
@@ -30,6 +31,26 @@ struct BackgroundEffectConfig {
     int32_t GradientPreset = 0;
     int32_t ImagePreset = 0;
     int32_t Quality = 0;  // 1 = Auto
+};
+
+// The webcam bubble composited into recordings.
+struct CameraOverlayConfig {
+    bool enabled = false;
+    std::string deviceId;
+    // Normalised 0..1 of the output frame, top-left origin.
+    double x = 0.0;
+    double y = 0.0;
+    double width = 0.0;
+    double height = 0.0;
+    double reserved = 0.0;
+    double cornerRadius = 0.0;  // 0 square corners .. 1 an ellipse filling the rectangle
+    bool mirror = false;
+    int32_t fillMode = 0;  // 1 cover, anything else contain
+    double opacity = 1.0;
+    uint32_t borderColor = 0;  // 0xAARRGGBB
+    double borderWidth = 0.0;  // a negative width draws a dashed border of that width
+    int32_t frameRate = 0;     // 0 or less: 30
+    BackgroundEffectConfig effect;
 };
 
 // Stored and returned only.

@@ -11,6 +11,7 @@
 #include "capture/IScreenCapture.h"
 #include "encode/IEncoder.h"
 #include "platform/audio/AudioDevicesFactory.h"
+#include "platform/camera/CameraSystem.h"
 
 namespace tamro {
 
@@ -36,6 +37,8 @@ class ComponentFactory {
     virtual std::optional<MonitorOrigin> FindMonitorOrigin(uint64_t monitor) = 0;
     // Process id of a window's owner, 0 when it cannot be read.
     virtual uint32_t WindowProcessId(uint64_t window) = 0;
+    // The cameras the bubble opens, by device id; empty for the platform's.
+    virtual platform::camera::CameraSystemProvider Cameras() const { return {}; }
     // The session's clock in nanoseconds; empty for the steady clock.
     virtual std::function<int64_t()> Clock() const { return {}; }
 

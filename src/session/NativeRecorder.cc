@@ -50,6 +50,35 @@ void NativeRecorder::DiscardPrepared() {
     m_impl->DiscardPrepared();
 }
 
+std::shared_ptr<AsyncOperation<bool>> NativeRecorder::PrepareCameraOverlayAsync() {
+    return m_impl->PrepareCameraOverlayAsync();
+}
+
+void NativeRecorder::SetCameraOverlayConfig(const CameraOverlayConfig& config) {
+    m_impl->m_overlay.SetConfig(config);
+}
+
+void NativeRecorder::SetCameraOverlayRect(double x, double y, double width, double height) {
+    m_impl->m_overlay.SetRect(x, y, width, height);
+}
+
+bool NativeRecorder::IsCameraOverlayActive() const noexcept {
+    return m_impl->m_overlay.IsActive();
+}
+
+void NativeRecorder::SetOverlayPreviewForward(bool enabled) {
+    m_impl->m_overlay.SetPreviewForward(enabled);
+}
+
+bool NativeRecorder::SetupCameraOverlayFromSharedHandle(uint64_t handle, uint32_t width,
+                                                        uint32_t height) {
+    return m_impl->SetupCameraOverlayFromSharedHandle(handle, width, height);
+}
+
+void NativeRecorder::SetSharedCameraHandle(uint64_t handle) {
+    m_impl->m_overlay.SetSharedHandle(handle);
+}
+
 void NativeRecorder::ToggleCursorFocus(bool active) {
     m_impl->ToggleCursorFocus(active);
 }
@@ -148,6 +177,14 @@ EventToken NativeRecorder::CursorFocusChanged(Handler<bool> handler) {
 
 void NativeRecorder::CursorFocusChanged(EventToken token) {
     m_impl->m_cursorFocusChanged.Remove(token);
+}
+
+EventToken NativeRecorder::PreviewFrameReady(Handler<std::shared_ptr<BgraBitmap>> handler) {
+    return m_impl->m_previewFrameReady.Add(std::move(handler));
+}
+
+void NativeRecorder::PreviewFrameReady(EventToken token) {
+    m_impl->m_previewFrameReady.Remove(token);
 }
 
 EventToken NativeRecorder::ReservedNotification(Handler<std::nullptr_t> handler) {

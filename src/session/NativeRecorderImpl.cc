@@ -103,7 +103,8 @@ bool NativeRecorder::Impl::StartSession(const RecordingConfig& config, std::stri
     if (m_focusZoomManager) {
         m_focusZoomManager->Start();
     }
-    ResetSessionTiming();
+    ResetSessionTiming(config.CameraOverlayLatencyMs());
+    SetupCameraOverlay(false);
     if (!StartScreenCapture()) {
         LogLine("[NativeRecorder] Failed to start screen capture\n");
         error = "Failed to start screen capture";
@@ -193,7 +194,7 @@ void NativeRecorder::Impl::StartAudioCapture() {
     });
 }
 
-void NativeRecorder::Impl::ResetSessionTiming() {
+void NativeRecorder::Impl::ResetSessionTiming(int32_t cameraLatencyMs) {
     m_framesWritten.store(0);
     m_droppedFrames.store(0);
     m_audioLossReported.store(false);
@@ -203,16 +204,7 @@ void NativeRecorder::Impl::ResetSessionTiming() {
     if (m_audioCapture) {
         m_audioCapture->SetSessionStartTime(origin);
     }
-}
-
-void NativeRecorder::Impl::WritePerfStartLine() const {
-    if (!PerfLog::IsPerfEnabled()) {
-        return;
-    }
-    PerfLog::Write(
-        "[PERF][Session] recStart nativeBuild=%s %s overlayEnabled=%d sharedCamHandle=%d "
-        "gpuBubble=%d singleEffectPreview=%d\n",
-        __DATE__, __TIME__, 0, 0, 0, 0);
+    m_overlay.ResetTiming(cameraLatencyMs);
 }
 
 void NativeRecorder::Impl::StartProgress() {
@@ -309,10 +301,11 @@ bool NativeRecorder::Impl::StartPreparedSession(std::string& error) {
     if (m_focusZoomManager) {
         m_focusZoomManager->Start();
     }
-    ResetSessionTiming();
+    ResetSessionTiming(m_preparedConfig ? m_preparedConfig->CameraOverlayLatencyMs() : 0);
     m_isRecording.store(true);
     m_isPaused.store(false);
     WritePerfStartLine();
+    SetupCameraOverlay(true);
     if (!m_screenCapture) {
         LogLine("[NativeRecorder] StartPreparedAsync: ScreenCapture is null\n");
         return FailPreparedStart("ScreenCapture is null", error);
@@ -362,6 +355,7 @@ void NativeRecorder::Impl::DiscardPrepared() {
     if (m_isRecording.load()) {
         return;  // a start won the race for the lock
     }
+    m_overlay.Teardown();
     if (m_encoder) {
         m_encoder->Abandon();  // nothing was recorded: no file is left behind
     }
@@ -533,10 +527,12 @@ void NativeRecorder::Impl::RunStop() {
             return;
         }
         m_progress.Join();
+        m_overlay.Deactivate();
         if (m_screenCapture) {
             m_screenCapture->Stop();
         }
         m_stop.WaitForCallbacks();
+        m_overlay.Teardown();
         if (m_audioCapture) {
             m_audioCapture->Stop();
             DrainAudio();
@@ -577,7 +573,9 @@ void NativeRecorder::Impl::OnVideoFrame(gfx::Texture* texture, int64_t timestamp
     if (encoder == nullptr) {
         return;
     }
-    const int64_t pts = m_timeline.StampVideo(timestamp);
+    int64_t pts = m_timeline.NoteVideo(timestamp);
+    texture = m_overlay.ApplyToFrame(texture, pts);
+    pts = m_timeline.FloorVideo(pts);
     if (encoder->WriteVideoFrame(texture, pts)) {
         m_framesWritten.fetch_add(1);
         return;

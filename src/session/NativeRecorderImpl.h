@@ -7,6 +7,7 @@
 #include <string>
 
 #include "audio/IAudioCapture.h"
+#include "camera/CameraOverlay.h"
 #include "capture/IFocusZoomManager.h"
 #include "capture/IMagnifierManager.h"
 #include "capture/IScreenCapture.h"
@@ -52,6 +53,8 @@ class __attribute__((visibility("hidden"))) NativeRecorder::Impl {
     int64_t SessionStartTime() const noexcept;
     void SetMicrophoneVolume(double volume);
     void SetSystemVolume(double volume);
+    std::shared_ptr<AsyncOperation<bool>> PrepareCameraOverlayAsync();
+    bool SetupCameraOverlayFromSharedHandle(uint64_t handle, uint32_t width, uint32_t height);
 
     NativeRecorder& m_owner;
 
@@ -68,7 +71,7 @@ class __attribute__((visibility("hidden"))) NativeRecorder::Impl {
     bool StartScreenCapture();
     void StartAudioCapture();
     void RaiseStartOutcome(bool started, const std::string& error);
-    void ResetSessionTiming();
+    void ResetSessionTiming(int32_t cameraLatencyMs);
     void StartProgress();
     void WritePerfStartLine() const;
 
@@ -85,6 +88,12 @@ class __attribute__((visibility("hidden"))) NativeRecorder::Impl {
     void ProgressTick();
     void EndByItself(const std::string& why);
     void RaiseError(const std::string& text);
+
+    // Camera overlay glue (NativeRecorderCamera.cc).
+    CameraOverlay::Environment OverlayEnvironment();
+    CameraOverlay::Screen OverlayScreen() const;
+    bool RunPrepareCameraOverlay();
+    void SetupCameraOverlay(bool prepared);
 
     std::unique_ptr<ComponentFactory> m_factory;
 
@@ -125,7 +134,11 @@ class __attribute__((visibility("hidden"))) NativeRecorder::Impl {
     RecorderEvent<std::string> m_errorOccurred;
     RecorderEvent<std::shared_ptr<RecordingProgress>> m_progressUpdated;
     RecorderEvent<bool> m_cursorFocusChanged;
+    RecorderEvent<std::shared_ptr<BgraBitmap>> m_previewFrameReady;
     RecorderEvent<std::nullptr_t> m_reservedNotification;
+
+    // Declared last: its camera thread raises the events above and counts in the drain.
+    CameraOverlay m_overlay{OverlayEnvironment()};
 };
 
 }  // namespace tamro

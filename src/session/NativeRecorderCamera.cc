@@ -1,0 +1,83 @@
+// The recorder's side of the webcam bubble: the overlay itself lives in src/camera/; these are
+// the points where the session's start, prepare and the application's calls reach it.
+#include <utility>
+
+#include "diag/Log.h"
+#include "diag/PerfLog.h"
+#include "session/NativeRecorderImpl.h"
+
+namespace tamro {
+
+CameraOverlay::Environment NativeRecorder::Impl::OverlayEnvironment() {
+    CameraOverlay::Environment environment;
+    environment.cameras = m_factory->Cameras();
+    environment.previewFrame = [this](std::shared_ptr<BgraBitmap> bitmap) {
+        m_previewFrameReady.Raise(m_owner, bitmap);
+    };
+    environment.cameraLost = [this](const std::string& reason) {
+        LogLine("[NativeRecorder] Camera overlay: %s; the recording goes on without it\n",
+                reason.c_str());
+        RaiseError("Camera lost: " + reason + "; the recording goes on without the camera");
+    };
+    environment.inFlight = &m_inFlightCallbacks;
+    environment.shuttingDown = [this] { return m_isShuttingDown.load(); };
+    environment.clock = m_factory->Clock();
+    return environment;
+}
+
+CameraOverlay::Screen NativeRecorder::Impl::OverlayScreen() const {
+    std::lock_guard lock(m_componentsMutex);
+    if (!m_screenCapture || !m_screenCapture->HasDevice())
+        return {};
+    return {m_screenCapture->GetDevice(), m_screenCapture->Width(), m_screenCapture->Height()};
+}
+
+// A start sets the bubble up once its time origin exists; a prepared start only when the bubble
+// was not prepared, and then moves the prepared camera onto the new origin.
+void NativeRecorder::Impl::SetupCameraOverlay(bool prepared) {
+    const int64_t originNs = m_timeline.SessionOriginNs();
+    if (m_overlay.IsEnabled() && !(prepared && m_overlay.IsActive()))
+        m_overlay.SetupPipeline(OverlayScreen(), originNs);
+    if (prepared)
+        m_overlay.OnSessionStart(originNs);
+}
+
+std::shared_ptr<AsyncOperation<bool>> NativeRecorder::Impl::PrepareCameraOverlayAsync() {
+    return AsyncOperation<bool>::Run(
+        [self = m_owner.shared_from_this()] { return self->m_impl->RunPrepareCameraOverlay(); });
+}
+
+bool NativeRecorder::Impl::RunPrepareCameraOverlay() {
+    std::lock_guard lock(m_sessionMutex);
+    if (!m_isPrepared.load()) {
+        LogLine("[NativeRecorder] PrepareCameraOverlayAsync: Not prepared\n");
+        return false;
+    }
+    if (m_isRecording.load()) {
+        LogLine("[NativeRecorder] PrepareCameraOverlayAsync: Already recording\n");
+        return false;
+    }
+    if (!m_overlay.IsEnabled())
+        return false;
+    if (m_overlay.IsActive())
+        return true;
+    // No origin yet: the prepared start gives the camera the recording's.
+    return m_overlay.SetupPipeline(OverlayScreen(), std::nullopt);
+}
+
+bool NativeRecorder::Impl::SetupCameraOverlayFromSharedHandle(uint64_t handle, uint32_t width,
+                                                              uint32_t height) {
+    return m_overlay.SetupFromSharedHandle(OverlayScreen(), handle, width, height);
+}
+
+void NativeRecorder::Impl::WritePerfStartLine() const {
+    if (!PerfLog::IsPerfEnabled())
+        return;
+    PerfLog::Write(
+        "[PERF][Session] recStart nativeBuild=%s %s overlayEnabled=%d sharedCamHandle=%d "
+        "gpuBubble=%d singleEffectPreview=%d\n",
+        __DATE__, __TIME__, m_overlay.IsEnabled() ? 1 : 0, m_overlay.SharedHandle() != 0 ? 1 : 0, 0,
+        0);
+}
+
+}  // namespace tamro
