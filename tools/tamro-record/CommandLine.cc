@@ -190,6 +190,19 @@ const std::map<std::string, ValueParser>& ValueOptions() {
              c.countdownSeconds = static_cast<uint32_t>(seconds);
              return std::nullopt;
          }},
+        {"--camera",
+         [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
+             if (v.empty())
+                 return std::string("--camera needs a camera id (see --list) or test:720p30");
+             c.camera.device = v;
+             return std::nullopt;
+         }},
+        {"--camera-rect",
+         [](const std::string& v, CommandLine& c) { return ParseCameraRect(v, c.camera); }},
+        {"--camera-shape",
+         [](const std::string& v, CommandLine& c) { return ParseCameraShape(v, c.camera); }},
+        {"--camera-border",
+         [](const std::string& v, CommandLine& c) { return ParseCameraBorder(v, c.camera); }},
         {"--mic-volume",
          [](const std::string& v, CommandLine& c) {
              return ParseVolume("--mic-volume", v, &c.micVolume);
@@ -219,6 +232,7 @@ const std::map<std::string, Flag>& Flags() {
         {"--zoom-tour", {&CommandLine::zoomTour, true}},
         {"--prepare", {&CommandLine::prepare, true}},
         {"--synthetic", {&CommandLine::synthetic, true}},
+        {"--camera-mirror", {&CommandLine::cameraMirror, true}},
         {"--overwrite", {&CommandLine::overwrite, true}},
         {"-y", {&CommandLine::overwrite, true}},
         {"--list", {&CommandLine::list, true}},
@@ -243,6 +257,11 @@ std::string LongName(const std::string& arg) {
 std::optional<std::string> CheckCombination(CommandLine& line) {
     if (line.windowAudioOnly && line.target != Target::kWindow)
         return "--window-audio-only needs --window";
+    line.camera.mirror = line.cameraMirror;
+    const bool cameraLooks = line.camera.rect || line.camera.shape != CameraShape::kCircle ||
+                             line.camera.borderPixels > 0 || line.cameraMirror;
+    if (cameraLooks && line.camera.device.empty())
+        return "--camera-rect, --camera-shape, --camera-border and --camera-mirror need --camera";
     if (line.countdownSeconds > 0) {
         if (line.prepare)
             return "--countdown cannot go with --prepare or --start-after";
@@ -290,7 +309,8 @@ std::string UsageText() {
            "  --region X,Y,W,H      a region of the monitor, from its top-left corner\n"
            "  --no-cursor           leave the mouse cursor out (default: drawn)\n"
            "  --synthetic           the built-in animated scene and sounds, not the desktop\n"
-           "  --list                print the monitors, windows, microphones and outputs\n"
+           "  --list                print the monitors, windows, microphones, outputs and\n"
+           "                        cameras\n"
            "\n"
            "Output and video:\n"
            "  -o, --output FILE     the MP4 file (default: recording-DATE-TIME.mp4 here)\n"
@@ -317,6 +337,16 @@ std::string UsageText() {
            "  --ducking             lower the system sound while you speak (default: off)\n"
            "  --audio-bitrate BPS   AAC bits per second, 32000 to 320000 (default: 192000)\n"
            "\n"
+           "Camera:\n"
+           "  --camera ID           the webcam as a bubble in the video (see --list);\n"
+           "                        test:720p30 or test:WxH@FPS is the built-in test camera\n"
+           "  --camera-rect X,Y,W,H the bubble's rectangle as fractions of the video\n"
+           "                        (default: bottom-right, a fifth of the height across)\n"
+           "  --camera-shape S      circle, rounded or square (default: circle)\n"
+           "  --camera-border C/W   a border of colour #RRGGBB, W pixels wide; C/W/dashed\n"
+           "                        for a dashed one (default: none)\n"
+           "  --camera-mirror       show the camera mirrored, as in a mirror\n"
+           "\n"
            "Zoom:\n"
            "  --zoom                zoom in on the mouse cursor from the start\n"
            "  --zoom-tour           zoom in at 1.5 s, pulse at 5 s, zoom out at 8 s\n"
@@ -341,7 +371,8 @@ std::string UsageText() {
            "  tamro-record -t 10 -o demo.mp4            the primary monitor for 10 s\n"
            "  tamro-record --window 0x2a00007 --window-audio-only --no-mic\n"
            "  tamro-record --region 0,0,1280,720 -r 60 --mic alsa_input.usb-mic\n"
-           "  tamro-record --monitor HDMI-1 --size 1280x720 --countdown 3 -y -o talk.mp4\n";
+           "  tamro-record --monitor HDMI-1 --size 1280x720 --countdown 3 -y -o talk.mp4\n"
+           "  tamro-record --camera test:720p30 --camera-border '#ffffff/4' -t 10\n";
 }
 
 }  // namespace tamro::cli

@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "CameraOptions.h"
 #include "tamro/Records.h"
 
 namespace tamro::cli {
@@ -45,6 +46,8 @@ struct CommandLine {
     bool prepare = false;   // prepare, then start on Enter or after startAfterMs
     std::optional<uint32_t> startAfterMs;
     uint32_t countdownSeconds = 0;  // counted down on the terminal before a prepared start
+    CameraOptions camera;
+    bool cameraMirror = false;
     bool synthetic = false;
     bool overwrite = false;  // replace an existing output file
     bool list = false;

@@ -401,7 +401,31 @@ void SettleAudio(CommandLine& line, const std::optional<AudioDescription>& audio
     }
 }
 
-int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSignals) {
+// The size of the video: as asked, else the size of what is recorded.
+std::pair<uint32_t, uint32_t> VideoSize(const CommandLine& line,
+                                        const DesktopDescription& desktop) {
+    if (line.width > 0 && line.height > 0)
+        return {line.width, line.height};
+    if (line.target == Target::kRegion)
+        return {static_cast<uint32_t>(line.region.Width),
+                static_cast<uint32_t>(line.region.Height)};
+    if (line.target == Target::kWindow) {
+        for (const WindowDescription& w : desktop.windows) {
+            if (w.id == line.window)
+                return {w.width, w.height};
+        }
+    }
+    for (const MonitorDescription& m : desktop.monitors) {
+        if (line.monitor == 0 ? m.primary : m.id == line.monitor)
+            return {m.width, m.height};
+    }
+    return desktop.monitors.empty()
+               ? std::pair<uint32_t, uint32_t>{1920, 1080}
+               : std::pair{desktop.monitors[0].width, desktop.monitors[0].height};
+}
+
+int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSignals,
+           const DesktopDescription& desktop) {
     Observed observed;
     std::optional<DiagnosticsListener> engineLines;
     if (!line.verbose) {
@@ -416,6 +440,10 @@ int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSig
     }
     const std::shared_ptr<NativeRecorder> recorder = NativeRecorder::Create(source);
     Subscribe(*recorder, observed, line.output);
+    if (!line.camera.device.empty()) {
+        const auto [width, height] = VideoSize(line, desktop);
+        recorder->SetCameraOverlayConfig(MakeCameraOverlay(line.camera, width, height));
+    }
 
     ConsoleInput input;
     bool started = false;
@@ -529,6 +557,7 @@ int Run(int argc, char** argv) {
     if (line.list) {
         PrintDesktop(*desktop, source);
         PrintAudio(audio);
+        PrintCameras(DescribeCameras());
         return 0;
     }
     if (line.output.empty())
@@ -539,7 +568,7 @@ int Run(int argc, char** argv) {
         return Fail(*error);
     WarnOfLowSpace(line.output);
     SettleAudio(line, audio);
-    return Record(line, source, stopSignals);
+    return Record(line, source, stopSignals, *desktop);
 }
 
 }  // namespace
