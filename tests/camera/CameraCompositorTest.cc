@@ -39,75 +39,57 @@ class CameraCompositorTest : public ::testing::Test {
         return pixel;
     }
 
-    // A square bubble in the middle quarter of a 64 x 48 frame, covering the camera.
+    // The middle quarter of the frame.
     static CameraOverlayParams Middle() {
         CameraOverlayParams params;
-        params.rectX = 0.25f;
-        params.rectY = 0.25f;
-        params.rectWidth = 0.5f;
-        params.rectHeight = 0.5f;
+        params.rectX = params.rectY = 0.25f;
+        params.rectWidth = params.rectHeight = 0.5f;
         params.fillMode = 1;
         return params;
     }
 
     std::shared_ptr<gfx::Device> m_device = gfx::Device::Create(gfx::DriverType::kHardware);
+    const std::shared_ptr<gfx::Texture> m_screen = Make(64, 48, kScreenColour);
+    const std::shared_ptr<gfx::Texture> m_camera = Make(8, 8, kCameraColour);
     CameraCompositor m_compositor;
     test::LogCapture m_log;
 };
 
-TEST_F(CameraCompositorTest, RefusesBadInitializeArgumentsAndCompositesNothingThen) {
+TEST_F(CameraCompositorTest, RefusesBadInitializeArgumentsAndThenCompositesNothing) {
     EXPECT_FALSE(m_compositor.Initialize(nullptr, 64, 48));
     EXPECT_FALSE(m_compositor.Initialize(m_device.get(), 0, 48));
     EXPECT_FALSE(m_compositor.Initialize(m_device.get(), 64, 0));
     EXPECT_EQ(m_log.Count("[CameraCompositor] Initialize failed: invalid parameters"), 3);
-    const auto screen = Make(64, 48, kScreenColour);
-    const auto camera = Make(8, 8, kCameraColour);
     gfx::Texture* out = nullptr;
-    EXPECT_FALSE(m_compositor.Composite(screen.get(), camera.get(), Middle(), &out));
+    EXPECT_FALSE(m_compositor.Composite(m_screen.get(), m_camera.get(), Middle(), &out));
     EXPECT_EQ(out, nullptr);
 }
 
-// The output holds the screen with the bubble over it; the screen itself is left as it was.
-// Missing textures and a shut-down compositor composite nothing.
-TEST_F(CameraCompositorTest, DrawsTheBubbleOverACopyOfTheScreen) {
+// The output holds the screen with the bubble over it, the screen itself left as it was; it is
+// made again only for a screen of another size, and then has that size.
+TEST_F(CameraCompositorTest, DrawsOverACopyRecreatedOnlyForANewScreenSize) {
     ASSERT_TRUE(m_compositor.Initialize(m_device.get(), 64, 48));
-    const auto screen = Make(64, 48, kScreenColour);
-    const auto camera = Make(8, 8, kCameraColour);
     gfx::Texture* out = nullptr;
-    ASSERT_TRUE(m_compositor.Composite(screen.get(), camera.get(), Middle(), &out));
+    ASSERT_TRUE(m_compositor.Composite(m_screen.get(), m_camera.get(), Middle(), &out));
     ASSERT_NE(out, nullptr);
-    EXPECT_NE(out, screen.get());
     EXPECT_EQ(At(*out, 32, 24), kCameraColour);
     EXPECT_EQ(At(*out, 4, 4), kScreenColour);
-    EXPECT_EQ(At(*out, 60, 44), kScreenColour);
-    EXPECT_EQ(At(*screen, 32, 24), kScreenColour);
-    EXPECT_TRUE(m_compositor.Composite(screen.get(), camera.get(), Middle(), nullptr));
-
-    EXPECT_FALSE(m_compositor.Composite(nullptr, camera.get(), Middle(), &out));
-    EXPECT_FALSE(m_compositor.Composite(screen.get(), nullptr, Middle(), &out));
-    m_compositor.Shutdown();
-    EXPECT_FALSE(m_compositor.Composite(screen.get(), camera.get(), Middle(), &out));
-}
-
-// The output is made again only for a screen of another size, and then has that size.
-TEST_F(CameraCompositorTest, ANewScreenSizeRecreatesTheOutput) {
-    ASSERT_TRUE(m_compositor.Initialize(m_device.get(), 64, 48));
-    const auto camera = Make(8, 8, kCameraColour);
-    const auto screen = Make(64, 48, kScreenColour);
-    gfx::Texture* first = nullptr;
+    EXPECT_EQ(At(*m_screen, 32, 24), kScreenColour);
     gfx::Texture* again = nullptr;
-    ASSERT_TRUE(m_compositor.Composite(screen.get(), camera.get(), Middle(), &first));
-    ASSERT_TRUE(m_compositor.Composite(screen.get(), camera.get(), Middle(), &again));
-    EXPECT_EQ(again, first) << "no new output for a screen of the same size";
+    ASSERT_TRUE(m_compositor.Composite(m_screen.get(), m_camera.get(), Middle(), &again));
+    EXPECT_EQ(again, out);
 
     const auto larger = Make(100, 60, kScreenColour);
-    gfx::Texture* resized = nullptr;
-    ASSERT_TRUE(m_compositor.Composite(larger.get(), camera.get(), Middle(), &resized));
-    ASSERT_NE(resized, nullptr);
-    EXPECT_EQ(resized->Width(), 100u);
-    EXPECT_EQ(resized->Height(), 60u);
-    EXPECT_EQ(At(*resized, 50, 30), kCameraColour);
-    EXPECT_EQ(At(*resized, 99, 59), kScreenColour);
+    ASSERT_TRUE(m_compositor.Composite(larger.get(), m_camera.get(), Middle(), &out));
+    EXPECT_EQ(out->Width(), 100u);
+    EXPECT_EQ(out->Height(), 60u);
+    EXPECT_EQ(At(*out, 50, 30), kCameraColour);
+    EXPECT_EQ(At(*out, 99, 59), kScreenColour);
+
+    EXPECT_FALSE(m_compositor.Composite(nullptr, m_camera.get(), Middle(), &out));
+    EXPECT_FALSE(m_compositor.Composite(m_screen.get(), nullptr, Middle(), &out));
+    m_compositor.Shutdown();
+    EXPECT_FALSE(m_compositor.Composite(m_screen.get(), m_camera.get(), Middle(), &out));
 }
 
 // A device that cannot create the output fails Initialize, and a resize, with the line; the
@@ -118,69 +100,53 @@ TEST_F(CameraCompositorTest, OutputCreationFailureFailsInitializeAndResize) {
     EXPECT_FALSE(m_compositor.Initialize(m_device.get(), 64, 48));
     EXPECT_EQ(m_log.Count(kLine), 1);
     m_device->SetFaults({});
-    const auto camera = Make(8, 8, kCameraColour);
-    const auto screen = Make(64, 48, kScreenColour);
     const auto larger = Make(80, 60, kScreenColour);
     ASSERT_TRUE(m_compositor.Initialize(m_device.get(), 64, 48));
 
     m_device->SetFaults({.failTextureCreation = true});
     gfx::Texture* out = nullptr;
-    EXPECT_TRUE(m_compositor.Composite(screen.get(), camera.get(), Middle(), &out));
-    EXPECT_FALSE(m_compositor.Composite(larger.get(), camera.get(), Middle(), &out));
+    EXPECT_TRUE(m_compositor.Composite(m_screen.get(), m_camera.get(), Middle(), &out));
+    EXPECT_FALSE(m_compositor.Composite(larger.get(), m_camera.get(), Middle(), &out));
     EXPECT_EQ(m_log.Count(kLine), 2);
-    EXPECT_FALSE(m_compositor.Composite(screen.get(), camera.get(), Middle(), &out))
-        << "no output left to draw into";
     m_device->SetFaults({});
-    ASSERT_TRUE(m_compositor.Composite(larger.get(), camera.get(), Middle(), &out));
+    ASSERT_TRUE(m_compositor.Composite(larger.get(), m_camera.get(), Middle(), &out));
     EXPECT_EQ(out->Width(), 80u);
 }
 
-// A camera texture the kernel cannot read through a view (a staging copy, or one not bound as a
-// shader resource) gives the plain screen copy, with the line; a readable one is then drawn.
+// A camera the kernel cannot read through a view (a staging copy, or one not bound as a shader
+// resource) gives the plain screen copy, with the line; a readable one is then drawn.
 TEST_F(CameraCompositorTest, UnviewableCameraGivesThePlainScreenCopy) {
     ASSERT_TRUE(m_compositor.Initialize(m_device.get(), 64, 48));
-    const auto screen = Make(64, 48, kScreenColour);
     const auto staging = Make(8, 8, kCameraColour, gfx::Usage::kStaging);
     const auto unbound = Make(8, 8, kCameraColour, gfx::Usage::kDefault, gfx::kBindRenderTarget);
-    for (const auto& camera : {staging, unbound}) {
-        gfx::Texture* out = nullptr;
-        ASSERT_TRUE(m_compositor.Composite(screen.get(), camera.get(), Middle(), &out));
+    gfx::Texture* out = nullptr;
+    for (const auto& camera : {staging, unbound, m_camera}) {
+        out = nullptr;
+        ASSERT_TRUE(m_compositor.Composite(m_screen.get(), camera.get(), Middle(), &out));
         ASSERT_NE(out, nullptr);
-        EXPECT_EQ(At(*out, 32, 24), kScreenColour);
+        EXPECT_EQ(At(*out, 32, 24), camera == m_camera ? kCameraColour : kScreenColour);
     }
     EXPECT_EQ(m_log.Count("[CameraCompositor] CreateShaderResourceView (camera) failed"), 2);
-    const auto camera = Make(8, 8, kCameraColour);
-    gfx::Texture* out = nullptr;
-    ASSERT_TRUE(m_compositor.Composite(screen.get(), camera.get(), Middle(), &out));
-    EXPECT_EQ(At(*out, 32, 24), kCameraColour);
 }
 
-// The parameters reach the kernel as its constants say: a camera aspect of 0 is 1, any fill mode
-// other than 1 is contain.
+// The parameters become the kernel's constants: an aspect of 0 is 1, every fill mode but 1 is
+// contain (with an aspect of 2 its bars cover the bubble's top quarter).
 TEST_F(CameraCompositorTest, AspectZeroIsOneAndEveryFillModeButOneContains) {
     ASSERT_TRUE(m_compositor.Initialize(m_device.get(), 64, 48));
-    const auto screen = Make(64, 48, kScreenColour);
-    const auto camera = Make(8, 8, kCameraColour);
+    gfx::Texture* out = nullptr;
     const auto draw = [&](const CameraOverlayParams& params) {
-        gfx::Texture* out = nullptr;
-        EXPECT_TRUE(m_compositor.Composite(screen.get(), camera.get(), params, &out));
-        std::vector<uint32_t> pixels;
-        for (uint32_t y = 0; y < out->Height(); ++y) {
-            for (uint32_t x = 0; x < out->Width(); ++x)
-                pixels.push_back(At(*out, x, y));
-        }
-        return pixels;
+        EXPECT_TRUE(m_compositor.Composite(m_screen.get(), m_camera.get(), params, &out));
+        return std::vector<uint8_t>(out->Data(), out->Data() + out->RowPitch() * out->Height());
     };
     CameraOverlayParams params = Middle();
     params.cornerRadius = 0.5f;
     const auto aspectOne = draw(params);
     params.cameraAspect = 0;
     EXPECT_EQ(draw(params), aspectOne);
-
     params.cameraAspect = 2;
     params.fillMode = 0;
     const auto contain = draw(params);
-    EXPECT_EQ(contain[14 * 64 + 32], kScreenColour) << "letterbox bar";
+    EXPECT_EQ(At(*out, 32, 14), kScreenColour);
     params.fillMode = 2;
     EXPECT_EQ(draw(params), contain);
     params.fillMode = 1;
