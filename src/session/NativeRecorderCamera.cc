@@ -10,7 +10,11 @@ namespace tamro {
 
 CameraOverlay::Environment NativeRecorder::Impl::OverlayEnvironment() {
     CameraOverlay::Environment environment;
-    environment.cameras = m_factory->Cameras();
+    // Asked at each opening, so that the factory's cameras may change between recordings.
+    environment.cameras = [this](std::string_view id) {
+        const platform::camera::CameraSystemProvider cameras = m_factory->Cameras();
+        return cameras ? cameras(id) : platform::camera::DefaultCameraSystem(id);
+    };
     environment.previewFrame = [this](std::shared_ptr<BgraBitmap> bitmap) {
         m_previewFrameReady.Raise(m_owner, bitmap);
     };

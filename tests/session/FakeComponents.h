@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/gfx/Device.h"
 #include "platform/system/SteadyClock.h"
 #include "session/ComponentFactory.h"
 
@@ -107,6 +108,10 @@ struct FakeWorld {
     std::atomic<bool> focusThrows{false};
     CropCallback cropCallback;
 
+    // Camera: the bubble's device on the screen side, and the cameras it may open.
+    std::shared_ptr<gfx::Device> screenDevice;
+    platform::camera::CameraSystemProvider cameras;
+
     // Session time: the steady clock until a test sets it.
     std::atomic<int64_t> nowNs{0};
 };
@@ -123,7 +128,7 @@ class FakeScreenCapture final : public IScreenCapture {
     }
 
     bool HasDevice() const override { return m_world->screenHasDevice; }
-    gfx::Device* GetDevice() const override { return nullptr; }
+    gfx::Device* GetDevice() const override { return m_world->screenDevice.get(); }
     void SetCaptureCursor(bool) override {}
     bool InitializeForMonitor(uint64_t) override { return m_world->screenInitResult; }
     bool InitializeForWindow(uint64_t window) override {
@@ -329,6 +334,7 @@ class FakeComponentFactory final : public ComponentFactory {
         return MonitorOrigin{1920, 0};
     }
     uint32_t WindowProcessId(uint64_t) override { return m_world->windowPid; }
+    platform::camera::CameraSystemProvider Cameras() const override { return m_world->cameras; }
     std::function<int64_t()> Clock() const override {
         return [world = m_world] {
             const int64_t now = world->nowNs.load();
