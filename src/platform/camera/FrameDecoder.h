@@ -29,8 +29,12 @@ class FrameDecoder {
 
   private:
     struct Jpeg;
+
+    void ForceOpaque(uint32_t width, uint32_t height);
+
     std::unique_ptr<Jpeg> m_jpeg;
     std::vector<uint8_t> m_bgra;
+    std::vector<uint8_t> m_opaqueRow;
 };
 
 }  // namespace tamro::platform::camera
