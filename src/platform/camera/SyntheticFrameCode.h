@@ -10,20 +10,24 @@ namespace tamro::platform::camera {
 // The frame number as the synthetic camera paints it into every picture, so that a test can read
 // it back from what came out of the pipeline, scaled or re-encoded:
 //
-//   a row of 16 square blocks along the bottom edge, starting at the left corner; block i spans
-//   x from i × width / 24 to (i + 1) × width / 24 (integer division) and the bottom width / 24
-//   rows; white is 1 and black is 0; block 0 holds the most significant bit of the frame number
-//   modulo 65536. In a mirrored picture the row starts at the right corner and runs leftwards.
+//   a row of 16 square blocks of side width / 40, from 3/10 to 7/10 of the width with its middle
+//   at three quarters of the height, where a round bubble that fills itself with the picture
+//   still shows it; block i spans x from (12 + i) × width / 40 to (13 + i) × width / 40 (integer
+//   division, so that the places scale with the picture); white is 1 and black is 0; block 0, at the left, holds the most significant bit of the frame number
+//   modulo 65536. In a mirrored picture the row runs from right to left.
 //
 // Header-only, so that a test linking nothing of the engine can read the code too.
 struct SyntheticFrameCode {
     static constexpr uint32_t kBits = 16;
-    static constexpr uint32_t kBlocksPerWidth = 24;
+    static constexpr uint32_t kBlocksPerWidth = 40;
 
-    static constexpr uint32_t BlockLeft(uint32_t block, uint32_t width) {
-        return static_cast<uint32_t>(uint64_t{block} * width / kBlocksPerWidth);
-    }
     static constexpr uint32_t BlockSide(uint32_t width) { return width / kBlocksPerWidth; }
+    static constexpr uint32_t BlockLeft(uint32_t block, uint32_t width) {
+        return static_cast<uint32_t>(uint64_t{12 + block} * width / kBlocksPerWidth);
+    }
+    static constexpr uint32_t RowTop(uint32_t width, uint32_t height) {
+        return height * 3 / 4 - BlockSide(width) / 2;
+    }
 
     // Reads the code from a picture `width` × `height` through `luma(x, y)` (0 to 255), which
     // may be the Y plane of a decoded video. Null when a block is neither clearly dark nor
@@ -33,7 +37,7 @@ struct SyntheticFrameCode {
         const uint32_t side = BlockSide(width);
         if (side < 3 || height < side)
             return std::nullopt;
-        const uint32_t y = height - side / 2 - 1;
+        const uint32_t y = RowTop(width, height) + side / 2;
         uint32_t number = 0;
         for (uint32_t block = 0; block < kBits; ++block) {
             const uint32_t x = (BlockLeft(block, width) + BlockLeft(block + 1, width)) / 2;

@@ -319,20 +319,24 @@ void SyntheticPicture::PaintCaption(uint32_t number, int64_t elapsedNs) {
     const int dot = std::max(static_cast<int>(m_height / 100), 2);
     const int lineHeight = 9 * dot;
     const int columns = static_cast<int>(std::max(std::strlen(frameText), std::strlen(timeText)));
-    canvas.FillRect(dot, dot, 3 * dot + columns * 6 * dot, 2 * dot + 2 * lineHeight, kCaptionBox);
-    canvas.DrawText(frameText, 2 * dot, 2 * dot, dot, kCaptionText);
-    canvas.DrawText(timeText, 2 * dot, 2 * dot + lineHeight, dot, kCaptionText);
+    // Centred near the top, where a round bubble still shows it.
+    const int boxWidth = 2 * dot + columns * 6 * dot;
+    const int left = (static_cast<int>(m_width) - boxWidth) / 2;
+    const int top = static_cast<int>(m_height / 10);
+    canvas.FillRect(left, top, left + boxWidth, top + dot + 2 * lineHeight, kCaptionBox);
+    canvas.DrawText(frameText, left + dot, top + dot, dot, kCaptionText);
+    canvas.DrawText(timeText, left + dot, top + dot + lineHeight, dot, kCaptionText);
 }
 
 void SyntheticPicture::PaintFrameCode(uint32_t number) {
     Canvas canvas(m_pixels.data(), m_width, m_height);
-    const int top =
-        static_cast<int>(m_height - std::min(SyntheticFrameCode::BlockSide(m_width), m_height));
+    const int top = static_cast<int>(SyntheticFrameCode::RowTop(m_width, m_height));
+    const int side = static_cast<int>(SyntheticFrameCode::BlockSide(m_width));
     for (uint32_t block = 0; block < SyntheticFrameCode::kBits; ++block) {
         const bool one = (number >> (SyntheticFrameCode::kBits - 1 - block) & 1) != 0;
         canvas.FillRect(static_cast<int>(SyntheticFrameCode::BlockLeft(block, m_width)), top,
                         static_cast<int>(SyntheticFrameCode::BlockLeft(block + 1, m_width)),
-                        static_cast<int>(m_height), one ? Rgb(255, 255, 255) : Rgb(0, 0, 0));
+                        top + side, one ? Rgb(255, 255, 255) : Rgb(0, 0, 0));
     }
 }
 
