@@ -36,14 +36,12 @@ CameraOverlay::Screen NativeRecorder::Impl::OverlayScreen() const {
     return {m_screenCapture->GetDevice(), m_screenCapture->Width(), m_screenCapture->Height()};
 }
 
-// A start sets the bubble up once its time origin exists; a prepared start only when the bubble
-// was not prepared, and then moves the prepared camera onto the new origin.
-void NativeRecorder::Impl::SetupCameraOverlay(bool prepared) {
-    const int64_t originNs = m_timeline.SessionOriginNs();
-    if (m_overlay.IsEnabled() && !(prepared && m_overlay.IsActive()))
-        m_overlay.SetupPipeline(OverlayScreen(), originNs);
-    if (prepared)
-        m_overlay.OnSessionStart(originNs);
+// Before the session's time origin is stamped: a camera takes a while to open, and stamped
+// first, the session would begin with that time as a frozen picture and missing sound. The
+// camera is moved onto the origin once it exists (ResetSessionTiming).
+void NativeRecorder::Impl::OpenCameraOverlay() {
+    if (m_overlay.IsEnabled() && !m_overlay.IsActive())
+        m_overlay.SetupPipeline(OverlayScreen(), std::nullopt);
 }
 
 std::shared_ptr<AsyncOperation<bool>> NativeRecorder::Impl::PrepareCameraOverlayAsync() {

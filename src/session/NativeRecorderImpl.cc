@@ -103,8 +103,8 @@ bool NativeRecorder::Impl::StartSession(const RecordingConfig& config, std::stri
     if (m_focusZoomManager) {
         m_focusZoomManager->Start();
     }
+    OpenCameraOverlay();
     ResetSessionTiming(config.CameraOverlayLatencyMs());
-    SetupCameraOverlay(false);
     if (!StartScreenCapture()) {
         LogLine("[NativeRecorder] Failed to start screen capture\n");
         error = "Failed to start screen capture";
@@ -205,6 +205,7 @@ void NativeRecorder::Impl::ResetSessionTiming(int32_t cameraLatencyMs) {
         m_audioCapture->SetSessionStartTime(origin);
     }
     m_overlay.ResetTiming(cameraLatencyMs);
+    m_overlay.OnSessionStart(origin);
 }
 
 void NativeRecorder::Impl::StartProgress() {
@@ -301,11 +302,11 @@ bool NativeRecorder::Impl::StartPreparedSession(std::string& error) {
     if (m_focusZoomManager) {
         m_focusZoomManager->Start();
     }
+    OpenCameraOverlay();
     ResetSessionTiming(m_preparedConfig ? m_preparedConfig->CameraOverlayLatencyMs() : 0);
     m_isRecording.store(true);
     m_isPaused.store(false);
     WritePerfStartLine();
-    SetupCameraOverlay(true);
     if (!m_screenCapture) {
         LogLine("[NativeRecorder] StartPreparedAsync: ScreenCapture is null\n");
         return FailPreparedStart("ScreenCapture is null", error);

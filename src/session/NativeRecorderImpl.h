@@ -93,7 +93,7 @@ class __attribute__((visibility("hidden"))) NativeRecorder::Impl {
     CameraOverlay::Environment OverlayEnvironment();
     CameraOverlay::Screen OverlayScreen() const;
     bool RunPrepareCameraOverlay();
-    void SetupCameraOverlay(bool prepared);
+    void OpenCameraOverlay();
 
     std::unique_ptr<ComponentFactory> m_factory;
 
