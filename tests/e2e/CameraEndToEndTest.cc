@@ -1,0 +1,158 @@
+// The webcam bubble in whole recordings of a private X server, with the built-in test camera:
+// where it lands in the file, that its picture moves on, a prepared camera's first second, and a
+// shared camera that cannot be opened.
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "platform/camera/SyntheticFrameCode.h"
+// Last: it brings in Xlib, whose macros clash with names in the headers above.
+#include "e2e/EndToEnd.h"
+
+namespace tamro::test {
+namespace {
+
+constexpr unsigned long kDesktop = 0x4080C0;
+// A bubble 480 px across on the 1920x1080 screen, square in pixels.
+constexpr int kLeft = 1056;
+constexpr int kTop = 324;
+constexpr int kSide = 480;
+// The test camera's picture, which the bubble fills, cropping its sides.
+constexpr uint32_t kCameraWidth = 1280;
+constexpr uint32_t kCameraHeight = 720;
+
+class CameraEndToEndTest : public EndToEndTest {
+  protected:
+    void SetUp() override {
+        EndToEndTest::SetUp();
+        if (m_painter)
+            Fill(m_painter, kDesktop);
+    }
+
+    static CameraOverlayConfig Bubble() {
+        CameraOverlayConfig config;
+        config.enabled = true;
+        config.deviceId = "test:720p30";
+        config.x = kLeft / 1920.0;
+        config.y = kTop / 1080.0;
+        config.width = kSide / 1920.0;
+        config.height = kSide / 1080.0;
+        config.cornerRadius = 1.0;
+        config.fillMode = 1;
+        config.opacity = 1.0;
+        return config;
+    }
+
+    static RecordingConfig Silent(const std::string& file) {
+        RecordingConfig config;
+        config.OutputPath(file);
+        config.CaptureMicrophone(false);
+        config.CaptureSystemAudio(false);
+        return config;
+    }
+
+    // The test camera's frame number as the bubble shows it, read through the cover fit.
+    static std::optional<uint32_t> FrameNumber(const Picture& picture) {
+        constexpr double kAspect = double{kCameraWidth} / kCameraHeight;
+        return platform::camera::SyntheticFrameCode::Read(
+            kCameraWidth, kCameraHeight, [&](uint32_t x, uint32_t y) {
+                const double u = (double(x) / kCameraWidth - 0.5) * kAspect + 0.5;
+                const double v = double(y) / kCameraHeight;
+                const uint32_t rgb = picture.At(kLeft + static_cast<int>(u * kSide),
+                                                kTop + static_cast<int>(v * kSide));
+                return ((rgb >> 16) + (rgb >> 8 & 255) + (rgb & 255)) / 3;
+            });
+    }
+
+    // The bubble's middle shows the camera, its rectangle's corners and everything around it
+    // the desktop.
+    static void ExpectBubble(const Picture& picture, bool present) {
+        const uint32_t middle = picture.At(kLeft + kSide / 2, kTop + kSide / 2);
+        if (present)
+            EXPECT_GT(ChannelDistance(middle, kDesktop), 40) << "the camera in the middle";
+        else
+            EXPECT_LE(ChannelDistance(middle, kDesktop), 3) << "no bubble";
+        for (const auto& [x, y] : {std::pair{kLeft + 8, kTop + 8},
+                                   {kLeft + kSide - 9, kTop + 8},
+                                   {kLeft + 8, kTop + kSide - 9},
+                                   {kLeft - 20, kTop + kSide / 2},
+                                   {kLeft + kSide / 2, kTop + kSide + 20}}) {
+            EXPECT_LE(ChannelDistance(picture.At(x, y), kDesktop), 6) << "at " << x << "," << y;
+        }
+    }
+};
+
+// Through the tool: the bubble sits at its rectangle, round, and its picture moves on at the
+// camera's rate.
+TEST_F(CameraEndToEndTest, ToolPutsTheCameraInARoundBubbleAtItsRectangle) {
+    const std::string file = Output("bubble.mp4");
+    std::string log;
+    char rect[96];
+    std::snprintf(rect, sizeof rect, "%.6f,%.6f,%.6f,%.6f", kLeft / 1920.0, kTop / 1080.0,
+                  kSide / 1920.0, kSide / 1080.0);
+    ASSERT_EQ(RunTool({"--seconds", "3", "--no-mic", "--no-system-audio", "--camera", "test:720p30",
+                       "--camera-rect", rect, "--output", file},
+                      &log),
+              0)
+        << log;
+    const Recording recording(file);
+    EXPECT_EQ(recording.Frames(), 90u);
+    const Picture early(recording, 0.8);
+    const Picture late(recording, 2.3);
+    ASSERT_TRUE(early.Decoded() && late.Decoded()) << early.Command();
+    ExpectBubble(early, true);
+    ExpectBubble(late, true);
+    const std::optional<uint32_t> first = FrameNumber(early);
+    const std::optional<uint32_t> second = FrameNumber(late);
+    ASSERT_TRUE(first && second) << "the frame code is readable in the bubble";
+    EXPECT_NEAR(static_cast<double>(*second - *first), 45.0, 8.0) << "30 camera frames a second";
+}
+
+// Through the API: a camera prepared ahead shows in the first second of the recording, and its
+// pictures reach the application too.
+TEST_F(CameraEndToEndTest, PreparedCameraShowsFromTheFirstSecond) {
+    UseTheApi();
+    const auto recorder = NativeRecorder::Create();
+    std::atomic<int> previews{0};
+    recorder->PreviewFrameReady([&](NativeRecorder&, const std::shared_ptr<BgraBitmap>& bitmap) {
+        if (bitmap->Width() == kCameraWidth)
+            ++previews;
+    });
+    recorder->SetCameraOverlayConfig(Bubble());
+    const std::string file = Output("prepared.mp4");
+    ASSERT_TRUE(recorder->PrepareAsync(Silent(file))->Get());
+    ASSERT_TRUE(recorder->PrepareCameraOverlayAsync()->Get());
+    EXPECT_TRUE(recorder->IsCameraOverlayActive());
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(recorder->StartPreparedAsync()->Get());
+    std::this_thread::sleep_for(1500ms);
+    recorder->Stop();
+    EXPECT_GT(previews.load(), 20);
+
+    const Recording recording(file);
+    const Picture first(recording, 0.2);
+    ASSERT_TRUE(first.Decoded()) << first.Command();
+    ExpectBubble(first, true);
+    EXPECT_TRUE(FrameNumber(first).has_value());
+}
+
+// A shared camera that cannot be opened: the recording goes on without a bubble.
+TEST_F(CameraEndToEndTest, UnopenableSharedCameraRecordsWithoutTheBubble) {
+    UseTheApi();
+    const auto recorder = NativeRecorder::Create();
+    recorder->SetCameraOverlayConfig(Bubble());
+    recorder->SetSharedCameraHandle(0xBAD);
+    const std::string file = Output("shared.mp4");
+    ASSERT_TRUE(recorder->StartAsync(Silent(file))->Get());
+    EXPECT_FALSE(recorder->IsCameraOverlayActive());
+    std::this_thread::sleep_for(1500ms);
+    recorder->Stop();
+    const Recording recording(file);
+    const Picture picture(recording, 1.0);
+    ASSERT_TRUE(picture.Decoded()) << picture.Command();
+    ExpectBubble(picture, false);
+}
+
+}  // namespace
+}  // namespace tamro::test
