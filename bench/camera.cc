@@ -1,7 +1,15 @@
-// Camera frame cost on one core: a 1920x1080 webcam frame decoded to BGRA (MJPEG at quality 85
-// in 4:2:2 and 4:2:0, without Huffman tables as cameras send it; YUYV; NV12), the libjpeg
-// settings the decoder chooses between, with the picture's fidelity to the encoder's input, and
-// the synthetic camera's painting of one frame.
+// The camera's costs per frame.
+//
+// Frames on one core: a 1920x1080 webcam frame decoded to BGRA (MJPEG at quality 85 in 4:2:2 and
+// 4:2:0, without Huffman tables as cameras send it; YUYV; NV12), the libjpeg settings the decoder
+// chooses between, with the picture's fidelity to the encoder's input, and the synthetic camera's
+// painting of one frame.
+//
+// The bubble per 1920x1080 frame: the screen copy alone, then the compositor's whole call (the
+// same copy plus the bubble kernel) for a bubble 20 % of the frame wide, square in pixels, round,
+// with a border, covering it with a 640x480 camera. The difference between the two is the
+// bubble's own cost; it runs per variant of the kernel's row (0 is the plain reference) and per
+// number of threads the device's dispatch may use.
 
 #include <benchmark/benchmark.h>
 // jpeglib.h uses FILE and size_t without including their headers.
@@ -13,12 +21,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "camera/CameraCompositor.h"
 #include "platform/camera/FrameDecoder.h"
 #include "platform/camera/SyntheticPicture.h"
+#include "platform/gfx/Device.h"
+#include "shaders/CameraComposite.h"
 #include "support/JpegFrames.h"
+#include "tamro/ResultCode.h"
 
 namespace tamro {
 namespace {
@@ -169,6 +183,95 @@ BENCHMARK(BM_SyntheticPicture)
     ->Arg(1080)
     ->ComputeStatistics("least", Least)
     ->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------------------------
+// The bubble
+
+constexpr uint32_t kScreenWidth = 1920;
+constexpr uint32_t kScreenHeight = 1080;
+constexpr uint32_t kBubbleCameraWidth = 640;
+constexpr uint32_t kBubbleCameraHeight = 480;
+
+std::shared_ptr<gfx::Texture> Pattern(gfx::Device& device, uint32_t width, uint32_t height) {
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<uint8_t>((i * 7) ^ (i >> 11));
+    std::shared_ptr<gfx::Texture> texture;
+    device.CreateTexture({.width = width,
+                          .height = height,
+                          .bindFlags = gfx::kBindShaderResource | gfx::kBindRenderTarget},
+                         pixels.data(), width * 4, &texture);
+    return texture;
+}
+
+CameraOverlayParams Bubble() {
+    CameraOverlayParams params;
+    params.rectWidth = 0.2f;
+    params.rectHeight = 0.2f * kScreenWidth / kScreenHeight;
+    params.rectX = 0.78f;
+    params.rectY = 0.6f;
+    params.cornerRadius = 1;
+    params.fillMode = 1;
+    params.borderColor = {1, 1, 1, 1};
+    params.borderWidth = 0.06f;
+    params.cameraAspect = static_cast<float>(kBubbleCameraWidth) / kBubbleCameraHeight;
+    return params;
+}
+
+void BM_ScreenCopy1080p(benchmark::State& state) {
+    auto device = gfx::Device::Create(gfx::DriverType::kHardware);
+    const auto screen = Pattern(*device, kScreenWidth, kScreenHeight);
+    std::shared_ptr<gfx::Texture> output;
+    device->CreateTexture({.width = kScreenWidth,
+                           .height = kScreenHeight,
+                           .bindFlags = gfx::kBindShaderResource | gfx::kBindRenderTarget},
+                          nullptr, 0, &output);
+    for (auto _ : state) {
+        if (device->ImmediateContext().CopyResource(output.get(), screen.get()) != kOk) {
+            state.SkipWithError("copy failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_ScreenCopy1080p)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// state.range(0): the row variant; state.range(1): threads, the caller's included.
+void BM_CopyAndBubble1080p(benchmark::State& state) {
+    auto& rows = shaders::CameraCompositePixelRows();
+    const auto& variant = rows.Variants()[state.range(0)];
+    state.SetLabel(std::string(variant.name));
+    if (!variant.Runs()) {
+        state.SkipWithError("this processor cannot run the variant");
+        return;
+    }
+    auto device = gfx::Device::Create(gfx::DriverType::kHardware);
+    device->ImmediateContext().SetParallelism(static_cast<unsigned>(state.range(1)));
+    const auto screen = Pattern(*device, kScreenWidth, kScreenHeight);
+    const auto camera = Pattern(*device, kBubbleCameraWidth, kBubbleCameraHeight);
+    CameraCompositor compositor;
+    if (!compositor.Initialize(device.get(), kScreenWidth, kScreenHeight)) {
+        state.SkipWithError("Initialize failed");
+        return;
+    }
+    const CameraOverlayParams params = Bubble();
+    const auto* previous = rows.ForceForTesting(&variant);
+    gfx::Texture* out = nullptr;
+    for (auto _ : state) {
+        if (!compositor.Composite(screen.get(), camera.get(), params, &out)) {
+            state.SkipWithError("Composite failed");
+            break;
+        }
+    }
+    rows.ForceForTesting(previous);
+}
+BENCHMARK(BM_CopyAndBubble1080p)
+    ->ArgNames({"variant", "threads"})
+    ->ArgsProduct(
+        {benchmark::CreateDenseRange(
+             0, static_cast<int64_t>(shaders::CameraCompositePixelRows().Variants().size()) - 1, 1),
+         {1, 2}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace tamro
