@@ -23,6 +23,20 @@ using platform::camera::SourceGroup;
 
 namespace {
 
+// A reader's start status in words that follow the camera's name.
+std::string ReaderFailure(ReaderStartStatus status) {
+    switch (status) {
+        case ReaderStartStatus::kExclusiveControlNotAvailable:
+            return "is in use by another program";
+        case ReaderStartStatus::kDeviceNotAvailable:
+            return "is not available";
+        case ReaderStartStatus::kOutputFormatNotSupported:
+            return "gives no picture format this recorder reads";
+        default:
+            return "could not start delivering pictures";
+    }
+}
+
 int32_t SubtypeScore(const std::string& subtype) {
     if (subtype == "NV12")
         return 100;
@@ -218,8 +232,10 @@ bool CameraCapture::RunStartBody(StartStyle style) {
     const bool prepare = style == StartStyle::kPrepare;
     try {
         std::lock_guard lock(m_mutex);
+        m_startFailure.clear();
         return StartBody(style);
     } catch (const CameraError& error) {
+        SetStartFailure(std::string("cannot be opened (") + error.what() + ")");
         if (prepare) {
             LogLine("[CameraCapture] InitializeMediaCaptureWithCallbackAsync failed: %s\n",
                     error.what());
@@ -227,12 +243,23 @@ bool CameraCapture::RunStartBody(StartStyle style) {
             LogLine("[CameraCapture] Start failed: %s\n", error.what());
         }
     } catch (...) {
+        SetStartFailure("failed with an unknown error");
         LogLine(prepare
                     ? "[CameraCapture] InitializeMediaCaptureWithCallbackAsync failed with unknown "
                       "error\n"
                     : "[CameraCapture] Start failed with unknown error\n");
     }
     return false;
+}
+
+void CameraCapture::SetStartFailure(std::string reason) {
+    std::lock_guard lock(m_mutex);
+    m_startFailure = std::move(reason);
+}
+
+std::string CameraCapture::StartFailure() const {
+    std::lock_guard lock(m_mutex);
+    return m_startFailure;
 }
 
 bool CameraCapture::StartBody(StartStyle style) {
@@ -244,6 +271,7 @@ bool CameraCapture::StartBody(StartStyle style) {
     const SourceGroup* group = FindSourceGroup(groups, m_deviceId);
     if (!group) {
         LogLine("[CameraCapture] No suitable camera found for requested device%s\n", suffix);
+        m_startFailure = "was not found";
         return false;
     }
     // A new session replaces the previous one, and its reader goes first.
@@ -254,12 +282,14 @@ bool CameraCapture::StartBody(StartStyle style) {
         m_session ? FindColorFrameSource(m_session->FrameSources(), m_deviceId) : nullptr;
     if (!source) {
         LogLine("[CameraCapture] No color frame source found for requested device%s\n", suffix);
+        m_startFailure = "gives no video";
         return false;
     }
     if (m_negotiateFormat) {
         if (!NegotiateFormat(*source)) {
             LogLine("[CameraCapture] Failed to ensure frame texture after format negotiation%s\n",
                     suffix);
+            m_startFailure = "cannot deliver its pictures";
             return false;
         }
     } else {
@@ -274,6 +304,7 @@ bool CameraCapture::StartBody(StartStyle style) {
     const ReaderStartStatus status = StartReader();
     if (status != ReaderStartStatus::kSuccess) {
         LogLine("[CameraCapture] Failed to start frame reader: %d\n", static_cast<int>(status));
+        m_startFailure = ReaderFailure(status);
         return false;
     }
     m_isPrepared = true;
@@ -359,11 +390,13 @@ bool CameraCapture::StartCapturing() {
         if (status != ReaderStartStatus::kSuccess) {
             LogLine("[CameraCapture] StartCapturing: Failed to start frame reader: %d\n",
                     static_cast<int>(status));
+            m_startFailure = ReaderFailure(status);
             return false;
         }
         m_isCapturing = true;
         return true;
     } catch (const CameraError& error) {
+        SetStartFailure(std::string("could not start (") + error.what() + ")");
         LogLine("[CameraCapture] StartCapturing failed: %s\n", error.what());
     } catch (...) {
         LogLine("[CameraCapture] StartCapturing failed with unknown error\n");

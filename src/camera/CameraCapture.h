@@ -85,6 +85,10 @@ class CameraCapture {
     uint32_t Width() const;
     uint32_t Height() const;
     bool IsCapturing() const { return m_isCapturing.load(); }
+    // Why the last start failed, in a few words for the user that follow the camera's name
+    // ("was not found"); empty
+    // after a start that succeeded. The owner's thread, after the start completed.
+    std::string StartFailure() const;
 
   private:
     enum class StartStyle { kFull, kPrepare };
@@ -93,6 +97,7 @@ class CameraCapture {
     bool EnsureFrameTexture();
 
     bool RunStartBody(StartStyle style);
+    void SetStartFailure(std::string reason);
     bool StartBody(StartStyle style);
     // False only when the frame texture cannot follow the chosen format.
     bool NegotiateFormat(platform::camera::FrameSource& source);
@@ -139,13 +144,14 @@ class CameraCapture {
     std::atomic<bool> m_isCapturing{false};
     std::atomic<bool> m_isInitialized{false};
     std::atomic<bool> m_isPrepared{false};
+    std::string m_startFailure;  // under m_mutex
 
     std::atomic<int64_t> m_startTimeNs{0};
     std::atomic<int64_t> m_presetStartNs{0};
     std::atomic<bool> m_hasPresetStart{false};
 
     // Serialises the start bodies, StartCapturing and Stop over the camera's handles.
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::shared_ptr<platform::camera::CameraSystem> m_cameraSystem;  // under m_mutex
     // Shared with an abandoned stop, which may still use them.
     std::shared_ptr<platform::camera::CaptureSession> m_session;   // under m_mutex

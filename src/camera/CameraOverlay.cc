@@ -148,8 +148,10 @@ bool CameraOverlay::SetupPipeline(const Screen& screen, std::optional<int64_t> s
     }
     if (deviceId.empty())
         return false;
+    NoteFailure({});
     if (!screen.device) {
         LogLine("[NativeRecorder] Camera overlay: no screen device available\n");
+        NoteFailure("the screen's pictures cannot take it");
         return false;
     }
     if (screen.width == 0 || screen.height == 0)
@@ -161,10 +163,15 @@ bool CameraOverlay::SetupPipeline(const Screen& screen, std::optional<int64_t> s
             LogLine(
                 "[NativeRecorder] Camera overlay: shared-handle setup failed; overlay inactive (no "
                 "fallback to avoid contention)\n");
+            NoteFailure("the shared camera could not be opened");
             m_sharedHandle.store(0);
             return false;
         }
-        return SetupRecordingCamera(screen, sessionOriginNs, deviceId, fps, effect);
+        if (SetupRecordingCamera(screen, sessionOriginNs, deviceId, fps, effect))
+            return true;
+        if (SetupFailure().empty())
+            NoteFailure("camera '" + deviceId + "' could not be set up");
+        return false;
     } catch (...) {
         LogLine("[NativeRecorder] Camera overlay setup exception\n");
         Teardown();
@@ -200,8 +207,10 @@ bool CameraOverlay::SetupRecordingCamera(const Screen& screen,
         [this](gfx::Texture* texture, int64_t timestamp) {
             OnRecordingCameraFrame(texture, timestamp);
         });
-    if (!prepare->Get())
+    if (!prepare->Get()) {
+        NoteFailure("camera '" + deviceId + "' " + cameraPtr->StartFailure());
         return FailSetup("[NativeRecorder] Camera overlay: recording camera prepare failed\n");
+    }
 
     auto pipeline = std::make_shared<Pipeline>();
     pipeline->cameraDevice = cameraDevice;
@@ -230,6 +239,7 @@ bool CameraOverlay::SetupRecordingCamera(const Screen& screen,
     m_cameraFps.store(fps);
     Activate(std::move(pipeline));
     if (!cameraPtr->StartCapturing()) {
+        NoteFailure("camera '" + deviceId + "' " + cameraPtr->StartFailure());
         LogLine("[NativeRecorder] Camera overlay: recording camera start failed\n");
         m_active.store(false);
         Teardown();
@@ -336,6 +346,16 @@ void CameraOverlay::Activate(std::shared_ptr<Pipeline> pipeline) {
         m_pipeline = std::move(pipeline);
     }
     m_active.store(true);
+}
+
+void CameraOverlay::NoteFailure(std::string failure) {
+    std::lock_guard lock(m_failureMutex);
+    m_setupFailure = std::move(failure);
+}
+
+std::string CameraOverlay::SetupFailure() const {
+    std::lock_guard lock(m_failureMutex);
+    return m_setupFailure;
 }
 
 bool CameraOverlay::FailSetup(const char* line) {

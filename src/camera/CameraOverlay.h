@@ -82,6 +82,9 @@ class CameraOverlay {
     bool SetupFromSharedHandle(const Screen& screen, uint64_t handle, uint32_t width,
                                uint32_t height);
 
+    // Why the last setup left the bubble off, in words for the user; empty after a success.
+    std::string SetupFailure() const;
+
     // A recording starts: the latency estimate starts from `latencyMs` (below 1: 100 ms).
     void ResetTiming(int32_t latencyMs);
     // A prepared recording starts at `originNs`: frames are composited again from the first
@@ -110,6 +113,7 @@ class CameraOverlay {
                    const BackgroundEffectConfig& effect);
     void Activate(std::shared_ptr<Pipeline> pipeline);
     bool FailSetup(const char* line);
+    void NoteFailure(std::string failure);
     void ForwardPreview(Pipeline& pipeline, gfx::Texture* texture);
     int64_t CameraTime(const Pipeline& pipeline) const;
     std::shared_ptr<Pipeline> CurrentPipeline() const;
@@ -127,6 +131,8 @@ class CameraOverlay {
     std::atomic<int32_t> m_cameraFps{30};  // the rate of the running pipeline's camera
 
     std::atomic<bool> m_active{false};
+    mutable std::mutex m_failureMutex;
+    std::string m_setupFailure;  // under m_failureMutex
     std::atomic<uint64_t> m_sharedHandle{0};
     std::atomic<bool> m_previewForward{true};
     std::atomic<int64_t> m_lastForwardNs{0};

@@ -40,8 +40,19 @@ CameraOverlay::Screen NativeRecorder::Impl::OverlayScreen() const {
 // first, the session would begin with that time as a frozen picture and missing sound. The
 // camera is moved onto the origin once it exists (ResetSessionTiming).
 void NativeRecorder::Impl::OpenCameraOverlay() {
-    if (m_overlay.IsEnabled() && !m_overlay.IsActive())
-        m_overlay.SetupPipeline(OverlayScreen(), std::nullopt);
+    m_cameraNotice.clear();
+    if (m_overlay.IsEnabled() && !m_overlay.IsActive() &&
+        !m_overlay.SetupPipeline(OverlayScreen(), std::nullopt)) {
+        const std::string failure = m_overlay.SetupFailure();
+        m_cameraNotice = "The camera bubble is off: " +
+                         (failure.empty() ? std::string("the camera could not be opened") : failure);
+    }
+}
+
+// Said once the recording runs, outside the session's lock: the recording goes on without it.
+void NativeRecorder::Impl::RaiseCameraNotice() {
+    if (!m_cameraNotice.empty())
+        RaiseError(std::exchange(m_cameraNotice, {}));
 }
 
 std::shared_ptr<AsyncOperation<bool>> NativeRecorder::Impl::PrepareCameraOverlayAsync() {

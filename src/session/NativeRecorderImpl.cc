@@ -86,6 +86,7 @@ void NativeRecorder::Impl::RaiseStartOutcome(bool started, const std::string& er
     try {
         if (started) {
             m_recordingStarted.Raise(m_owner, nullptr);
+            RaiseCameraNotice();
         } else if (!error.empty()) {
             RaiseError(error);
         }

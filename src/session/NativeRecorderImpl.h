@@ -94,6 +94,7 @@ class __attribute__((visibility("hidden"))) NativeRecorder::Impl {
     CameraOverlay::Screen OverlayScreen() const;
     bool RunPrepareCameraOverlay();
     void OpenCameraOverlay();
+    void RaiseCameraNotice();
 
     std::unique_ptr<ComponentFactory> m_factory;
 
@@ -115,6 +116,7 @@ class __attribute__((visibility("hidden"))) NativeRecorder::Impl {
     mutable std::mutex m_outputPathMutex;
     FocusZoomSettings m_focusZoomSettings;
     std::unique_ptr<RecordingConfig> m_preparedConfig;
+    std::string m_cameraNotice;  // under m_sessionMutex until raised
 
     MediaTimeline m_timeline;
     ProgressReporter m_progress;

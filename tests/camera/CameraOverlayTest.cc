@@ -239,6 +239,7 @@ TEST_F(CameraOverlayTest, SetupFailuresSayWhyAndLeaveNothingOpen) {
     m_overlay->SetConfig(config);
     EXPECT_FALSE(m_overlay->SetupPipeline(Screen(), std::nullopt));
     EXPECT_TRUE(m_log.Contains("[NativeRecorder] Camera overlay: recording camera prepare failed"));
+    EXPECT_EQ(m_overlay->SetupFailure(), "camera '/dev/video7' was not found");
 
     m_overlay->SetConfig(Config());
     EXPECT_FALSE(m_overlay->SetupPipeline({}, std::nullopt));
@@ -247,6 +248,8 @@ TEST_F(CameraOverlayTest, SetupFailuresSayWhyAndLeaveNothingOpen) {
     m_kernel->FailOpen(kNode, EBUSY);
     EXPECT_FALSE(m_overlay->SetupPipeline(Screen(), std::nullopt));
     EXPECT_TRUE(m_log.Contains("Device or resource busy"));
+    EXPECT_EQ(m_overlay->SetupFailure(),
+              "camera '/dev/video0' cannot be opened (/dev/video0: Device or resource busy)");
     EXPECT_FALSE(m_overlay->IsActive());
     EXPECT_EQ(m_kernel->OpenDescriptors(kNode), 0);
 

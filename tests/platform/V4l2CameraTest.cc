@@ -166,13 +166,16 @@ TEST_F(V4l2CameraTest, GroupsAreStreamingCaptureNodesInNumberOrderNamedByTheirSt
 
     const std::vector<SourceGroup> groups = m_system.FindAllSourceGroups();
 
-    ASSERT_EQ(groups.size(), 3u);
+    // A node the user may not open stays, so that opening it says why.
+    ASSERT_EQ(groups.size(), 4u);
     EXPECT_EQ(groups[0].sources.at(0).id, "/dev/v4l/by-id/usb-Acme_HD_Webcam_C1_0123-video-index0");
     EXPECT_EQ(groups[0].sources.at(0).path, "/dev/video0");
     EXPECT_EQ(groups[0].name, "HD Webcam C1");
     EXPECT_EQ(groups[1].sources.at(0).id, "/dev/video2");
     EXPECT_EQ(groups[1].sources.at(0).name, "Capture Card");
-    EXPECT_EQ(groups[2].sources.at(0).id, "/dev/video10");
+    EXPECT_EQ(groups[2].sources.at(0).id, "/dev/video4");
+    EXPECT_EQ(groups[2].name, "(Permission denied)");
+    EXPECT_EQ(groups[3].sources.at(0).id, "/dev/video10");
     for (const char* node : {"/dev/video0", "/dev/video1", "/dev/video2", "/dev/video10"})
         EXPECT_EQ(m_kernel->OpenDescriptors(node), 0) << node << " left open by the search";
 }

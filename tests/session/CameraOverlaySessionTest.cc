@@ -91,6 +91,25 @@ TEST_F(CameraOverlaySessionTest, UnopenableSharedCameraRecordsWithoutTheBubble) 
     m_recorder->Stop();
 }
 
+// A camera another program is streaming from is said once the recording runs, which goes on
+// without it.
+TEST_F(CameraOverlaySessionTest, CameraInUseIsSaidAndTheRecordingGoesOn) {
+    platform::camera::V4l2CameraSystem cameras(m_kernel);
+    const auto other = cameras.Open(cameras.FindAllSourceGroups().at(0));
+    const auto reader = other->CreateFrameReader(*other->FrameSources().at(0));
+    ASSERT_EQ(reader->Start([](const platform::camera::Frame&) {}, [](const std::string&) {}),
+              platform::camera::ReaderStartStatus::kSuccess);
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(m_recorder->IsRecording());
+    EXPECT_FALSE(m_recorder->IsCameraOverlayActive());
+    EXPECT_EQ(Errors(), (std::vector<std::string>{
+                            "The camera bubble is off: camera '/dev/video0' is in use by another "
+                            "program"}));
+    m_recorder->Stop();
+    reader->Stop();
+    other->Close();
+}
+
 // An overlay without a camera id, or switched off, never opens anything.
 TEST_F(CameraOverlaySessionTest, OverlayOffOpensNoCamera) {
     CameraOverlayConfig config;

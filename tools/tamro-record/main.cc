@@ -483,6 +483,11 @@ int Record(const CommandLine& line, ScreenSource source, const sigset_t& stopSig
     {
         std::lock_guard lock(observed.mutex);
         observed.recording = true;
+        // Said by a start that went ahead without a part (the camera's bubble): said now.
+        if (!observed.error.empty()) {
+            std::fprintf(stderr, "tamro-record: %s\n", observed.error.c_str());
+            observed.said = true;
+        }
     }
     if (line.zoom)
         recorder->ToggleCursorFocus(true);

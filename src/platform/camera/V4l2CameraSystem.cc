@@ -105,8 +105,14 @@ std::optional<SourceInfo> V4l2CameraSystem::Probe(const std::string& node) {
     int error = 0;
     std::shared_ptr<V4l2Device> device = V4l2Device::Open(m_syscalls, node, &error);
     if (!device) {
-        LogLine("[V4l2CameraSystem] Skipping %s: %s", node.c_str(), ErrorText(error).c_str());
-        return std::nullopt;
+        // A node the user may not open (not in the video group) or that is busy stays listed,
+        // so that opening it says why rather than "not found"; one that vanished does not.
+        if (error == ENOENT || error == ENODEV || error == ENXIO)
+            return std::nullopt;
+        LogLine("[V4l2CameraSystem] %s cannot be opened: %s\n", node.c_str(),
+                ErrorText(error).c_str());
+        return SourceInfo{
+            .id = node, .path = node, .name = "(" + ErrorText(error) + ")", .isColor = true};
     }
     v4l2_capability capability{};
     if (device->Ioctl(VIDIOC_QUERYCAP, &capability) != 0)
