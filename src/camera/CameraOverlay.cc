@@ -389,10 +389,10 @@ void CameraOverlay::OnSessionStart(std::optional<int64_t> originNs) {
     m_rebase.ClearLast();
 }
 
+// The effect goes with the pipeline at the teardown, not here: a frame already past the active
+// check may still be running it on the camera's thread, and holds the pipeline while it does.
 void CameraOverlay::Deactivate() {
     m_active.store(false);
-    if (auto pipeline = CurrentPipeline())
-        pipeline->effect.reset();
     StopCamera();
 }
 
