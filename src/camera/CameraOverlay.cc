@@ -134,7 +134,7 @@ CameraOverlayParams CameraOverlay::Params() const {
 // ---------------------------------------------------------------------------------------------
 // Setup
 
-bool CameraOverlay::SetupPipeline(const Screen& screen, std::optional<int64_t> sessionOriginNs) {
+bool CameraOverlay::SetupPipeline(const Screen& screen) {
     if (!m_enabled.load())
         return false;
     std::string deviceId;
@@ -167,7 +167,7 @@ bool CameraOverlay::SetupPipeline(const Screen& screen, std::optional<int64_t> s
             m_sharedHandle.store(0);
             return false;
         }
-        if (SetupRecordingCamera(screen, sessionOriginNs, deviceId, fps, effect))
+        if (SetupRecordingCamera(screen, deviceId, fps, effect))
             return true;
         if (SetupFailure().empty())
             NoteFailure("camera '" + deviceId + "' could not be set up");
@@ -179,15 +179,11 @@ bool CameraOverlay::SetupPipeline(const Screen& screen, std::optional<int64_t> s
     }
 }
 
-bool CameraOverlay::SetupRecordingCamera(const Screen& screen,
-                                         std::optional<int64_t> sessionOriginNs,
-                                         const std::string& deviceId, int32_t fps,
-                                         const BackgroundEffectConfig& effect) {
+bool CameraOverlay::SetupRecordingCamera(const Screen& screen, const std::string& deviceId,
+                                         int32_t fps, const BackgroundEffectConfig& effect) {
     auto camera = std::make_unique<CameraCapture>(m_env.cameras);
     camera->SetNegotiateFormat(false);
     camera->SetBufferedAcquisition(true);
-    if (sessionOriginNs)
-        camera->SetSessionStartTime(*sessionOriginNs);
     camera->SetStreamEndedCallback([this](const std::string& reason) {
         if (m_env.cameraLost && m_active.load())
             m_env.cameraLost(reason);

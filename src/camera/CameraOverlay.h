@@ -74,9 +74,9 @@ class CameraOverlay {
     uint64_t SharedHandle() const { return m_sharedHandle.load(); }
     CameraOverlayParams Params() const;
 
-    // Builds the pipeline on the screen's device; `sessionOriginNs` times the recording camera
-    // from the session's origin when the session has one.
-    bool SetupPipeline(const Screen& screen, std::optional<int64_t> sessionOriginNs);
+    // Builds the pipeline on the screen's device. The recording camera times its frames from its
+    // own start until OnSessionStart gives it the session's origin.
+    bool SetupPipeline(const Screen& screen);
     // The consumer side only, on a camera shared by `handle`; width or height 0: the shared
     // texture's size.
     bool SetupFromSharedHandle(const Screen& screen, uint64_t handle, uint32_t width,
@@ -104,8 +104,7 @@ class CameraOverlay {
   private:
     struct Pipeline;
 
-    bool SetupRecordingCamera(const Screen& screen, std::optional<int64_t> sessionOriginNs,
-                              const std::string& deviceId, int32_t fps,
+    bool SetupRecordingCamera(const Screen& screen, const std::string& deviceId, int32_t fps,
                               const BackgroundEffectConfig& effect);
     bool BuildSharedTextures(Pipeline& pipeline, gfx::Device* cameraDevice,
                              gfx::Device* screenDevice);

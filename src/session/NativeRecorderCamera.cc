@@ -42,7 +42,7 @@ CameraOverlay::Screen NativeRecorder::Impl::OverlayScreen() const {
 void NativeRecorder::Impl::OpenCameraOverlay() {
     m_cameraNotice.clear();
     if (m_overlay.IsEnabled() && !m_overlay.IsActive() &&
-        !m_overlay.SetupPipeline(OverlayScreen(), std::nullopt)) {
+        !m_overlay.SetupPipeline(OverlayScreen())) {
         const std::string failure = m_overlay.SetupFailure();
         m_cameraNotice = "The camera bubble is off: " +
                          (failure.empty() ? std::string("the camera could not be opened") : failure);
@@ -75,7 +75,7 @@ bool NativeRecorder::Impl::RunPrepareCameraOverlay() {
     if (m_overlay.IsActive())
         return true;
     // No origin yet: the prepared start gives the camera the recording's.
-    return m_overlay.SetupPipeline(OverlayScreen(), std::nullopt);
+    return m_overlay.SetupPipeline(OverlayScreen());
 }
 
 bool NativeRecorder::Impl::SetupCameraOverlayFromSharedHandle(uint64_t handle, uint32_t width,

@@ -129,7 +129,7 @@ class CameraOverlayTest : public ::testing::Test {
 TEST_F(CameraOverlayTest, RecordingCameraPicturesAreCompositedInsideTheCircleOnly) {
     m_overlay->SetConfig(Config());
     m_overlay->ResetTiming(100);
-    ASSERT_TRUE(m_overlay->SetupPipeline(Screen(), platform::SteadyClockNs()));
+    ASSERT_TRUE(m_overlay->SetupPipeline(Screen()));
     EXPECT_TRUE(m_overlay->IsActive());
     EXPECT_FLOAT_EQ(m_overlay->Params().cameraAspect, 64.0f / 48.0f);
 
@@ -165,7 +165,7 @@ TEST_F(CameraOverlayTest, RecordingCameraPicturesAreCompositedInsideTheCircleOnl
 TEST_F(CameraOverlayTest, SharedHandleThatCannotBeOpenedNeverFallsBackToTheCamera) {
     m_overlay->SetConfig(Config());
     m_overlay->SetSharedHandle(0xBAD);
-    EXPECT_FALSE(m_overlay->SetupPipeline(Screen(), std::nullopt));
+    EXPECT_FALSE(m_overlay->SetupPipeline(Screen()));
     EXPECT_FALSE(m_overlay->IsActive());
     EXPECT_EQ(m_overlay->SharedHandle(), 0u);
     EXPECT_EQ(m_cameraSystems.load(), 0);
@@ -190,7 +190,7 @@ TEST_F(CameraOverlayTest, SharedCameraIsTakenThroughItsKeyedMutex) {
     m_overlay->SetConfig(Config());
     m_overlay->ResetTiming(100);
     m_overlay->SetSharedHandle(shared->SharedHandle());
-    ASSERT_TRUE(m_overlay->SetupPipeline(Screen(), std::nullopt));
+    ASSERT_TRUE(m_overlay->SetupPipeline(Screen()));
     EXPECT_EQ(m_cameraSystems.load(), 0);
 
     int64_t pts = 20'000'000;
@@ -210,7 +210,7 @@ TEST_F(CameraOverlayTest, SharedCameraIsTakenThroughItsKeyedMutex) {
 // off and on again lets the next picture through at once.
 TEST_F(CameraOverlayTest, PreviewPicturesAreForwardedAtMostThirtyASecond) {
     m_overlay->SetConfig(Config());
-    ASSERT_TRUE(m_overlay->SetupPipeline(Screen(), std::nullopt));
+    ASSERT_TRUE(m_overlay->SetupPipeline(Screen()));
     CameraShows(0xFF3050F0);
     ASSERT_EQ(Previews(), 1u);
     m_nowNs += 20'000'000;
@@ -237,16 +237,16 @@ TEST_F(CameraOverlayTest, SetupFailuresSayWhyAndLeaveNothingOpen) {
     CameraOverlayConfig config = Config();
     config.deviceId = "/dev/video7";
     m_overlay->SetConfig(config);
-    EXPECT_FALSE(m_overlay->SetupPipeline(Screen(), std::nullopt));
+    EXPECT_FALSE(m_overlay->SetupPipeline(Screen()));
     EXPECT_TRUE(m_log.Contains("[NativeRecorder] Camera overlay: recording camera prepare failed"));
     EXPECT_EQ(m_overlay->SetupFailure(), "camera '/dev/video7' was not found");
 
     m_overlay->SetConfig(Config());
-    EXPECT_FALSE(m_overlay->SetupPipeline({}, std::nullopt));
+    EXPECT_FALSE(m_overlay->SetupPipeline({}));
     EXPECT_TRUE(m_log.Contains("[NativeRecorder] Camera overlay: no screen device available"));
 
     m_kernel->FailOpen(kNode, EBUSY);
-    EXPECT_FALSE(m_overlay->SetupPipeline(Screen(), std::nullopt));
+    EXPECT_FALSE(m_overlay->SetupPipeline(Screen()));
     EXPECT_TRUE(m_log.Contains("Device or resource busy"));
     EXPECT_EQ(m_overlay->SetupFailure(),
               "camera '/dev/video0' cannot be opened (/dev/video0: Device or resource busy)");
@@ -256,13 +256,13 @@ TEST_F(CameraOverlayTest, SetupFailuresSayWhyAndLeaveNothingOpen) {
     config.enabled = false;
     m_overlay->SetConfig(config);
     EXPECT_FALSE(m_overlay->IsEnabled());
-    EXPECT_FALSE(m_overlay->SetupPipeline(Screen(), std::nullopt));
+    EXPECT_FALSE(m_overlay->SetupPipeline(Screen()));
 }
 
 // An unplugged camera is said once; the bubble keeps its last picture and frames go on.
 TEST_F(CameraOverlayTest, UnpluggedCameraIsSaidOnceAndTheRecordingGoesOn) {
     m_overlay->SetConfig(Config());
-    ASSERT_TRUE(m_overlay->SetupPipeline(Screen(), std::nullopt));
+    ASSERT_TRUE(m_overlay->SetupPipeline(Screen()));
     CameraShows(0xFFE01010);
     m_kernel->Unplug(kNode);
     for (int i = 0; i < 200 &&
