@@ -26,8 +26,6 @@ class MediaTimeline {
     double ElapsedSeconds(bool paused) const;
     // The session's origin in 100-ns units, 0 before the first session.
     int64_t SessionStartTime() const;
-    // The same on the clock, in nanoseconds.
-    int64_t SessionOriginNs() const { return m_sessionOriginNs.load(); }
 
     // The timestamp to write a frame taken at `timestamp` with: never before the last one written.
     int64_t StampVideo(int64_t timestamp) { return FloorVideo(NoteVideo(timestamp)); }
