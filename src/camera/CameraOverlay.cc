@@ -80,7 +80,13 @@ struct CameraOverlay::Pipeline {
     std::atomic<int64_t> lastCameraTimestamp{0};
 };
 
-CameraOverlay::CameraOverlay(Environment environment) : m_env(std::move(environment)) {}
+CameraOverlay::CameraOverlay(Environment environment) : m_env(std::move(environment)) {
+    // The rectangle a recorder starts with, until the application sets one.
+    m_params.rectX = 0.05f;
+    m_params.rectY = 0.05f;
+    m_params.rectWidth = 0.18f;
+    m_params.rectHeight = 0.18f;
+}
 
 CameraOverlay::~CameraOverlay() {
     Teardown();
