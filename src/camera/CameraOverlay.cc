@@ -457,7 +457,8 @@ void CameraOverlay::OnRecordingCameraFrame(gfx::Texture* texture, int64_t timest
 
 void CameraOverlay::ForwardPreview(Pipeline& pipeline, gfx::Texture* texture) {
     if ((m_env.shuttingDown && m_env.shuttingDown()) || !m_active.load() ||
-        !m_previewForward.load() || !texture || !pipeline.cameraDevice || !m_env.previewFrame) {
+        !m_previewForward.load() || !texture || !pipeline.cameraDevice || !m_env.previewFrame ||
+        (m_env.previewWanted && !m_env.previewWanted())) {
         return;
     }
     const gfx::TextureDesc& desc = texture->Desc();

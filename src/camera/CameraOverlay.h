@@ -43,6 +43,8 @@ class CameraOverlay {
         std::function<int64_t(uint64_t handle)> sharedCameraTime;
         // Raised with every forwarded camera picture, at most one per 33 ms.
         std::function<void(std::shared_ptr<BgraBitmap>)> previewFrame;
+        // Whether anyone takes the pictures; empty: always. Nobody listening, none is read back.
+        std::function<bool()> previewWanted;
         // Told once when the recording camera stops delivering by itself.
         std::function<void(const std::string& reason)> cameraLost;
         // Counts the camera callback while it runs, for the recorder's drain.

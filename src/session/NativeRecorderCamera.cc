@@ -18,6 +18,7 @@ CameraOverlay::Environment NativeRecorder::Impl::OverlayEnvironment() {
     environment.previewFrame = [this](std::shared_ptr<BgraBitmap> bitmap) {
         m_previewFrameReady.Raise(m_owner, bitmap);
     };
+    environment.previewWanted = [this] { return m_previewFrameReady.HasHandlers(); };
     environment.cameraLost = [this](const std::string& reason) {
         LogLine("[NativeRecorder] Camera overlay: %s; the recording goes on without it\n",
                 reason.c_str());
