@@ -49,22 +49,28 @@ int32_t SubtypeScore(const std::string& subtype) {
     return 0;
 }
 
-// The first group holding a colour source with the id, or any colour source for an empty id.
+// A colour source answers to its id and to its path: a camera known by a stable name is still
+// the device node its user sees listed. Both compare exactly; an empty request takes any.
+bool Answers(const platform::camera::SourceInfo& info, const std::string& id) {
+    return info.isColor && (id.empty() || info.id == id || (!info.path.empty() && info.path == id));
+}
+
+// The first group holding a colour source the id names, or any colour source for an empty id.
 const SourceGroup* FindSourceGroup(const std::vector<SourceGroup>& groups, const std::string& id) {
     for (const SourceGroup& group : groups) {
         for (const platform::camera::SourceInfo& info : group.sources) {
-            if (info.isColor && (id.empty() || info.id == id))
+            if (Answers(info, id))
                 return &group;
         }
     }
     return nullptr;
 }
 
-// Only a source whose own id matches counts for a requested id, even when the opened camera
-// has other colour sources.
+// Only a source the id itself names counts for a requested id, even when the opened camera has
+// other colour sources.
 FrameSource* FindColorFrameSource(const std::vector<FrameSource*>& sources, const std::string& id) {
     for (FrameSource* source : sources) {
-        if (source && source->Info().isColor && (id.empty() || source->Info().id == id))
+        if (source && Answers(source->Info(), id))
             return source;
     }
     return nullptr;

@@ -155,6 +155,15 @@ bool FakeV4l2Kernel::WaitAllQueued(const std::string& node, std::chrono::millise
     });
 }
 
+bool FakeV4l2Kernel::WaitUnmapped(const std::string& node, std::chrono::milliseconds limit) {
+    std::unique_lock lock(m_mutex);
+    Device& device = DeviceAt(node);
+    return m_changed.wait_for(lock, limit, [&] {
+        return std::none_of(device.buffers.begin(), device.buffers.end(),
+                            [](const Buffer& b) { return b.mappings > 0; });
+    });
+}
+
 int FakeV4l2Kernel::Opens(const std::string& node) const {
     std::lock_guard lock(m_mutex);
     return DeviceAt(node).opens;
@@ -183,6 +192,16 @@ int FakeV4l2Kernel::MappedBuffers(const std::string& node) const {
 bool FakeV4l2Kernel::Streaming(const std::string& node) const {
     std::lock_guard lock(m_mutex);
     return DeviceAt(node).streaming;
+}
+
+v4l2_pix_format FakeV4l2Kernel::Format(const std::string& node) const {
+    std::lock_guard lock(m_mutex);
+    return DeviceAt(node).format;
+}
+
+v4l2_fract FakeV4l2Kernel::Interval(const std::string& node) const {
+    std::lock_guard lock(m_mutex);
+    return DeviceAt(node).interval;
 }
 
 void FakeV4l2Kernel::UpdateReadiness(Device& device) {

@@ -77,12 +77,17 @@ class FakeV4l2Kernel final : public platform::camera::V4l2Syscalls {
     // Until every allocated buffer is back on the driver's queue: the reader has handled all it
     // was given.
     bool WaitAllQueued(const std::string& node, std::chrono::milliseconds limit);
+    // Until no buffer of the device is mapped: a reader that was left running has let go.
+    bool WaitUnmapped(const std::string& node, std::chrono::milliseconds limit);
 
     int Opens(const std::string& node) const;
     int OpenDescriptors(const std::string& node) const;
     int AllocatedBuffers(const std::string& node) const;
     int MappedBuffers(const std::string& node) const;
     bool Streaming(const std::string& node) const;
+    // What the driver is set to.
+    v4l2_pix_format Format(const std::string& node) const;
+    v4l2_fract Interval(const std::string& node) const;
 
     platform::camera::SyscallResult Open(const std::string& path, int flags) override;
     platform::camera::SyscallResult Close(int fd) override;

@@ -48,6 +48,7 @@ struct SourceInfo {
     // The device id: the node's /dev/v4l/by-id name when one links to it, else its node path
     // (/dev/videoN); a `test:` id for the synthetic camera.
     std::string id;
+    // Where the device opens; a camera's owner may name it by this too.
     std::string path;
     std::string name;  // the driver's name of the card
     bool isColor = true;

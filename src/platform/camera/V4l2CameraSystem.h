@@ -27,7 +27,7 @@ class V4l2CameraSystem final : public CameraSystem {
     // The /dev/v4l/by-id path linking to each node, by node path.
     std::map<std::string, std::string> StableNames();
     // The node as a source when it captures video by streaming; metadata and output nodes are
-    // not sources.
+    // not sources. A node too busy to open is taken for a source.
     std::optional<SourceInfo> Probe(const std::string& node);
 
     std::shared_ptr<V4l2Syscalls> m_syscalls;

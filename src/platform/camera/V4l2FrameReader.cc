@@ -185,13 +185,17 @@ V4l2FrameReader::Flow V4l2FrameReader::Requeue(uint32_t index) {
 }
 
 V4l2FrameReader::Flow V4l2FrameReader::EndStream(int error) {
+    // A call failing once the stop has begun is most likely the owner closing the device under a
+    // stop it gave up waiting for, not a failure of the stream.
+    if (m_stopping)
+        return Flow::kEnded;
     const bool unplugged = error == ENODEV;
     if (unplugged)
         LogLine("[V4l2FrameReader] %s was disconnected", m_device->Path().c_str());
     else
         LogLine("[V4l2FrameReader] %s stopped delivering frames: %s", m_device->Path().c_str(),
                 ErrorText(error).c_str());
-    if (!m_stopping && m_ended)
+    if (m_ended)
         m_ended(unplugged ? "the camera was disconnected" : "the camera stopped delivering frames");
     return Flow::kEnded;
 }
