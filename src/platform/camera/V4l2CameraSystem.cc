@@ -104,18 +104,12 @@ std::map<std::string, std::string> V4l2CameraSystem::StableNames() {
 std::optional<SourceInfo> V4l2CameraSystem::Probe(const std::string& node) {
     int error = 0;
     std::shared_ptr<V4l2Device> device = V4l2Device::Open(m_syscalls, node, &error);
-    if (!device && error == EBUSY) {
-        // Held by a driver that allows one opener: most likely a camera in use. Listed unprobed,
-        // so that opening it reports it busy rather than missing.
-        return SourceInfo{.id = node, .path = node, .name = node, .isColor = true};
-    }
     if (!device) {
-        // A node the user may not open (not in the video group) or that is busy stays listed,
-        // so that opening it says why rather than "not found"; one that vanished does not.
+        // A node the user may not open (not in the video group) or that is busy stays listed
+        // unprobed, so that opening it says why, in one line, rather than "not found"; one that
+        // vanished does not.
         if (error == ENOENT || error == ENODEV || error == ENXIO)
             return std::nullopt;
-        LogLine("[V4l2CameraSystem] %s cannot be opened: %s\n", node.c_str(),
-                ErrorText(error).c_str());
         return SourceInfo{
             .id = node, .path = node, .name = "(" + ErrorText(error) + ")", .isColor = true};
     }
