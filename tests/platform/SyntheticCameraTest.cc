@@ -1,10 +1,9 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <libyuv/scale_argb.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <optional>
+#include <ranges>
 #include <vector>
 
 #include "platform/camera/SyntheticCamera.h"
@@ -15,17 +14,14 @@
 namespace tamro::test {
 namespace {
 
-using namespace std::chrono_literals;
-using platform::ManualClock;
 using namespace platform::camera;
 
 constexpr int64_t kSecond = 1'000'000'000;
 
-TEST(SyntheticCameraTest, IdsNameTheirModes) {
-    const std::vector<std::pair<const char*, SyntheticCameraMode>> named = {
-        {"test:", {1280, 720, 30}},         {"test:720p30", {1280, 720, 30}},
-        {"test:1080p30", {1920, 1080, 30}}, {"test:480p30", {640, 480, 30}},
-        {"test:720p60", {1280, 720, 60}},   {"test:800x600@15", {800, 600, 15}},
+TEST(SyntheticCameraTest, IdsNameTheirModesAndABadIdIsAMissingCamera) {
+    const std::pair<const char*, SyntheticCameraMode> named[] = {
+        {"test:", {1280, 720, 30}},         {"test:480p30", {640, 480, 30}},
+        {"test:1080p60", {1920, 1080, 60}}, {"test:800x600@15", {800, 600, 15}},
         {"test:16x16@1", {16, 16, 1}},      {"test:8192x8192@240", {8192, 8192, 240}},
     };
     for (const auto& [id, mode] : named)
@@ -35,13 +31,11 @@ TEST(SyntheticCameraTest, IdsNameTheirModes) {
           "test:1280x720@0", "test:1280x720@241", "test:1281x720@30", "test:8x8@30",
           "test:8194x720@30", "test:1280x720@30x", "test:-2x2@3"})
         EXPECT_EQ(ParseSyntheticCameraId(id), std::nullopt) << id;
-}
 
-std::vector<VideoFormat> VideoFormats(const std::vector<FrameFormat>& formats) {
-    std::vector<VideoFormat> videos;
-    for (const FrameFormat& format : formats)
-        videos.push_back(format.video.value());
-    return videos;
+    const auto system = MakeSyntheticCameraSystem("test:720q30");
+    EXPECT_THAT([&] { system->FindAllSourceGroups(); },
+                testing::ThrowsMessage<CameraError>(testing::StrEq("no such camera")));
+    EXPECT_THROW(system->Open({"", {{"test:720q30", "test:720q30", "", true}}}), CameraError);
 }
 
 VideoFormat FormatOf(const char* fourcc, uint32_t width, uint32_t height, uint32_t rate) {
@@ -49,147 +43,72 @@ VideoFormat FormatOf(const char* fourcc, uint32_t width, uint32_t height, uint32
     return VideoFormat{code, SubtypeOf(code), width, height, rate, 1};
 }
 
-TEST(SyntheticCameraTest, OffersAWebcamsFormatsUnderTheIdAsked) {
-    const auto system = MakeSyntheticCameraSystem("test:1024x576@24");
-    const auto groups = system->FindAllSourceGroups();
-    ASSERT_EQ(groups.size(), 1u);
-    ASSERT_EQ(groups[0].sources.size(), 1u);
-    EXPECT_EQ(groups[0].sources[0].id, "test:1024x576@24");
-    EXPECT_TRUE(groups[0].sources[0].isColor);
-
-    const auto session = system->Open(groups[0]);
-    ASSERT_EQ(session->FrameSources().size(), 1u);
-    auto& source = *session->FrameSources()[0];
-    const VideoFormat yuy2 = FormatOf("YUYV", 1024, 576, 24);
-    const VideoFormat vga = FormatOf("YUYV", 640, 480, 30);
-    const VideoFormat mjpg = FormatOf("MJPG", 1024, 576, 24);
-    EXPECT_EQ(VideoFormats(source.SupportedFormats()), (std::vector{yuy2, vga, mjpg}));
-    EXPECT_EQ(source.CurrentFormat().video, yuy2);
-
-    source.SetFormat(mjpg);
-    EXPECT_EQ(source.CurrentFormat().video, mjpg);
-    EXPECT_THROW(source.SetFormat(FormatOf("MJPG", 1024, 576, 30)), CameraError);
-    EXPECT_EQ(source.CurrentFormat().video, mjpg);
-}
-
-TEST(SyntheticCameraTest, AnIdNamingNoCameraFailsAsAMissingDeviceDoes) {
-    const auto system = MakeSyntheticCameraSystem("test:720q30");
-    try {
-        system->FindAllSourceGroups();
-        ADD_FAILURE() << "found a camera";
-    } catch (const CameraError& error) {
-        EXPECT_STREQ(error.what(), "no such camera");
-    }
-    EXPECT_THROW(system->Open({"", {{"test:720q30", "test:720q30", "", true}}}), CameraError);
-}
-
-// What a reader delivered: the frame numbers read back from the pictures, and the last size.
-class Delivered {
-  public:
-    FrameSink Sink() {
-        return [this](const Frame& frame) {
-            std::lock_guard lock(m_mutex);
-            m_numbers.push_back(SyntheticFrameCode::Read(frame).value_or(kUnreadable));
-            m_size = {frame.width, frame.height};
-            m_changed.notify_all();
-        };
-    }
-    // Waits, within a generous limit of real time, until frame `number` has arrived.
-    bool AwaitFrame(uint32_t number) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, 20s, [&] {
-            return !m_numbers.empty() && m_numbers.back() >= number &&
-                   m_numbers.back() != kUnreadable;
-        });
-    }
-    std::vector<uint32_t> Numbers() {
-        std::lock_guard lock(m_mutex);
-        return m_numbers;
-    }
-    std::pair<uint32_t, uint32_t> Size() {
-        std::lock_guard lock(m_mutex);
-        return m_size;
-    }
-
-  private:
-    static constexpr uint32_t kUnreadable = ~0u;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<uint32_t> m_numbers;
-    std::pair<uint32_t, uint32_t> m_size;
-};
-
 std::vector<uint32_t> Count(uint32_t from, uint32_t to) {
-    std::vector<uint32_t> numbers;
-    for (uint32_t n = from; n <= to; ++n)
-        numbers.push_back(n);
-    return numbers;
+    const auto numbers = std::views::iota(from, to + 1);
+    return {numbers.begin(), numbers.end()};
 }
 
-struct Camera {
-    explicit Camera(const char* id, std::shared_ptr<platform::Clock> clock) {
-        const auto system = MakeSyntheticCameraSystem(id, std::move(clock));
-        session = system->Open(system->FindAllSourceGroups().at(0));
-    }
-    std::unique_ptr<FrameReader> Reader() {
-        return session->CreateFrameReader(*session->FrameSources()[0]);
-    }
-    std::unique_ptr<CaptureSession> session;
-};
+// A webcam's formats under the id asked, and frames of the one set on its rate's schedule. After a
+// stall (the clock jumping), a realtime reader skips to the newest; a buffered one catches up.
+TEST(SyntheticCameraTest, DeliversTheFormatSetOnScheduleAndAfterAStallTheNewestUnlessBuffered) {
+    const auto clock = std::make_shared<platform::ManualClock>(0);
+    const auto system = MakeSyntheticCameraSystem("test:320x240@24", clock);
+    const auto groups = system->FindAllSourceGroups();
+    ASSERT_EQ(groups.at(0).sources.at(0).id, "test:320x240@24");
+    const auto session = system->Open(groups[0]);
+    FrameSource& source = *session->FrameSources().at(0);
+    const VideoFormat yuy2 = FormatOf("YUYV", 320, 240, 24);
+    const VideoFormat vga = FormatOf("YUYV", 640, 480, 30);
+    std::vector<VideoFormat> offered;
+    for (const FrameFormat& format : source.SupportedFormats())
+        offered.push_back(format.video.value());
+    EXPECT_EQ(offered, (std::vector{yuy2, vga, FormatOf("MJPG", 320, 240, 24)}));
+    EXPECT_EQ(source.CurrentFormat().video, yuy2);
+    EXPECT_THROW(source.SetFormat(FormatOf("MJPG", 320, 240, 30)), CameraError);
+    source.SetFormat(vga);
 
-TEST(SyntheticCameraTest, DeliversNumberedFramesOnTheRatesSchedule) {
-    const auto clock = std::make_shared<ManualClock>(0);
-    Camera camera("test:320x240@30", clock);
-    camera.session->FrameSources()[0]->SetFormat(FormatOf("YUYV", 640, 480, 30));
-    const auto reader = camera.Reader();
-    Delivered delivered;
-    ASSERT_EQ(reader->Start(delivered.Sink(), nullptr), ReaderStartStatus::kSuccess);
-    ASSERT_TRUE(clock->AwaitTimedWaiters(1));
-
-    // Frame k is due at k / 30 s exactly; the clock stops just short of frame 30.
-    ASSERT_TRUE(clock->AdvanceTo(kSecond - 1));
-    EXPECT_EQ(delivered.Numbers(), Count(0, 29));
-    ASSERT_TRUE(clock->AdvanceTo(kSecond));
-    EXPECT_EQ(delivered.Numbers(), Count(0, 30));
-    EXPECT_EQ(delivered.Size(), std::make_pair(640u, 480u));
-
-    reader->Stop();
-    ASSERT_TRUE(clock->Advance(kSecond));
-    EXPECT_EQ(delivered.Numbers().size(), 31u);
-}
-
-// After a stall (here the clock jumping a second at once), a realtime reader delivers only the
-// newest frame due; a buffered one delivers every frame it owes.
-TEST(SyntheticCameraTest, ARealtimeReaderSkipsToTheNewestFrameABufferedOneCatchesUp) {
     for (const bool buffered : {false, true}) {
         SCOPED_TRACE(buffered ? "buffered" : "realtime");
-        const auto clock = std::make_shared<ManualClock>(0);
-        Camera camera("test:192x108@30", clock);
-        const auto reader = camera.Reader();
+        const auto reader = session->CreateFrameReader(source);
         reader->SetBuffered(buffered);
-        Delivered delivered;
-        ASSERT_EQ(reader->Start(delivered.Sink(), nullptr), ReaderStartStatus::kSuccess);
+        // Looked at only while the reader waits on the clock, which orders the sink's writes.
+        std::vector<uint32_t> numbers;  // read back from the pictures
+        uint32_t width = 0;
+        const auto sink = [&](const Frame& frame) {
+            numbers.push_back(SyntheticFrameCode::Read(frame).value_or(~0u));
+            width = frame.width;
+        };
+        const int64_t start = clock->NowNs();
+        ASSERT_EQ(reader->Start(sink, nullptr), ReaderStartStatus::kSuccess);
         ASSERT_TRUE(clock->AwaitTimedWaiters(1));
-        clock->JumpTo(kSecond);
-        ASSERT_TRUE(delivered.AwaitFrame(30));
-        ASSERT_TRUE(clock->AwaitTimedWaiters(1));
+        // Frame k is due at k / 30 s exactly; the clock stops just short of frame 30.
+        ASSERT_TRUE(clock->AdvanceTo(start + kSecond - 1));
+        EXPECT_EQ(numbers, Count(0, 29));
+        ASSERT_TRUE(clock->AdvanceTo(start + kSecond));
+        EXPECT_EQ(numbers, Count(0, 30));
+        EXPECT_EQ(width, 640u);
+        numbers.clear();
+
+        clock->JumpTo(start + 2 * kSecond);
+        ASSERT_TRUE(clock->AwaitTimedWaiters(1));  // for frame 61, done with those due
+        const auto expected = buffered ? Count(31, 60) : std::vector<uint32_t>{60};
+        EXPECT_EQ(numbers, expected);
         reader->Stop();
-        EXPECT_EQ(delivered.Numbers(), buffered ? Count(0, 30) : (std::vector<uint32_t>{0, 30}));
+        ASSERT_TRUE(clock->Advance(kSecond));
+        EXPECT_EQ(numbers, expected);
     }
 }
 
-TEST(SyntheticPictureTest, TheFrameCodeReadsBackAfterScaling) {
+TEST(SyntheticPictureTest, TheFrameCodeReadsBackAtFullSizeAndScaled) {
     SyntheticPicture picture(1280, 720);
     for (const uint32_t number : {0u, 1u, 0x8001u, 12345u, 65535u}) {
         const Frame frame = picture.Draw(number, 0);
         EXPECT_EQ(SyntheticFrameCode::Read(frame), number);
         // As an output a third the size would show it, box-filtered.
-        const uint32_t width = 427;
-        const uint32_t height = 240;
-        std::vector<uint8_t> small(size_t{width} * height * 4);
+        std::vector<uint8_t> small(427 * 240 * 4);
         libyuv::ARGBScale(frame.data, static_cast<int>(frame.stride), 1280, 720, small.data(),
-                          width * 4, width, height, libyuv::kFilterBox);
-        EXPECT_EQ(SyntheticFrameCode::Read(Frame{small.data(), width * 4, width, height}), number);
+                          427 * 4, 427, 240, libyuv::kFilterBox);
+        EXPECT_EQ(SyntheticFrameCode::Read(Frame{small.data(), 427 * 4, 427, 240}), number);
     }
 }
 
@@ -197,10 +116,9 @@ TEST(SyntheticPictureTest, TheFrameCodeReadsBackAfterScaling) {
 double Redness(const Frame& frame, const SyntheticPicture::Box& box) {
     double sum = 0;
     for (int32_t y = box.top; y < box.bottom; ++y) {
-        for (int32_t x = box.left; x < box.right; ++x) {
-            const uint8_t* pixel = frame.data + size_t(y) * frame.stride + size_t(x) * 4;
-            sum += pixel[2] - pixel[0];
-        }
+        const uint8_t* row = frame.data + size_t(y) * frame.stride;
+        for (int32_t x = box.left; x < box.right; ++x)
+            sum += row[x * 4 + 2] - row[x * 4];
     }
     return sum / ((box.right - box.left) * (box.bottom - box.top));
 }
