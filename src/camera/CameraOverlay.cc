@@ -157,7 +157,7 @@ bool CameraOverlay::SetupPipeline(const Screen& screen) {
     NoteFailure({});
     if (!screen.device) {
         LogLine("[NativeRecorder] Camera overlay: no screen device available\n");
-        NoteFailure("the screen's pictures cannot take it");
+        NoteFailure("the screen capture has no graphics device");
         return false;
     }
     if (screen.width == 0 || screen.height == 0)
