@@ -14,6 +14,9 @@
 namespace tamro {
 namespace {
 
+// Marks the identity of a composited picture.
+constexpr uint64_t kCompositeIdentity = uint64_t{1} << 63;
+
 // At most one forwarded preview picture per this many nanoseconds (about 30 a second).
 constexpr int64_t kForwardIntervalNs = 33'000'000;
 
@@ -78,6 +81,16 @@ struct CameraOverlay::Pipeline {
     uint64_t sharedHandle = 0;  // the handle of a shared camera
     std::atomic<bool> hasOverlayFrame{false};
     std::atomic<int64_t> lastCameraTimestamp{0};
+
+    // Screen thread only: camera pictures taken, composites made, and what the last one showed.
+    uint64_t cameraPictures = 0;
+    uint64_t composites = 0;
+    struct Composed {
+        gfx::Texture* output = nullptr;
+        uint64_t screenPicture = 0;
+        uint64_t cameraPicture = 0;
+        CameraOverlayParams params;
+    } composed;
 };
 
 CameraOverlay::CameraOverlay(Environment environment) : m_env(std::move(environment)) {
@@ -507,25 +520,53 @@ gfx::Texture* CameraOverlay::ApplyToFrame(gfx::Texture* frame, int64_t& pts) {
     const std::shared_ptr<Pipeline> pipeline = CurrentPipeline();
     if (!pipeline || !pipeline->compositor || !frame)
         return frame;
-    gfx::DeviceContext& context = pipeline->screenDevice->ImmediateContext();
-    gfx::KeyedMutex* mutex =
-        pipeline->sharedTexture ? pipeline->sharedTexture->GetKeyedMutex() : nullptr;
-    if (mutex && pipeline->overlayTexture && mutex->AcquireSync(1, 0) == kOk) {
-        const bool copied = Succeeded(
-            context.CopyResource(pipeline->overlayTexture.get(), pipeline->sharedTexture.get()));
-        mutex->ReleaseSync(0);
-        if (copied)
-            pipeline->hasOverlayFrame.store(true);
-    }
+    TakeCameraPicture(*pipeline);
     if (!pipeline->hasOverlayFrame.load())
         return frame;
-    gfx::Texture* composited = nullptr;
-    if (!pipeline->compositor->Composite(frame, pipeline->overlayTexture.get(), Params(),
-                                         &composited) ||
-        !composited) {
+    gfx::Texture* composited = Composite(*pipeline, frame);
+    if (!composited)
         return frame;
-    }
     pts = m_rebase.Rebase(pts, CameraTime(*pipeline), m_cameraFps.load());
+    return composited;
+}
+
+// The consumer's side of the hand-over: the producer's latest picture, when it has released one.
+void CameraOverlay::TakeCameraPicture(Pipeline& pipeline) {
+    gfx::KeyedMutex* mutex =
+        pipeline.sharedTexture ? pipeline.sharedTexture->GetKeyedMutex() : nullptr;
+    if (!mutex || !pipeline.overlayTexture || mutex->AcquireSync(1, 0) != kOk)
+        return;
+    const bool copied = Succeeded(pipeline.screenDevice->ImmediateContext().CopyResource(
+        pipeline.overlayTexture.get(), pipeline.sharedTexture.get()));
+    mutex->ReleaseSync(0);
+    if (copied) {
+        ++pipeline.cameraPictures;
+        pipeline.hasOverlayFrame.store(true);
+    }
+}
+
+// The same screen picture under the same camera picture and layout is the last composite again,
+// under the same identity: a slot the capture fills with a repeat stays a repeat for the encoder,
+// which writes it without converting it, so that a late pipeline catches up.
+gfx::Texture* CameraOverlay::Composite(Pipeline& pipeline, gfx::Texture* frame) {
+    const CameraOverlayParams params = Params();
+    const uint64_t screenPicture = frame->ContentId();
+    Pipeline::Composed& last = pipeline.composed;
+    if (last.output && screenPicture != 0 && screenPicture == last.screenPicture &&
+        pipeline.cameraPictures == last.cameraPicture && params == last.params &&
+        frame->Width() == last.output->Width() && frame->Height() == last.output->Height()) {
+        return last.output;
+    }
+    gfx::Texture* composited = nullptr;
+    if (!pipeline.compositor->Composite(frame, pipeline.overlayTexture.get(), params,
+                                        &composited) ||
+        !composited) {
+        last.output = nullptr;
+        return nullptr;
+    }
+    // Apart from the capture's own identities, which count up from 1.
+    composited->SetContentId(kCompositeIdentity | ++pipeline.composites);
+    last = {composited, screenPicture, pipeline.cameraPictures, params};
     return composited;
 }
 

@@ -117,6 +117,8 @@ class CameraOverlay {
     void NoteFailure(std::string failure);
     void ForwardPreview(Pipeline& pipeline, gfx::Texture* texture);
     int64_t CameraTime(const Pipeline& pipeline) const;
+    void TakeCameraPicture(Pipeline& pipeline);
+    gfx::Texture* Composite(Pipeline& pipeline, gfx::Texture* frame);
     std::shared_ptr<Pipeline> CurrentPipeline() const;
     void StopCamera();
     int64_t Now() const;

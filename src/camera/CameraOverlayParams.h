@@ -26,6 +26,8 @@ struct CameraOverlayParams {
     bool borderDashed = false;
     // Camera width / height; 0.0001 or less counts as 1.
     float cameraAspect = 1;
+
+    bool operator==(const CameraOverlayParams&) const = default;
 };
 
 }  // namespace tamro

@@ -148,6 +148,16 @@ TEST_F(CameraOverlayTest, RecordingCameraPicturesAreCompositedInsideTheCircleOnl
     EXPECT_LE(pts, 50'000'000'000);
     EXPECT_GT(pts, 0);
 
+    // A repeated screen picture under the same camera picture is the same composite, so that
+    // the encoder repeats it; a new camera picture makes a new one.
+    m_screen->SetContentId(7);
+    const uint64_t composite = m_overlay->ApplyToFrame(m_screen.get(), pts)->ContentId();
+    EXPECT_NE(composite, 0u);
+    EXPECT_NE(composite, 7u);
+    EXPECT_EQ(m_overlay->ApplyToFrame(m_screen.get(), pts)->ContentId(), composite);
+    CameraShows(0xFFE01010);
+    EXPECT_NE(m_overlay->ApplyToFrame(m_screen.get(), pts)->ContentId(), composite);
+
     // Moving the bubble takes effect with the next frame.
     m_overlay->SetRect(0.0, 0.0, 90.0 / kScreenWidth, 90.0 / kScreenHeight);
     out = m_overlay->ApplyToFrame(m_screen.get(), pts);
