@@ -520,7 +520,8 @@ gfx::Texture* CameraOverlay::ApplyToFrame(gfx::Texture* frame, int64_t& pts) {
     const std::shared_ptr<Pipeline> pipeline = CurrentPipeline();
     if (!pipeline || !pipeline->compositor || !frame)
         return frame;
-    TakeCameraPicture(*pipeline);
+    if (!BehindTheCamera(*pipeline, pts))
+        TakeCameraPicture(*pipeline);
     if (!pipeline->hasOverlayFrame.load())
         return frame;
     gfx::Texture* composited = Composite(*pipeline, frame);
@@ -528,6 +529,16 @@ gfx::Texture* CameraOverlay::ApplyToFrame(gfx::Texture* frame, int64_t& pts) {
         return frame;
     pts = m_rebase.Rebase(pts, CameraTime(*pipeline), m_cameraFps.load());
     return composited;
+}
+
+// A slot more than two camera frames older than the camera's latest picture is one the capture
+// delivers late, as a repeat when the screen has not changed. Taking a new camera picture then
+// would make every such repeat a new picture to encode, and a pipeline too slow for a changing
+// picture would fall further behind with each slot instead of catching up.
+bool CameraOverlay::BehindTheCamera(const Pipeline& pipeline, int64_t pts) const {
+    const int64_t camera = CameraTime(pipeline);
+    const int64_t frame = 10'000'000 / std::max(m_cameraFps.load(), 1);
+    return camera > 0 && camera - pts > 2 * frame;
 }
 
 // The consumer's side of the hand-over: the producer's latest picture, when it has released one.

@@ -117,6 +117,7 @@ class CameraOverlay {
     void NoteFailure(std::string failure);
     void ForwardPreview(Pipeline& pipeline, gfx::Texture* texture);
     int64_t CameraTime(const Pipeline& pipeline) const;
+    bool BehindTheCamera(const Pipeline& pipeline, int64_t pts) const;
     void TakeCameraPicture(Pipeline& pipeline);
     gfx::Texture* Composite(Pipeline& pipeline, gfx::Texture* frame);
     std::shared_ptr<Pipeline> CurrentPipeline() const;
