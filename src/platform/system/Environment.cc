@@ -29,4 +29,13 @@ std::optional<std::filesystem::path> LocalAppDataFolder() {
     return std::nullopt;
 }
 
+std::optional<std::filesystem::path> ExecutableDirectory() {
+    std::error_code error;
+    const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error || !executable.has_parent_path()) {
+        return std::nullopt;
+    }
+    return executable.parent_path();
+}
+
 }  // namespace tamro::platform

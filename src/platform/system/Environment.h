@@ -16,4 +16,7 @@ std::optional<std::string> ReadEnvironment(const char* name, std::size_t bufferC
 // $HOME/.local/share. Nothing when neither can be resolved.
 std::optional<std::filesystem::path> LocalAppDataFolder();
 
+// The folder of the running executable (from /proc/self/exe); nothing when it cannot be read.
+std::optional<std::filesystem::path> ExecutableDirectory();
+
 }  // namespace tamro::platform
