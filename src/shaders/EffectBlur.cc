@@ -18,9 +18,10 @@ namespace tamro::shaders {
 
 namespace {
 
-// Columns of the vertical pass's float cache: 64 pixels by the band's rows and aprons stay in
-// the core's second-level cache while every output row reads 2r + 1 of them.
-constexpr uint32_t kStripPixels = 64;
+// Columns of the vertical pass's float cache: 24 pixels (four blocks of the paired rows) by a
+// band's rows and aprons (about 36 KB at 720 rows) stay in the first-level cache while every
+// output row reads 2r + 1 of them; 64 pixels, spilling into the second level, took 40 % longer.
+constexpr uint32_t kStripPixels = 24;
 constexpr ptrdiff_t kStripStride = kStripPixels * 4;
 
 bool IsPixelFormat(const gfx::Texture& texture) {
@@ -88,12 +89,14 @@ template <int kVectors>
 __attribute__((target("avx2,fma"))) inline void Convolve8(const BlurTaps& taps, const float* at,
                                                           ptrdiff_t step, __m256* sum) {
     const __m256 centre = _mm256_set1_ps(taps.weight[0]);
+#pragma GCC unroll 4
     for (int v = 0; v < kVectors; ++v)
         sum[v] = _mm256_mul_ps(_mm256_loadu_ps(at + v * 8), centre);
     for (int32_t i = 1; i <= taps.radius; ++i) {
         const __m256 weight = _mm256_set1_ps(taps.weight[i]);
         const float* after = at + i * step;
         const float* before = at - i * step;
+#pragma GCC unroll 4
         for (int v = 0; v < kVectors; ++v) {
             const __m256 pair =
                 _mm256_add_ps(_mm256_loadu_ps(after + v * 8), _mm256_loadu_ps(before + v * 8));
@@ -134,6 +137,55 @@ __attribute__((target("avx2,fma"))) void ConvolveRowAvx2(const BlurTaps& taps, c
         Store8(sum[0], out + j);
     }
     ConvolveRowPlain(taps, centre + j, step, out + j, count - j);
+}
+
+// Rows y and y + 1, three vectors of each: tap i of row y pairs rows y + i and y - i, of row
+// y + 1 rows y + 1 + i and y + 1 - i, so each tap loads two new rows and reuses the two of the
+// tap before. Six independent sums hide the multiply-add's latency within the 16 registers.
+__attribute__((target("avx2,fma"))) void ConvolvePair24(const BlurTaps& taps, const float* at,
+                                                        ptrdiff_t stride, uint8_t* out,
+                                                        uint8_t* below) {
+    constexpr int kVectors = 3;
+    const __m256 centre = _mm256_set1_ps(taps.weight[0]);
+    __m256 upper[kVectors], lower[kVectors], high[kVectors], low[kVectors];
+#pragma GCC unroll 3
+    for (int v = 0; v < kVectors; ++v) {
+        low[v] = _mm256_loadu_ps(at + v * 8);
+        high[v] = _mm256_loadu_ps(at + stride + v * 8);
+        upper[v] = _mm256_mul_ps(low[v], centre);
+        lower[v] = _mm256_mul_ps(high[v], centre);
+    }
+    for (int32_t i = 1; i <= taps.radius; ++i) {
+        const __m256 weight = _mm256_set1_ps(taps.weight[i]);
+        const float* after = at + (i + 1) * stride;
+        const float* before = at - i * stride;
+#pragma GCC unroll 3
+        for (int v = 0; v < kVectors; ++v) {
+            const __m256 newHigh = _mm256_loadu_ps(after + v * 8);
+            const __m256 newLow = _mm256_loadu_ps(before + v * 8);
+            upper[v] = _mm256_fmadd_ps(_mm256_add_ps(high[v], newLow), weight, upper[v]);
+            lower[v] = _mm256_fmadd_ps(_mm256_add_ps(newHigh, low[v]), weight, lower[v]);
+            high[v] = newHigh;
+            low[v] = newLow;
+        }
+    }
+#pragma GCC unroll 3
+    for (int v = 0; v < kVectors; ++v) {
+        Store8(upper[v], out + v * 8);
+        Store8(lower[v], below + v * 8);
+    }
+}
+
+__attribute__((target("avx2,fma"))) void VerticalRowsAvx2(const BlurTaps& taps, const float* centre,
+                                                          ptrdiff_t stride, uint8_t* out,
+                                                          uint8_t* below, uint32_t count) {
+    uint32_t j = 0;
+    if (below) {
+        for (; j + 24 <= count; j += 24)
+            ConvolvePair24(taps, centre + j, stride, out + j, below + j);
+        ConvolveRowAvx2(taps, centre + stride + j, stride, below + j, count - j);
+    }
+    ConvolveRowAvx2(taps, centre + j, stride, out + j, count - j);
 }
 
 __attribute__((target("avx2"))) void WidenAvx2(const uint8_t* in, uint32_t count, float* out) {
@@ -197,9 +249,10 @@ void VerticalBand(const BlurTaps& taps, const gfx::Texture& in, const gfx::Textu
             const int32_t y = std::clamp(static_cast<int32_t>(first + k) - r, 0, lastRow);
             Widen(in.Row(static_cast<uint32_t>(y)) + x * 4, count, &cache[k * kStripStride]);
         }
-        for (uint32_t y = first; y < end; ++y) {
+        for (uint32_t y = first; y < end; y += 2) {
             const float* centre = &cache[(y - first + static_cast<uint32_t>(r)) * kStripStride];
-            row(taps, centre, kStripStride, out.Row(y) + x * 4, count);
+            uint8_t* below = y + 1 < end ? out.Row(y + 1) + x * 4 : nullptr;
+            row(taps, centre, kStripStride, out.Row(y) + x * 4, below, count);
         }
     }
 }
@@ -231,8 +284,10 @@ void BlurHorizontalRowPlain(const BlurTaps& taps, const uint8_t* in, uint8_t* ou
 }
 
 void BlurVerticalRowPlain(const BlurTaps& taps, const float* centre, ptrdiff_t stride, uint8_t* out,
-                          uint32_t count) {
+                          uint8_t* below, uint32_t count) {
     ConvolveRowPlain(taps, centre, stride, out, count);
+    if (below)
+        ConvolveRowPlain(taps, centre + stride, stride, below, count);
 }
 
 RowSelection<BlurHorizontalRowFunction>& BlurHorizontalRows() {
@@ -247,7 +302,7 @@ RowSelection<BlurHorizontalRowFunction>& BlurHorizontalRows() {
 RowSelection<BlurVerticalRowFunction>& BlurVerticalRows() {
     static constexpr RowVariant<BlurVerticalRowFunction> kVariants[] = {
         {"plain", kCpuPlain, BlurVerticalRowPlain},
-        {"avx2", kCpuAvx2, ConvolveRowAvx2},
+        {"avx2", kCpuAvx2, VerticalRowsAvx2},
     };
     static RowSelection<BlurVerticalRowFunction> selection(kVariants);
     return selection;

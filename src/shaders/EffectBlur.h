@@ -42,16 +42,18 @@ uint32_t EffectBlurRows(const gfx::KernelArgs& args);
 // for (width + 2 x radius) x 4 floats (the row as floats, exchanged, with its clamped aprons).
 using BlurHorizontalRowFunction = void (*)(const BlurTaps& taps, const uint8_t* in, uint8_t* out,
                                            uint32_t width, float* scratch);
-// One output row of the vertical pass: `count` channel values from floats whose row y is at
-// `centre` and rows y +- i at centre +- i x stride (clamped rows already in place).
+// Output row y of the vertical pass and, when `below` is not null, row y + 1: `count` channel
+// values each, from floats whose row y is at `centre` and row y + k at centre + k x stride
+// (clamped rows already in place). Two rows share most of their loads.
 using BlurVerticalRowFunction = void (*)(const BlurTaps& taps, const float* centre,
-                                         ptrdiff_t stride, uint8_t* out, uint32_t count);
+                                         ptrdiff_t stride, uint8_t* out, uint8_t* below,
+                                         uint32_t count);
 
 // The references: the other variants match them byte for byte.
 void BlurHorizontalRowPlain(const BlurTaps& taps, const uint8_t* in, uint8_t* out, uint32_t width,
                             float* scratch);
 void BlurVerticalRowPlain(const BlurTaps& taps, const float* centre, ptrdiff_t stride, uint8_t* out,
-                          uint32_t count);
+                          uint8_t* below, uint32_t count);
 // The rows' variants ("plain", "avx2") and the ones the kernels run.
 RowSelection<BlurHorizontalRowFunction>& BlurHorizontalRows();
 RowSelection<BlurVerticalRowFunction>& BlurVerticalRows();
