@@ -4,6 +4,9 @@
 
 #include "shaders/BgraToNv12.h"
 #include "shaders/CameraComposite.h"
+#include "shaders/EffectBlur.h"
+#include "shaders/EffectComposite.h"
+#include "shaders/EffectFill.h"
 #include "shaders/ScaleLetterbox.h"
 
 namespace tamro::shaders {
@@ -14,6 +17,13 @@ namespace {
 constexpr std::array kKernels = {
     gfx::Kernel("BgraToNv12", BgraToNv12, BgraToNv12Rows),
     gfx::Kernel("CameraComposite", CameraComposite, CameraCompositeRows),
+    gfx::Kernel("EffectBlurHorizontal", EffectBlurHorizontal, EffectBlurRows),
+    gfx::Kernel("EffectBlurVertical", EffectBlurVertical, EffectBlurRows),
+    gfx::Kernel("EffectChannelSwap", EffectChannelSwap, EffectChannelSwapRows),
+    gfx::Kernel("EffectColorFill", EffectColorFill, EffectColorFillRows),
+    gfx::Kernel("EffectGradientFill", EffectGradientFill, EffectGradientFillRows),
+    gfx::Kernel("EffectImageCover", EffectImageCover, EffectImageCoverRows),
+    gfx::Kernel("EffectMaskComposite", EffectMaskComposite, EffectMaskCompositeRows),
     gfx::Kernel("ScaleLetterbox", ScaleLetterbox),
 };
 

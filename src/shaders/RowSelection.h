@@ -9,8 +9,8 @@ namespace tamro::shaders {
 
 // Processor features an optimised row needs, as bits.
 enum CpuFeature : uint32_t {
-    kCpuPlain = 0,  // runs anywhere
-    kCpuAvx2 = 1u << 0,
+    kCpuPlain = 0,       // runs anywhere
+    kCpuAvx2 = 1u << 0,  // with FMA
 };
 
 // The features of this processor, read once.
