@@ -8,3 +8,4 @@
 #pragma GCC poison avcodec_open2 avformat_alloc_output_context2 av_frame_alloc swr_alloc
 #pragma GCC poison v4l2_open v4l2_ioctl
 #pragma GCC poison OrtGetApiBase
+#pragma GCC poison png_image_begin_read_from_file jpeg_read_header

@@ -121,8 +121,21 @@ AdapterMemoryInfo Device::QueryAdapterMemory() const {
     return info;
 }
 
+std::shared_ptr<Adapter> Device::Adapter3() {
+    if (m_noAdapter3.load())
+        return nullptr;
+    std::lock_guard lock(m_adapterMutex);
+    if (!m_adapter) {
+        m_adapter =
+            std::make_shared<Adapter>(platform::CpuLoad::ReadProcStat, m_failVideoMemoryQuery);
+    }
+    return m_adapter;
+}
+
 void Device::SetFaults(const DeviceFaults& faults) {
     m_failTextureCreation.store(faults.failTextureCreation);
+    m_noAdapter3.store(faults.noAdapter3);
+    m_failVideoMemoryQuery->store(faults.failVideoMemoryQuery);
     m_context.SetFaults(faults.failMap, faults.faultWork);
 }
 

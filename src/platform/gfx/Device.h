@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string_view>
 
+#include "platform/gfx/Adapter.h"
 #include "platform/gfx/DeviceContext.h"
 #include "platform/gfx/GfxTypes.h"
 #include "platform/gfx/Kernel.h"
@@ -31,6 +33,10 @@ struct DeviceFaults {
     // Copies and kernel dispatches throw DeviceFault, as faulting GPU work would raise a
     // structured exception.
     bool faultWork = false;
+    // The device has no adapter with a memory-budget query, as on an older system.
+    bool noAdapter3 = false;
+    // The adapter's video-memory query fails.
+    bool failVideoMemoryQuery = false;
 };
 
 // The CPU graphics device: creates textures and kernels; all drawing goes through its context.
@@ -64,7 +70,10 @@ class Device {
     // kFail (with the name in the log) when no kernel of that name exists, as a compile error.
     int32_t CompileKernel(std::string_view name, const Kernel** kernel);
 
+    // Memory held by this device's textures, against half the machine's memory.
     AdapterMemoryInfo QueryAdapterMemory() const;
+    // The adapter with the memory-budget query; null when the device has none.
+    std::shared_ptr<Adapter> Adapter3();
 
     void SetFaults(const DeviceFaults& faults);
 
@@ -73,6 +82,11 @@ class Device {
     DeviceContext m_context;
     std::shared_ptr<std::atomic<uint64_t>> m_memoryInUse;
     std::atomic<bool> m_failTextureCreation{false};
+    std::atomic<bool> m_noAdapter3{false};
+    const std::shared_ptr<std::atomic<bool>> m_failVideoMemoryQuery =
+        std::make_shared<std::atomic<bool>>(false);
+    std::mutex m_adapterMutex;
+    std::shared_ptr<Adapter> m_adapter;  // made on first use: it starts a load interval
 };
 
 }  // namespace tamro::gfx
