@@ -251,9 +251,13 @@ def main():
     parser.add_argument("--write", action="store_true")
     args = parser.parse_args()
 
-    graphs = {name: tfl.read(os.path.join(args.tflite_dir, files[0]))
-              for name, files in NETWORKS.items()}
-    picture = photo.read_png(args.photo) if os.path.exists(args.photo) else None
+    try:
+        graphs = {name: tfl.read(os.path.join(args.tflite_dir, files[0]))
+                  for name, files in NETWORKS.items()}
+        picture = photo.read_png(args.photo) if os.path.exists(args.photo) else None
+    except (OSError, tfl.UnsupportedModel, photo.UnsupportedImage) as e:
+        print(f"verify.py: {e}", file=sys.stderr)
+        return 1
     if args.write:
         write_vectors(graphs, picture, args.vectors_dir)
         return 0
