@@ -54,6 +54,9 @@ class TAMRO_API NativeRecorder final : public Object,
     static void InitializeMediaFoundation();
     // True when a hardware H.264 encoder that takes a GPU device is present.
     static bool HasHardwareEncoder();
+    // Loads the person-segmentation model now, so that the first background effect starts
+    // without the load's delay.
+    static void PreWarmMLModel();
 
     ~NativeRecorder() override;
     NativeRecorder(const NativeRecorder&) = delete;
@@ -89,6 +92,15 @@ class TAMRO_API NativeRecorder final : public Object,
     bool SetupCameraOverlayFromSharedHandle(uint64_t handle, uint32_t width, uint32_t height);
     // A shared camera for the next recordings' bubble; 0 for none.
     void SetSharedCameraHandle(uint64_t handle);
+
+    // The background effect of the bubble's camera: for the next recordings, and at once for the
+    // running one when its bubble has an effect.
+    void SetBackgroundEffect(const BackgroundEffectConfig& config);
+    // Camera frames the running bubble's effect has processed; 0 without one.
+    uint64_t ProcessedEffectFrames() const;
+    // Whether background effects can find the person (the segmentation model loads); loads the
+    // model once when no effect is running.
+    bool IsBackgroundEffectAvailable() const;
 
     // Cursor focus and cropping while recording.
     void ToggleCursorFocus(bool active);

@@ -290,17 +290,71 @@ bool CameraOverlay::BuildSharedTextures(Pipeline& pipeline, gfx::Device* cameraD
     return true;
 }
 
-void CameraOverlay::AddEffect(Pipeline& pipeline, gfx::Device* cameraDevice,
-                              const BackgroundEffectConfig& effect) {
-    if (effect.Mode == 0)
-        return;
+namespace {
+
+// Frames pass through with a quality of 0; the overlay asks for every 2nd frame instead.
+BackgroundEffectConfig OverlayEffect(const BackgroundEffectConfig& effect) {
     BackgroundEffectConfig config = effect;
     if (config.Quality == 0)
         config.Quality = 3;
+    return config;
+}
+
+std::string DescribeEffectShortfall(const ICameraFrameEffect* effect, int32_t mode) {
+    if (!effect)
+        return "the background effect could not start; the bubble shows the camera as it is";
+    if (effect->IsMlAvailable())
+        return {};
+    if (mode == 1)
+        return "the person-segmentation model is not available, so the whole camera picture is "
+               "blurred";
+    return "the person-segmentation model is not available, so the camera's background is not "
+           "replaced";
+}
+
+}  // namespace
+
+void CameraOverlay::AddEffect(Pipeline& pipeline, gfx::Device* cameraDevice,
+                              const BackgroundEffectConfig& effect) {
+    {
+        std::lock_guard lock(m_failureMutex);
+        m_effectNotice.clear();
+    }
+    if (effect.Mode == 0)
+        return;
     if (m_env.effects)
-        pipeline.effect = m_env.effects(cameraDevice, pipeline.width, pipeline.height, config);
+        pipeline.effect =
+            m_env.effects(cameraDevice, pipeline.width, pipeline.height, OverlayEffect(effect));
     if (!pipeline.effect)
         LogLine("[NativeRecorder] Camera overlay: effect init failed, raw overlay only\n");
+    std::lock_guard lock(m_failureMutex);
+    m_effectNotice = DescribeEffectShortfall(pipeline.effect.get(), effect.Mode);
+}
+
+std::string CameraOverlay::EffectNotice() const {
+    std::lock_guard lock(m_failureMutex);
+    return m_effectNotice;
+}
+
+void CameraOverlay::SetEffect(const BackgroundEffectConfig& effect) {
+    {
+        std::lock_guard lock(m_layoutMutex);
+        m_effect = effect;
+    }
+    if (auto pipeline = CurrentPipeline(); pipeline && pipeline->effect)
+        pipeline->effect->SetConfig(OverlayEffect(effect));
+}
+
+uint64_t CameraOverlay::ProcessedEffectFrames() const {
+    auto pipeline = CurrentPipeline();
+    return pipeline && pipeline->effect ? pipeline->effect->ProcessedFrames() : 0;
+}
+
+std::optional<bool> CameraOverlay::EffectFindsPeople() const {
+    auto pipeline = CurrentPipeline();
+    if (!pipeline || !pipeline->effect)
+        return std::nullopt;
+    return pipeline->effect->IsMlAvailable();
 }
 
 bool CameraOverlay::SetupFromSharedHandle(const Screen& screen, uint64_t handle, uint32_t width,

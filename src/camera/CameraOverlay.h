@@ -86,6 +86,17 @@ class CameraOverlay {
 
     // Why the last setup left the bubble off, in words for the user; empty after a success.
     std::string SetupFailure() const;
+    // What the last setup could not do of the background effect, in words for the user; empty
+    // when it runs as asked.
+    std::string EffectNotice() const;
+
+    // The recording camera's background effect: kept for the next setup and applied at once to
+    // the running pipeline's effect, when it has one.
+    void SetEffect(const BackgroundEffectConfig& effect);
+    // Frames the running pipeline's effect has processed; 0 without one.
+    uint64_t ProcessedEffectFrames() const;
+    // Whether the running pipeline's effect finds the person; nothing without an effect.
+    std::optional<bool> EffectFindsPeople() const;
 
     // A recording starts: the latency estimate starts from `latencyMs` (below 1: 100 ms).
     void ResetTiming(int32_t latencyMs);
@@ -137,6 +148,7 @@ class CameraOverlay {
     std::atomic<bool> m_active{false};
     mutable std::mutex m_failureMutex;
     std::string m_setupFailure;  // under m_failureMutex
+    std::string m_effectNotice;  // under m_failureMutex
     std::atomic<uint64_t> m_sharedHandle{0};
     std::atomic<bool> m_previewForward{true};
     std::atomic<int64_t> m_lastForwardNs{0};

@@ -6,7 +6,7 @@
 #include "diag/Log.h"
 #include "tamro/ResultCode.h"
 
-namespace tamro::effects {
+namespace tamro {
 
 GpuMonitor::GpuMonitor(std::shared_ptr<platform::Clock> clock) : m_clock(std::move(clock)) {}
 
@@ -117,4 +117,4 @@ void GpuMonitor::MonitorThread() {
     }
 }
 
-}  // namespace tamro::effects
+}  // namespace tamro

@@ -12,7 +12,7 @@
 #include "platform/system/Clock.h"
 #include "platform/system/SteadyClock.h"
 
-namespace tamro::effects {
+namespace tamro {
 
 // Estimates how busy the graphics adapter is from its local memory use, smoothed, and turns that
 // into a tier with hysteresis: 1 light, 2 medium, 3 heavy. The background effects read the tier
@@ -73,4 +73,4 @@ class GpuMonitor {
     std::thread m_thread;
 };
 
-}  // namespace tamro::effects
+}  // namespace tamro

@@ -79,6 +79,18 @@ void NativeRecorder::SetSharedCameraHandle(uint64_t handle) {
     m_impl->m_overlay.SetSharedHandle(handle);
 }
 
+void NativeRecorder::SetBackgroundEffect(const BackgroundEffectConfig& config) {
+    m_impl->m_overlay.SetEffect(config);
+}
+
+uint64_t NativeRecorder::ProcessedEffectFrames() const {
+    return m_impl->m_overlay.ProcessedEffectFrames();
+}
+
+bool NativeRecorder::IsBackgroundEffectAvailable() const {
+    return m_impl->IsBackgroundEffectAvailable();
+}
+
 void NativeRecorder::ToggleCursorFocus(bool active) {
     m_impl->ToggleCursorFocus(active);
 }

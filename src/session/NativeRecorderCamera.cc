@@ -4,6 +4,8 @@
 
 #include "diag/Log.h"
 #include "diag/PerfLog.h"
+#include "effects/BackgroundEffectProcessor.h"
+#include "effects/SegmentationModel.h"
 #include "session/NativeRecorderImpl.h"
 
 namespace tamro {
@@ -24,6 +26,15 @@ CameraOverlay::Environment NativeRecorder::Impl::OverlayEnvironment() {
                 reason.c_str());
         RaiseError("Camera lost: " + reason + "; the recording goes on without the camera");
     };
+    environment.effects =
+        [](gfx::Device* device, uint32_t width, uint32_t height,
+           const BackgroundEffectConfig& config) -> std::unique_ptr<ICameraFrameEffect> {
+        auto processor = std::make_unique<BackgroundEffectProcessor>();
+        if (!processor->Initialize(device, width, height))
+            return nullptr;
+        processor->SetConfig(config);
+        return processor;
+    };
     environment.inFlight = &m_inFlightCallbacks;
     environment.shuttingDown = [this] { return m_isShuttingDown.load(); };
     environment.clock = m_factory->Clock();
@@ -42,12 +53,23 @@ CameraOverlay::Screen NativeRecorder::Impl::OverlayScreen() const {
 // camera is moved onto the origin once it exists (ResetSessionTiming).
 void NativeRecorder::Impl::OpenCameraOverlay() {
     m_cameraNotice.clear();
-    if (m_overlay.IsEnabled() && !m_overlay.IsActive() &&
-        !m_overlay.SetupPipeline(OverlayScreen())) {
+    if (!m_overlay.IsEnabled() || m_overlay.IsActive())
+        return;
+    if (!m_overlay.SetupPipeline(OverlayScreen())) {
         const std::string failure = m_overlay.SetupFailure();
-        m_cameraNotice = "The camera bubble is off: " +
-                         (failure.empty() ? std::string("the camera could not be opened") : failure);
+        m_cameraNotice =
+            "The camera bubble is off: " +
+            (failure.empty() ? std::string("the camera could not be opened") : failure);
+    } else if (const std::string effect = m_overlay.EffectNotice(); !effect.empty()) {
+        m_cameraNotice = "Background effect: " + effect;
     }
+}
+
+bool NativeRecorder::Impl::IsBackgroundEffectAvailable() const {
+    if (const std::optional<bool> running = m_overlay.EffectFindsPeople())
+        return *running;
+    SegmentationModel model;
+    return model.Initialize(nullptr) && model.UsesDirectML();
 }
 
 // Said once the recording runs, outside the session's lock: the recording goes on without it.

@@ -55,6 +55,7 @@ class __attribute__((visibility("hidden"))) NativeRecorder::Impl {
     void SetSystemVolume(double volume);
     std::shared_ptr<AsyncOperation<bool>> PrepareCameraOverlayAsync();
     bool SetupCameraOverlayFromSharedHandle(uint64_t handle, uint32_t width, uint32_t height);
+    bool IsBackgroundEffectAvailable() const;
 
     NativeRecorder& m_owner;
 

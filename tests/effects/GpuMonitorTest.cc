@@ -10,7 +10,7 @@
 #include "platform/gfx/Device.h"
 #include "platform/system/ManualClock.h"
 
-namespace tamro::effects {
+namespace tamro {
 namespace {
 
 using namespace std::chrono_literals;
@@ -174,4 +174,4 @@ TEST_F(GpuMonitorTest, TheThreadTicksEveryIntervalAndStopsWithoutWaitingItOut) {
 }
 
 }  // namespace
-}  // namespace tamro::effects
+}  // namespace tamro

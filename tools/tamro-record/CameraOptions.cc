@@ -95,6 +95,60 @@ std::optional<std::string> ParseCameraBorder(const std::string& text, CameraOpti
     return std::nullopt;
 }
 
+namespace {
+
+// The preset count of each replacement, as the engine's tables have them.
+constexpr int32_t kColorPresets = 6;
+constexpr int32_t kGradientPresets = 4;
+constexpr int32_t kImagePresets = 13;
+
+bool ParsePreset(const std::string& text, int32_t count, int32_t* preset) {
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, *preset);
+    return error == std::errc() && stop == end && *preset >= 0 && *preset < count;
+}
+
+}  // namespace
+
+std::optional<std::string> ParseCameraEffect(const std::string& text, CameraOptions& options) {
+    const size_t colon = text.find(':');
+    const std::string kind = text.substr(0, colon);
+    const std::string value = colon == std::string::npos ? std::string() : text.substr(colon + 1);
+    BackgroundEffectConfig& effect = options.effect;
+    effect.BlurIntensity = 1;
+    if (kind == "none" && colon == std::string::npos) {
+        effect.Mode = 0;
+    } else if (kind == "blur" &&
+               (value.empty() || value == "light" || value == "medium" || value == "strong")) {
+        effect.Mode = 1;
+        effect.BlurIntensity = value == "light" ? 0 : value == "strong" ? 2 : 1;
+    } else if (kind == "color" && ParsePreset(value, kColorPresets, &effect.SolidColorPreset)) {
+        effect.Mode = 2;
+    } else if (kind == "gradient" && ParsePreset(value, kGradientPresets, &effect.GradientPreset)) {
+        effect.Mode = 3;
+    } else if (kind == "image" && ParsePreset(value, kImagePresets, &effect.ImagePreset)) {
+        effect.Mode = 4;
+    } else {
+        return "--camera-effect needs none, blur[:light|medium|strong], color:0-5, gradient:0-3 "
+               "or image:0-12, not '" +
+               text + "'";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ParseEffectQuality(const std::string& text, CameraOptions& options) {
+    static constexpr std::pair<const char*, int32_t> kQualities[] = {
+        {"auto", 1}, {"every", 2}, {"half", 3}, {"third", 4}};
+    for (const auto& [name, quality] : kQualities) {
+        if (text == name) {
+            options.effect.Quality = quality;
+            options.effectQualityGiven = true;
+            return std::nullopt;
+        }
+    }
+    return "--effect-quality needs auto, every, half or third, not '" + text + "'";
+}
+
 CameraOverlayConfig MakeCameraOverlay(const CameraOptions& options, uint32_t width,
                                       uint32_t height) {
     CameraOverlayConfig config;
@@ -126,6 +180,10 @@ CameraOverlayConfig MakeCameraOverlay(const CameraOptions& options, uint32_t wid
     const double halfSide = std::min(config.width * w, config.height * h) / 2.0;
     const double border = halfSide > 0 ? std::min(options.borderPixels / halfSide, 1.0) : 0.0;
     config.borderWidth = options.borderDashed ? -border : border;
+    config.effect = options.effect;
+    // Auto unless asked otherwise: the model runs as often as the machine's load allows.
+    if (!options.effectQualityGiven)
+        config.effect.Quality = 1;
     return config;
 }
 

@@ -23,6 +23,8 @@ struct CameraOptions {
     double borderPixels = 0.0;
     bool borderDashed = false;
     bool mirror = false;
+    BackgroundEffectConfig effect;  // Mode 0: none
+    bool effectQualityGiven = false;
 };
 
 // "--camera-rect X,Y,W,H" (each 0..1), "--camera-shape circle|rounded|square" and
@@ -31,6 +33,10 @@ struct CameraOptions {
 std::optional<std::string> ParseCameraRect(const std::string& text, CameraOptions& options);
 std::optional<std::string> ParseCameraShape(const std::string& text, CameraOptions& options);
 std::optional<std::string> ParseCameraBorder(const std::string& text, CameraOptions& options);
+// "--camera-effect none|blur[:light|medium|strong]|color:N|gradient:N|image:N" and
+// "--effect-quality auto|every|half|third".
+std::optional<std::string> ParseCameraEffect(const std::string& text, CameraOptions& options);
+std::optional<std::string> ParseEffectQuality(const std::string& text, CameraOptions& options);
 
 // The recorder's settings for a video of `width` x `height`: by default a bubble a fifth of the
 // video's height across, in the bottom-right corner, square in pixels.

@@ -203,14 +203,16 @@ const std::map<std::string, ValueParser>& ValueOptions() {
          [](const std::string& v, CommandLine& c) { return ParseCameraShape(v, c.camera); }},
         {"--camera-border",
          [](const std::string& v, CommandLine& c) { return ParseCameraBorder(v, c.camera); }},
+        {"--camera-effect",
+         [](const std::string& v, CommandLine& c) { return ParseCameraEffect(v, c.camera); }},
+        {"--effect-quality",
+         [](const std::string& v, CommandLine& c) { return ParseEffectQuality(v, c.camera); }},
         {"--mic-volume",
-         [](const std::string& v, CommandLine& c) {
-             return ParseVolume("--mic-volume", v, &c.micVolume);
-         }},
+         [](const std::string& v,
+            CommandLine& c) { return ParseVolume("--mic-volume", v, &c.micVolume); }},
         {"--system-volume",
-         [](const std::string& v, CommandLine& c) {
-             return ParseVolume("--system-volume", v, &c.systemVolume);
-         }},
+         [](const std::string& v,
+            CommandLine& c) { return ParseVolume("--system-volume", v, &c.systemVolume); }},
     };
     return options;
 }
@@ -259,9 +261,11 @@ std::optional<std::string> CheckCombination(CommandLine& line) {
         return "--window-audio-only needs --window";
     line.camera.mirror = line.cameraMirror;
     const bool cameraLooks = line.camera.rect || line.camera.shape != CameraShape::kCircle ||
-                             line.camera.borderPixels > 0 || line.cameraMirror;
+                             line.camera.borderPixels > 0 || line.cameraMirror ||
+                             line.camera.effect.Mode != 0 || line.camera.effectQualityGiven;
     if (cameraLooks && line.camera.device.empty())
-        return "--camera-rect, --camera-shape, --camera-border and --camera-mirror need --camera";
+        return "--camera-rect, --camera-shape, --camera-border, --camera-mirror, --camera-effect "
+               "and --effect-quality need --camera";
     if (line.countdownSeconds > 0) {
         if (line.prepare)
             return "--countdown cannot go with --prepare or --start-after";
@@ -346,6 +350,10 @@ std::string UsageText() {
            "  --camera-border C/W   a border of colour #RRGGBB, W pixels wide; C/W/dashed\n"
            "                        for a dashed one (default: none)\n"
            "  --camera-mirror       show the camera mirrored, as in a mirror\n"
+           "  --camera-effect E     the camera's background: none, blur[:light|medium|strong],\n"
+           "                        color:0-5, gradient:0-3 or image:0-12 (default: none)\n"
+           "  --effect-quality Q    find the person in every frame, every 2nd (half), every\n"
+           "                        3rd (third) or as the machine's load allows (default: auto)\n"
            "\n"
            "Zoom:\n"
            "  --zoom                zoom in on the mouse cursor from the start\n"
