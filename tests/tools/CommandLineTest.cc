@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "CameraOptions.h"
 #include "CommandLine.h"
 #include "Report.h"
 
@@ -16,6 +17,43 @@ CommandLine Parsed(const std::vector<std::string>& args) {
 std::string Refusal(const std::vector<std::string>& args) {
     auto result = ParseCommandLine(args);
     return std::holds_alternative<std::string>(result) ? std::get<std::string>(result) : "";
+}
+
+TEST(CommandLineTest, CameraEffectsReachTheBubble) {
+    struct Case {
+        std::vector<std::string> args;
+        int32_t mode, intensity, preset, quality;
+    };
+    const Case cases[] = {
+        {{"--camera-effect", "blur"}, 1, 1, -1, 1},
+        {{"--camera-effect", "blur:strong", "--effect-quality", "every"}, 1, 2, -1, 2},
+        {{"--camera-effect", "color:5", "--effect-quality", "third"}, 2, 1, 5, 4},
+        {{"--camera-effect", "gradient:0"}, 3, 1, 0, 1},
+        {{"--camera-effect", "image:7", "--effect-quality", "half"}, 4, 1, 7, 3},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--camera", "test:720p30"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const BackgroundEffectConfig effect =
+            MakeCameraOverlay(Parsed(args).camera, 1920, 1080).effect;
+        EXPECT_EQ(effect.Mode, c.mode) << c.args[1];
+        EXPECT_EQ(effect.BlurIntensity, c.intensity) << c.args[1];
+        const int32_t preset = c.mode == 2   ? effect.SolidColorPreset
+                               : c.mode == 3 ? effect.GradientPreset
+                                             : effect.ImagePreset;
+        if (c.preset >= 0)
+            EXPECT_EQ(preset, c.preset) << c.args[1];
+        EXPECT_EQ(effect.Quality, c.quality) << c.args[1];
+    }
+    EXPECT_EQ(MakeCameraOverlay(Parsed({"--camera", "test:720p30"}).camera, 640, 480).effect.Mode,
+              0);
+    for (const char* bad : {"image:13", "color:-1", "blur:huge", "gradient", "sepia"})
+        EXPECT_NE(Refusal({"--camera", "x", "--camera-effect", bad}).find("--camera-effect needs"),
+                  std::string::npos)
+            << bad;
+    EXPECT_NE(Refusal({"--camera", "x", "--effect-quality", "max"}).find("--effect-quality needs"),
+              std::string::npos);
+    EXPECT_NE(Refusal({"--camera-effect", "blur"}).find("need --camera"), std::string::npos);
 }
 
 TEST(CommandLineTest, OptionsReachTheirFields) {
