@@ -1,9 +1,10 @@
 // The webcam bubble in whole recordings of a private X server, with the built-in test camera:
 // where it lands in the file, that its picture moves on, a prepared camera's first second, and a
-// shared camera that cannot be opened.
+// shared camera that cannot be opened, and the camera's background blurred or replaced.
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <optional>
 
 #include "platform/camera/SyntheticFrameCode.h"
@@ -52,6 +53,29 @@ class CameraEndToEndTest : public EndToEndTest {
         return config;
     }
 
+    // The bubble's rectangle for the tool.
+    static std::string RectOption() {
+        char rect[96];
+        std::snprintf(rect, sizeof rect, "%.6f,%.6f,%.6f,%.6f", kLeft / 1920.0, kTop / 1080.0,
+                      kSide / 1920.0, kSide / 1080.0);
+        return rect;
+    }
+
+    // A recording through the tool with the test camera's background given by `effect`.
+    Recording RecordEffect(const std::string& name, const std::string& effect) {
+        const std::string file = Output(name);
+        std::string log;
+        std::vector<std::string> args = {
+            "--seconds", "3",           "--no-mic",      "--no-system-audio",
+            "--camera",  "test:720p30", "--camera-rect", RectOption(),
+            "--output",  file};
+        if (!effect.empty()) {
+            args.insert(args.end(), {"--camera-effect", effect, "--effect-quality", "every"});
+        }
+        EXPECT_EQ(RunTool(args, &log), 0) << log;
+        return Recording(file);
+    }
+
     // The test camera's frame number as the bubble shows it, read through the cover fit.
     static std::optional<uint32_t> FrameNumber(const Picture& picture) {
         constexpr double kAspect = double{kCameraWidth} / kCameraHeight;
@@ -88,11 +112,8 @@ class CameraEndToEndTest : public EndToEndTest {
 TEST_F(CameraEndToEndTest, ToolPutsTheCameraInARoundBubbleAtItsRectangle) {
     const std::string file = Output("bubble.mp4");
     std::string log;
-    char rect[96];
-    std::snprintf(rect, sizeof rect, "%.6f,%.6f,%.6f,%.6f", kLeft / 1920.0, kTop / 1080.0,
-                  kSide / 1920.0, kSide / 1080.0);
     ASSERT_EQ(RunTool({"--seconds", "3", "--no-mic", "--no-system-audio", "--camera", "test:720p30",
-                       "--camera-rect", rect, "--output", file},
+                       "--camera-rect", RectOption(), "--output", file},
                       &log),
               0)
         << log;
@@ -153,6 +174,78 @@ TEST_F(CameraEndToEndTest, UnopenableSharedCameraRecordsWithoutTheBubble) {
     const Picture picture(recording, 1.0);
     ASSERT_TRUE(picture.Decoded()) << picture.Command();
     ExpectBubble(picture, false);
+}
+
+// Detail as the mean luma step to the right and downwards, over bubble pixels [x0, x1) x [y0, y1).
+double Detail(const Picture& picture, int x0, int y0, int x1, int y1) {
+    auto luma = [&](int x, int y) {
+        const uint32_t rgb = picture.At(kLeft + x, kTop + y);
+        return 0.299 * (rgb >> 16) + 0.587 * (rgb >> 8 & 255) + 0.114 * (rgb & 255);
+    };
+    double sum = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            sum += std::fabs(luma(x + 1, y) - luma(x, y)) + std::fabs(luma(x, y + 1) - luma(x, y));
+    return sum / ((x1 - x0) * (y1 - y0));
+}
+
+// The face's box in the bubble, found by its skin: the figure sways, so it moves between frames.
+struct Box {
+    int x0 = 1 << 20, y0 = 1 << 20, x1 = 0, y1 = 0;
+    int pixels = 0;
+};
+Box Face(const Picture& picture) {
+    Box box;
+    for (int y = 0; y < kSide / 2 + 60; ++y)
+        for (int x = 0; x < kSide; ++x) {
+            const uint32_t rgb = picture.At(kLeft + x, kTop + y);
+            const int r = rgb >> 16, g = rgb >> 8 & 255, b = rgb & 255;
+            if (r > 170 && g > 110 && g < 200 && b > 80 && b < 170 && r - b > 50) {
+                box = {std::min(box.x0, x), std::min(box.y0, y), std::max(box.x1, x + 1),
+                       std::max(box.y1, y + 1), box.pixels + 1};
+            }
+        }
+    return box;
+}
+
+// The person stays sharp while the bookshelf behind them is blurred; a picture put behind them
+// is the one asked for.
+TEST_F(CameraEndToEndTest, BackgroundIsBlurredOrReplacedBehindASharpPerson) {
+    const Recording plain = RecordEffect("plain.mp4", "");
+    const Recording blurred = RecordEffect("blur.mp4", "blur:strong");
+    const Recording shelf = RecordEffect("image.mp4", "image:7");
+    const Picture plainPicture(plain, 2.0), blurredPicture(blurred, 2.0), shelfPicture(shelf, 2.0);
+    ASSERT_TRUE(plainPicture.Decoded() && blurredPicture.Decoded() && shelfPicture.Decoded());
+
+    // The camera's caption, on the wall above and left of the person's head.
+    const double captionPlain = Detail(plainPicture, 120, 55, 360, 130);
+    const double captionBlurred = Detail(blurredPicture, 120, 55, 360, 130);
+    EXPECT_GT(captionPlain, 20.0) << "the caption's digits";
+    EXPECT_LT(captionBlurred, captionPlain * 0.25) << "the background is blurred";
+
+    const Box plainFace = Face(plainPicture), blurredFace = Face(blurredPicture);
+    ASSERT_GT(plainFace.pixels, 400);
+    ASSERT_GT(blurredFace.pixels, 400) << "the face is still there";
+    const double facePlain =
+        Detail(plainPicture, plainFace.x0, plainFace.y0, plainFace.x1, plainFace.y1);
+    const double faceBlurred =
+        Detail(blurredPicture, blurredFace.x0, blurredFace.y0, blurredFace.x1, blurredFace.y1);
+    EXPECT_GT(faceBlurred, facePlain * 0.6) << "the face stays sharp";
+
+    // The preset bookshelf's planks left of the person, at 29 % and 54 % of the picture's height,
+    // where the camera shows a grey wall.
+    for (const double row : {0.29, 0.54}) {
+        const int y = static_cast<int>(row * kSide);
+        double r = 0, g = 0, b = 0;
+        for (int x = 40; x < 110; ++x) {
+            const uint32_t rgb = shelfPicture.At(kLeft + x, kTop + y);
+            r += (rgb >> 16) / 70.0, g += (rgb >> 8 & 255) / 70.0, b += (rgb & 255) / 70.0;
+        }
+        EXPECT_NEAR(r, 157, 35) << "plank at " << row;
+        EXPECT_NEAR(g, 104, 35) << "plank at " << row;
+        EXPECT_NEAR(b, 59, 35) << "plank at " << row;
+    }
+    EXPECT_GT(Face(shelfPicture).pixels, 400) << "the person in front of the picture";
 }
 
 }  // namespace
