@@ -1,16 +1,29 @@
-// The background effect kernels per 1280x720 camera frame, through the device's dispatch on two
-// threads (this machine's cores): the strong blur's two passes plus the mask composite, the way
-// the effect processor runs them per frame, then each kernel alone. Each figure is over 100
+// The background effect per 1280x720 camera frame on this machine's two cores. First the
+// kernels through the device's dispatch: the strong blur's two passes plus the mask composite,
+// the way the effect processor runs them per frame, then each kernel alone. Then the whole
+// effect on the test camera's pictures with the converted landscape network: one segmentation,
+// ProcessFrame at each quality, and a 30 fps camera at Auto in CPU seconds per second. Beside
+// them, FFmpeg's gblur at the strong blur's sigma on the same frames. Each figure is over 100
 // frames; the median is the one to read, as on a shared machine the other load only ever adds.
 
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <string_view>
+#include <thread>
 #include <vector>
 
+#include "effects/BackgroundEffectProcessor.h"
+#include "effects/SegmentationModel.h"
+#include "platform/camera/SyntheticPicture.h"
 #include "platform/gfx/Device.h"
 #include "shaders/EffectBlur.h"
 #include "shaders/EffectComposite.h"
@@ -173,6 +186,180 @@ EFFECT_BENCHMARK(BM_ChannelSwap);
 EFFECT_BENCHMARK(BM_ColorFill);
 EFFECT_BENCHMARK(BM_GradientFill);
 EFFECT_BENCHMARK(BM_ImageCover);
+
+// ---------------------------------------------------------------------------------------------
+// The whole effect on the test camera's pictures
+
+constexpr uint32_t kCameraWidth = 1280;
+constexpr uint32_t kCameraHeight = 720;
+constexpr int kCameraFps = 30;
+
+// A second of the test camera's frames as camera textures, played round and round.
+struct CameraFrames {
+    CameraFrames() : device(gfx::Device::Create(gfx::DriverType::kHardware)) {
+        device->ImmediateContext().SetParallelism(2);
+        platform::camera::SyntheticPicture picture(kCameraWidth, kCameraHeight);
+        for (uint32_t i = 0; i < kCameraFps; ++i) {
+            const platform::camera::Frame frame = picture.Draw(i, i * 1'000'000'000LL / kCameraFps);
+            gfx::TextureDesc desc{.width = kCameraWidth, .height = kCameraHeight};
+            desc.bindFlags = gfx::kBindShaderResource;
+            std::shared_ptr<gfx::Texture> texture;
+            device->CreateTexture(desc, frame.data, frame.stride, &texture);
+            frames.push_back(std::move(texture));
+        }
+    }
+
+    gfx::Texture* Next() { return frames[next++ % frames.size()].get(); }
+
+    std::shared_ptr<gfx::Device> device;
+    std::vector<std::shared_ptr<gfx::Texture>> frames;
+    size_t next = 0;
+};
+
+CameraFrames& SharedCameraFrames() {
+    static CameraFrames frames;
+    return frames;
+}
+
+double ProcessCpuSeconds(int who = RUSAGE_SELF) {
+    rusage usage{};
+    getrusage(who, &usage);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+void BM_Segmentation(benchmark::State& state) {
+    CameraFrames& camera = SharedCameraFrames();
+    static SegmentationModel model;
+    static const bool ready = model.Initialize(camera.device.get());
+    gfx::Texture* mask = nullptr;
+    if (!ready || !model.Run(camera.Next(), &mask)) {
+        state.SkipWithError("the segmentation model does not run (scripts/bootstrap.sh)");
+        return;
+    }
+    for (auto _ : state)
+        model.Run(camera.Next(), &mask);
+    state.SetLabel(std::to_string(model.ModelWidth()) + "x" + std::to_string(model.ModelHeight()));
+}
+
+// Blur at the tool's default intensity (medium) with the model's mask, at `quality`.
+std::unique_ptr<BackgroundEffectProcessor> BlurProcessor(CameraFrames& camera, int32_t quality) {
+    auto processor = std::make_unique<BackgroundEffectProcessor>();
+    if (!processor->Initialize(camera.device.get(), kCameraWidth, kCameraHeight) ||
+        !processor->IsMlAvailable())
+        return nullptr;
+    processor->SetConfig({.Mode = 1, .BlurIntensity = 1, .Quality = quality});
+    return processor;
+}
+
+// Kept across repetitions, so that each repetition times one frame of a running effect.
+BackgroundEffectProcessor* RunningProcessor(CameraFrames& camera, int32_t quality) {
+    static std::map<int32_t, std::unique_ptr<BackgroundEffectProcessor>> running;
+    auto& processor = running[quality];
+    if (!processor) {
+        processor = BlurProcessor(camera, quality);
+        gfx::Texture* output = nullptr;
+        for (int i = 0; processor && i < kCameraFps; ++i)
+            processor->ProcessFrame(camera.Next(), &output);
+    }
+    return processor.get();
+}
+
+void BM_ProcessFrame(benchmark::State& state, int32_t quality) {
+    CameraFrames& camera = SharedCameraFrames();
+    BackgroundEffectProcessor* processor = RunningProcessor(camera, quality);
+    if (!processor) {
+        state.SkipWithError("the segmentation model does not run (scripts/bootstrap.sh)");
+        return;
+    }
+    gfx::Texture* output = nullptr;
+    for (auto _ : state)
+        processor->ProcessFrame(camera.Next(), &output);
+}
+
+// Five seconds of a 30 fps camera, each frame processed as it arrives: CPU seconds of every
+// thread of the process (the worker pool's, the runtime's, the load monitor's) per second.
+void BM_CameraAtAuto(benchmark::State& state) {
+    CameraFrames& camera = SharedCameraFrames();
+    auto processor = BlurProcessor(camera, 1);
+    if (!processor) {
+        state.SkipWithError("the segmentation model does not run (scripts/bootstrap.sh)");
+        return;
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto period = std::chrono::nanoseconds(1'000'000'000 / kCameraFps);
+    for (auto _ : state) {
+        const double cpuBefore = ProcessCpuSeconds();
+        const auto start = Clock::now();
+        gfx::Texture* output = nullptr;
+        for (int i = 0; i < 5 * kCameraFps; ++i) {
+            std::this_thread::sleep_until(start + i * period);
+            processor->ProcessFrame(camera.Next(), &output);
+        }
+        std::this_thread::sleep_until(start + 5 * kCameraFps * period);
+        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        state.counters["cpu_s_per_s"] = (ProcessCpuSeconds() - cpuBefore) / wall;
+    }
+}
+
+// FFmpeg's gblur at sigma 25 over the same hundred frames (planar, as the filter takes them),
+// run as the ffmpeg program: wall and CPU milliseconds per frame.
+void BM_FfmpegGblur(benchmark::State& state) {
+    CameraFrames& camera = SharedCameraFrames();
+    const std::filesystem::path raw = std::filesystem::temp_directory_path() / "tamro-gblur.raw";
+    {
+        std::ofstream out(raw, std::ios::binary);
+        std::vector<char> plane(size_t{kCameraWidth} * kCameraHeight);
+        for (int i = 0; i < kFrames; ++i) {
+            gfx::Texture* frame = camera.Next();
+            // gbrap: the green, blue, red and alpha planes.
+            for (int channel : {1, 0, 2, 3}) {
+                for (uint32_t y = 0; y < kCameraHeight; ++y)
+                    for (uint32_t x = 0; x < kCameraWidth; ++x)
+                        plane[y * kCameraWidth + x] =
+                            static_cast<char>(frame->Row(y)[x * 4 + channel]);
+                out.write(plane.data(), static_cast<std::streamsize>(plane.size()));
+            }
+        }
+    }
+    const std::string command = "ffmpeg -v error -f rawvideo -pix_fmt gbrap -s 1280x720 -i " +
+                                raw.string() + " -vf gblur=sigma=25 -f null - 2>&1";
+    for (auto _ : state) {
+        const double cpuBefore = ProcessCpuSeconds(RUSAGE_CHILDREN);
+        const auto start = std::chrono::steady_clock::now();
+        const int status = std::system(command.c_str());
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (status != 0) {
+            state.SkipWithError("ffmpeg failed");
+            break;
+        }
+        state.SetIterationTime(wall / kFrames);
+        state.counters["cpu_ms_per_frame"] =
+            (ProcessCpuSeconds(RUSAGE_CHILDREN) - cpuBefore) * 1000 / kFrames;
+    }
+    std::filesystem::remove(raw);
+}
+
+BENCHMARK(BM_Segmentation)
+    ->Iterations(1)
+    ->Repetitions(kFrames)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+#define QUALITY_BENCHMARK(name, quality)              \
+    BENCHMARK_CAPTURE(BM_ProcessFrame, name, quality) \
+        ->Iterations(1)                               \
+        ->Repetitions(kFrames)                        \
+        ->ReportAggregatesOnly(true)                  \
+        ->Unit(benchmark::kMillisecond)               \
+        ->UseRealTime()
+QUALITY_BENCHMARK(blur_every, 2);
+QUALITY_BENCHMARK(blur_half, 3);
+QUALITY_BENCHMARK(blur_third, 4);
+QUALITY_BENCHMARK(blur_auto, 1);
+BENCHMARK(BM_CameraAtAuto)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FfmpegGblur)->Iterations(1)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 }  // namespace
 }  // namespace tamro

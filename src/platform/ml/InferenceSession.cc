@@ -100,6 +100,9 @@ std::unique_ptr<InferenceSession> InferenceSession::Open(const std::filesystem::
     Check(api.CreateSessionOptions(sessionOptions.out()));
     Check(api.SetIntraOpNumThreads(sessionOptions.get, options.intraOpThreads));
     Check(api.SetSessionGraphOptimizationLevel(sessionOptions.get, ORT_ENABLE_ALL));
+    // Between frames the runtime's threads would spin for more work, burning a core's worth of
+    // CPU that a recording needs; they sleep instead.
+    Check(api.AddSessionConfigEntry(sessionOptions.get, "session.intra_op.allow_spinning", "0"));
     const bool gpu = AppendGpuProvider(sessionOptions.get);
     Check(api.CreateSession(handles->env.get, model.c_str(), sessionOptions.get,
                             handles->session.out()));
