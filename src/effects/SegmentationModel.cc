@@ -46,14 +46,6 @@ gfx::TextureDesc ModelTexture(int32_t width, int32_t height, gfx::Format format)
     return desc;
 }
 
-// One channel of the bilinear blend of four texels, truncated to a byte.
-uint8_t Blend(const uint8_t* p00, const uint8_t* p10, const uint8_t* p01, const uint8_t* p11,
-              int channel, float fx, float fy) {
-    const float top = p00[channel] + (p10[channel] - p00[channel]) * fx;
-    const float bottom = p01[channel] + (p11[channel] - p01[channel]) * fx;
-    return static_cast<uint8_t>(top + (bottom - top) * fy);
-}
-
 }  // namespace
 
 SegmentationModel::SegmentationModel() = default;
@@ -131,9 +123,7 @@ bool SegmentationModel::Initialize(gfx::Device* device) {
         LogLine("[SegmentationModel] Failed to create staging textures\n");
         return false;
     }
-    const size_t pixels = static_cast<size_t>(m_modelWidth) * m_modelHeight;
-    m_inputBuffer.assign(pixels * 3, 0.0f);
-    m_letterboxed.assign(pixels * 4, 0);
+    m_inputBuffer.assign(static_cast<size_t>(m_modelWidth) * m_modelHeight * 3, 0.0f);
     m_ready = true;
     return true;
 }
@@ -158,6 +148,8 @@ bool SegmentationModel::CreateTextures() {
         {gfx::Format::kR32F, gfx::Usage::kDefault, gfx::kBindShaderResource, gfx::kCpuAccessNone,
          &m_outputMask, "[SegmentationModel] Failed to create output mask texture\n"},
     };
+    if (Failed(m_device->CompileKernel("ModelLetterbox", &m_letterbox)))
+        return false;
     for (const Wanted& texture : wanted) {
         gfx::TextureDesc desc = ModelTexture(m_modelWidth, m_modelHeight, texture.format);
         desc.usage = texture.usage;
@@ -189,66 +181,17 @@ bool SegmentationModel::Run(gfx::Texture* input, gfx::Texture** mask) {
     }
 }
 
+// Frames of another size are letterboxed by a kernel reading the frame in place: on this device
+// a staging copy of the whole frame would only add a copy of it.
 bool SegmentationModel::ResizeInput(gfx::Texture* input) {
     gfx::DeviceContext& context = m_device->ImmediateContext();
     if (input->Width() == static_cast<uint32_t>(m_modelWidth) &&
         input->Height() == static_cast<uint32_t>(m_modelHeight)) {
         return context.CopyResource(m_resizedInput.get(), input) == kOk;
     }
-    if (!m_frameStaging || m_frameStaging->Width() != input->Width() ||
-        m_frameStaging->Height() != input->Height()) {
-        gfx::TextureDesc desc =
-            ModelTexture(static_cast<int32_t>(input->Width()),
-                         static_cast<int32_t>(input->Height()), gfx::Format::kBGRA8);
-        desc.usage = gfx::Usage::kStaging;
-        desc.cpuAccessFlags = gfx::kCpuAccessRead;
-        if (m_device->CreateTexture(desc, nullptr, 0, &m_frameStaging) != kOk)
-            return false;
-    }
-    if (context.CopyResource(m_frameStaging.get(), input) != kOk)
-        return false;
-    gfx::MappedSubresource mapped;
-    if (context.Map(m_frameStaging.get(), gfx::MapType::kRead, &mapped) != kOk)
-        return false;
-    const uint32_t pitch = static_cast<uint32_t>(m_modelWidth) * 4;
-    Letterbox(mapped.data, mapped.rowPitch, input->Width(), input->Height(), m_letterboxed.data(),
-              pitch, static_cast<uint32_t>(m_modelWidth), static_cast<uint32_t>(m_modelHeight));
-    context.Unmap(m_frameStaging.get());
-    return context.UpdateSubresource(m_resizedInput.get(), nullptr, m_letterboxed.data(), pitch) ==
-           kOk;
-}
-
-// Written out rather than taken from a scaler: the model was trained on exactly this sampling
-// (truncated bytes, black borders), which library scalers round and filter differently.
-void SegmentationModel::Letterbox(const uint8_t* src, uint32_t srcPitch, uint32_t srcWidth,
-                                  uint32_t srcHeight, uint8_t* dst, uint32_t dstPitch,
-                                  uint32_t dstWidth, uint32_t dstHeight) {
-    const float s = std::min(static_cast<float>(dstWidth) / srcWidth,
-                             static_cast<float>(dstHeight) / srcHeight);
-    const float ox = (dstWidth - srcWidth * s) / 2.0f;
-    const float oy = (dstHeight - srcHeight * s) / 2.0f;
-    const float maxX = static_cast<float>(srcWidth - 1);
-    const float maxY = static_cast<float>(srcHeight - 1);
-    for (uint32_t y = 0; y < dstHeight; ++y) {
-        uint8_t* out = dst + static_cast<size_t>(y) * dstPitch;
-        const float sy = (y - oy) / s;
-        for (uint32_t x = 0; x < dstWidth; ++x, out += 4) {
-            const float sx = (x - ox) / s;
-            if (sx < 0.0f || sy < 0.0f || sx > maxX || sy > maxY) {
-                std::memset(out, 0, 4);
-                continue;
-            }
-            const uint32_t x0 = static_cast<uint32_t>(sx), y0 = static_cast<uint32_t>(sy);
-            const uint32_t x1 = std::min(x0 + 1, srcWidth - 1);
-            const uint32_t y1 = std::min(y0 + 1, srcHeight - 1);
-            const uint8_t* row0 = src + static_cast<size_t>(y0) * srcPitch;
-            const uint8_t* row1 = src + static_cast<size_t>(y1) * srcPitch;
-            const float fx = sx - x0, fy = sy - y0;
-            for (int c = 0; c < 4; ++c)
-                out[c] =
-                    Blend(row0 + x0 * 4, row0 + x1 * 4, row1 + x0 * 4, row1 + x1 * 4, c, fx, fy);
-        }
-    }
+    gfx::Texture* const inputs[] = {input};
+    gfx::Texture* const outputs[] = {m_resizedInput.get()};
+    return context.Dispatch(*m_letterbox, {inputs, outputs}) == kOk;
 }
 
 bool SegmentationModel::FillInputBuffer() {

@@ -43,12 +43,6 @@ class SegmentationModel {
     // The first model file of the search list that exists under `folder`.
     static std::optional<std::filesystem::path> FindModelFile(const std::filesystem::path& folder);
 
-    // Letterboxes a BGRA picture into a BGRA `dst` of another size: scaled to fit, centred,
-    // bilinear with each byte truncated, black outside.
-    static void Letterbox(const uint8_t* src, uint32_t srcPitch, uint32_t srcWidth,
-                          uint32_t srcHeight, uint8_t* dst, uint32_t dstPitch, uint32_t dstWidth,
-                          uint32_t dstHeight);
-
   private:
     std::optional<std::filesystem::path> ModelPath() const;
     bool CreateTextures();
@@ -66,14 +60,12 @@ class SegmentationModel {
     std::shared_ptr<CachedOnnxSession> m_session;
     std::vector<float> m_inputBuffer;
     std::vector<float> m_output;
-    std::vector<uint8_t> m_letterboxed;
 
     std::shared_ptr<gfx::Texture> m_stagingInput;
     std::shared_ptr<gfx::Texture> m_stagingOutput;
     std::shared_ptr<gfx::Texture> m_resizedInput;
     std::shared_ptr<gfx::Texture> m_outputMask;
-    // A CPU-readable copy of frames not of the model's size, made for their size on first use.
-    std::shared_ptr<gfx::Texture> m_frameStaging;
+    const gfx::Kernel* m_letterbox = nullptr;
 };
 
 }  // namespace tamro

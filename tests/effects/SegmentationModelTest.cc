@@ -37,17 +37,23 @@ TEST(ModelLayoutTest, ReadsTheLayoutFromTheInputShape) {
 
 TEST(ModelLetterboxTest, WideFrameFillsTheMiddleRowsOfASquareModel) {
     constexpr uint32_t kW = 1280, kH = 720, kModel = 256;
-    std::vector<uint8_t> frame(kW * kH * 4);
+    auto device = gfx::Device::Create(gfx::DriverType::kHardware);
+    std::shared_ptr<gfx::Texture> frame, model;
+    ASSERT_EQ(device->CreateTexture({.width = kW, .height = kH}, nullptr, 0, &frame), kOk);
+    ASSERT_EQ(device->CreateTexture({.width = kModel, .height = kModel}, nullptr, 0, &model), kOk);
     for (uint32_t y = 0; y < kH; ++y)
         for (uint32_t x = 0; x < kW; ++x) {
-            uint8_t* p = &frame[(y * kW + x) * 4];
+            uint8_t* p = frame->Row(y) + x * 4;
             p[0] = static_cast<uint8_t>(x), p[1] = static_cast<uint8_t>(y), p[2] = 200, p[3] = 255;
         }
-    std::vector<uint8_t> model(kModel * kModel * 4, 7);
-    SegmentationModel::Letterbox(frame.data(), kW * 4, kW, kH, model.data(), kModel * 4, kModel,
-                                 kModel);
+    std::memset(model->Data(), 7, size_t{model->RowPitch()} * kModel);
+    const gfx::Kernel* kernel = nullptr;
+    ASSERT_EQ(device->CompileKernel("ModelLetterbox", &kernel), kOk);
+    gfx::Texture* const inputs[] = {frame.get()};
+    gfx::Texture* const outputs[] = {model.get()};
+    ASSERT_EQ(device->ImmediateContext().Dispatch(*kernel, {inputs, outputs}), kOk);
     for (uint32_t y = 0; y < kModel; ++y) {
-        const uint8_t* row = &model[y * kModel * 4];
+        const uint8_t* row = model->Row(y);
         const bool content = y >= 56 && y < 200;
         EXPECT_EQ(row[2], content ? 200 : 0) << "row " << y;
         if (content) {
