@@ -1,5 +1,5 @@
 // The webcam bubble through the recorder's operations: when its camera opens and closes, what a
-// prepared start does with it, and a shared camera that cannot be opened.
+// prepared start does with it, a shared camera that cannot be opened, and its background effect.
 
 #include <gtest/gtest.h>
 
@@ -122,6 +122,37 @@ TEST_F(CameraOverlaySessionTest, OverlayOffOpensNoCamera) {
     EXPECT_FALSE(PrepareCamera());
     m_recorder->DiscardPrepared();
     EXPECT_EQ(m_cameraSystems.load(), 0);
+}
+
+// The bubble's camera runs the background effect (the converted network lies beside the tests);
+// a new effect reaches the running recording, and the counter goes with the recording.
+TEST_F(CameraOverlaySessionTest, BackgroundEffectRunsOnTheBubblesCameraAndFollowsItsSetting) {
+    EXPECT_EQ(m_recorder->ProcessedEffectFrames(), 0u);
+    EXPECT_TRUE(m_recorder->IsBackgroundEffectAvailable()) << "the model loads without an effect";
+    m_recorder->SetBackgroundEffect({.Mode = 2, .SolidColorPreset = 1, .Quality = 2});
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(Errors().empty());
+    EXPECT_TRUE(m_recorder->IsBackgroundEffectAvailable());
+    const std::vector<uint8_t> frame(32 * 24 * 4, 128);
+    auto push = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            while (!m_kernel->PushFrames(kNode, {frame}))
+                std::this_thread::sleep_for(1ms);
+        }
+    };
+    push(3);
+    for (int i = 0; i < 2000 && m_recorder->ProcessedEffectFrames() < 3; ++i)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_GE(m_recorder->ProcessedEffectFrames(), 3u);
+
+    // Off while recording: frames pass through, counted no more.
+    m_recorder->SetBackgroundEffect({});
+    const uint64_t before = m_recorder->ProcessedEffectFrames();
+    push(3);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_LE(m_recorder->ProcessedEffectFrames(), before + 1);
+    m_recorder->Stop();
+    EXPECT_EQ(m_recorder->ProcessedEffectFrames(), 0u);
 }
 
 }  // namespace
