@@ -151,6 +151,7 @@ void BackgroundEffectProcessor::SetConfig(const BackgroundEffectConfig& config) 
         m_imageWarned = false;
     }
     if (m_gpuMonitor) {
+        std::lock_guard lock(m_monitorMutex);
         if (autoQuality && !m_gpuMonitor->Running())
             m_gpuMonitor->Start();
         else if (!autoQuality)
@@ -166,7 +167,7 @@ BackgroundEffectProcessor::Config BackgroundEffectProcessor::CurrentConfig() {
 }
 
 int32_t BackgroundEffectProcessor::SkipIntervalForTesting() const {
-    std::lock_guard lock(const_cast<std::mutex&>(m_configMutex));
+    std::lock_guard lock(m_configMutex);
     return m_config.skipInterval;
 }
 
@@ -244,8 +245,7 @@ bool BackgroundEffectProcessor::ProcessFrame(gfx::Texture* input, gfx::Texture**
 }
 
 bool BackgroundEffectProcessor::SegmentationDue(const Config& config) {
-    ++m_frameCounter;
-    if (!m_mlAvailable || m_frameCounter < config.skipInterval)
+    if (!m_mlAvailable || ++m_frameCounter < config.skipInterval)
         return false;
     m_frameCounter = 0;
     return true;
@@ -350,8 +350,10 @@ void BackgroundEffectProcessor::Shutdown() {
         std::lock_guard lock(m_configMutex);
         m_config.autoQuality = false;
     }
-    if (m_gpuMonitor)
+    if (m_gpuMonitor) {
+        std::lock_guard lock(m_monitorMutex);
         m_gpuMonitor->Stop();
+    }
     m_gpuMonitor.reset();
     m_segmentation.reset();
     ReleaseFrameTextures();

@@ -84,10 +84,12 @@ class BackgroundEffectProcessor : public ICameraFrameEffect {
     std::atomic<bool> m_mlAvailable{false};
     std::atomic<uint64_t> m_processedFrames{0};
 
-    std::mutex m_configMutex;
+    mutable std::mutex m_configMutex;
     Config m_config;             // under m_configMutex
     bool m_imageWarned = false;  // under m_configMutex: the image fallback was said once
-    int32_t m_frameCounter = 0;  // frame thread; reset under m_configMutex
+    // Frames since the last segmentation: counted by the frame thread, reset by SetConfig.
+    std::atomic<int32_t> m_frameCounter{0};
+    std::mutex m_monitorMutex;  // orders starting and stopping the load monitor
 
     std::unique_ptr<SegmentationModel> m_segmentation;
     std::unique_ptr<GpuMonitor> m_gpuMonitor;
