@@ -30,6 +30,7 @@ if [ "$mode" = "--sanitize" ]; then
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAMRO_SANITIZE=ON \
         -DTAMRO_BUILD_BENCH=OFF >/dev/null
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+    export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp"
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 else
     build=build
