@@ -265,13 +265,23 @@ __attribute__((target("avx2"))) void WidenSegment(const uint8_t* in, uint32_t wi
 }
 
 // Eight floats rounded and saturated to two pixels, stored apart.
-__attribute__((target("avx2"))) void StoreApart(__m256 sum, uint8_t* first, uint8_t* second) {
+__attribute__((target("avx2"), always_inline)) inline void StoreApart(__m256 sum, uint8_t* first,
+                                                                      uint8_t* second) {
     const __m256i words = _mm256_cvtps_epi32(sum);
     const __m128i halves =
         _mm_packs_epi32(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
     const __m128i bytes = _mm_packus_epi16(halves, halves);
     _mm_storeu_si32(first, bytes);
     _mm_storeu_si32(second, _mm_srli_si128(bytes, 4));
+}
+
+// Position k's sums, pixel k of every segment.
+__attribute__((target("avx2"), always_inline)) inline void StorePosition(const __m256* sums,
+                                                                         uint8_t* const* segment,
+                                                                         uint32_t k) {
+#pragma GCC unroll 3
+    for (uint32_t v = 0; v < 3; ++v)
+        StoreApart(sums[v], segment[2 * v] + k * 4, segment[2 * v + 1] + k * 4);
 }
 
 __attribute__((target("avx2,fma"))) void HorizontalRowAvx2(const BlurTaps& taps, const uint8_t* in,
@@ -288,15 +298,17 @@ __attribute__((target("avx2,fma"))) void HorizontalRowAvx2(const BlurTaps& taps,
         segment[s] = out + start * 4;
     }
     const float* centre = scratch + r * kSegmentStride;
-    for (uint32_t k = 0; k < length; k += 2) {
+    uint32_t k = 0;
+    for (; k + 2 <= length; k += 2) {
         __m256 upper[3], lower[3];
         SumPair24(taps, centre + k * kSegmentStride, kSegmentStride, upper, lower);
-        for (uint32_t v = 0; v < 3; ++v) {
-            StoreApart(upper[v], segment[2 * v] + k * 4, segment[2 * v + 1] + k * 4);
-            if (k + 1 < length)
-                StoreApart(lower[v], segment[2 * v] + (k + 1) * 4,
-                           segment[2 * v + 1] + (k + 1) * 4);
-        }
+        StorePosition(upper, segment, k);
+        StorePosition(lower, segment, k + 1);
+    }
+    if (k < length) {
+        __m256 upper[3], lower[3];
+        SumPair24(taps, centre + k * kSegmentStride, kSegmentStride, upper, lower);
+        StorePosition(upper, segment, k);
     }
 }
 
