@@ -24,6 +24,15 @@ namespace {
 constexpr uint32_t kStripPixels = 24;
 constexpr ptrdiff_t kStripStride = kStripPixels * 4;
 
+// The passes' float buffers start on a cache line, so that their vectors, 32-byte multiples
+// apart, never straddle one.
+constexpr size_t kLineFloats = 64 / sizeof(float);
+
+float* LineAligned(std::vector<float>& floats) {
+    const auto at = reinterpret_cast<uintptr_t>(floats.data());
+    return floats.data() + (-at & 63) / sizeof(float);
+}
+
 bool IsPixelFormat(const gfx::Texture& texture) {
     const gfx::Format format = texture.Desc().format;
     return format == gfx::Format::kBGRA8 || format == gfx::Format::kRGBA8;
@@ -142,12 +151,11 @@ __attribute__((target("avx2,fma"))) void ConvolveRowAvx2(const BlurTaps& taps, c
 // Rows y and y + 1, three vectors of each: tap i of row y pairs rows y + i and y - i, of row
 // y + 1 rows y + 1 + i and y + 1 - i, so each tap loads two new rows and reuses the two of the
 // tap before. Six independent sums hide the multiply-add's latency within the 16 registers.
-__attribute__((target("avx2,fma"))) void ConvolvePair24(const BlurTaps& taps, const float* at,
-                                                        ptrdiff_t stride, uint8_t* out,
-                                                        uint8_t* below) {
+__attribute__((target("avx2,fma"), always_inline)) inline void SumPair24(
+    const BlurTaps& taps, const float* at, ptrdiff_t stride, __m256* upper, __m256* lower) {
     constexpr int kVectors = 3;
     const __m256 centre = _mm256_set1_ps(taps.weight[0]);
-    __m256 upper[kVectors], lower[kVectors], high[kVectors], low[kVectors];
+    __m256 high[kVectors], low[kVectors];
 #pragma GCC unroll 3
     for (int v = 0; v < kVectors; ++v) {
         low[v] = _mm256_loadu_ps(at + v * 8);
@@ -169,8 +177,15 @@ __attribute__((target("avx2,fma"))) void ConvolvePair24(const BlurTaps& taps, co
             low[v] = newLow;
         }
     }
+}
+
+__attribute__((target("avx2,fma"))) void ConvolvePair24(const BlurTaps& taps, const float* at,
+                                                        ptrdiff_t stride, uint8_t* out,
+                                                        uint8_t* below) {
+    __m256 upper[3], lower[3];
+    SumPair24(taps, at, stride, upper, lower);
 #pragma GCC unroll 3
-    for (int v = 0; v < kVectors; ++v) {
+    for (int v = 0; v < 3; ++v) {
         Store8(upper[v], out + v * 8);
         Store8(lower[v], below + v * 8);
     }
@@ -197,34 +212,104 @@ __attribute__((target("avx2"))) void WidenAvx2(const uint8_t* in, uint32_t count
     WidenPlain(in + i, count - i, out + i);
 }
 
-__attribute__((target("avx2"))) void WidenExchangedAvx2(const uint8_t* in, uint32_t width,
-                                                        int32_t radius, float* out) {
-    const __m128i exchange = _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
-    float* row = out + radius * 4;
-    uint32_t x = 0;
-    for (; x + 4 <= width; x += 4) {
-        const __m128i pixels = _mm_shuffle_epi8(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x * 4)), exchange);
-        _mm256_storeu_ps(row + x * 4, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(pixels)));
-        _mm256_storeu_ps(row + x * 4 + 8,
-                         _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(pixels, 8))));
-    }
-    for (; x < width; ++x) {
-        const uint8_t* p = in + x * 4;
-        float* f = row + x * 4;
+// The avx2 horizontal pass runs the vertical pass's paired-row convolution across a row cut into
+// six segments laid side by side: position k holds pixel k of every segment (with the segment's
+// neighbours as aprons), so each tap is one load per three vectors and the loads of a tap serve
+// two outputs, where a sweep along the row loads two unaligned vectors per tap and output. The
+// sums are the reference's, tap for tap. The last segment ends at the row's end, overlapping the
+// one before where the row does not divide by six (those pixels are computed twice, alike).
+constexpr uint32_t kSegments = 6;
+constexpr ptrdiff_t kSegmentStride = kSegments * 4;
+
+uint32_t SegmentLength(uint32_t width) {
+    return (width + kSegments - 1) / kSegments;
+}
+
+uint32_t SegmentStart(uint32_t s, uint32_t width) {
+    return std::min(s * SegmentLength(width), width - SegmentLength(width));
+}
+
+// Pixels start .. start + count - 1 of the row, exchanged, as floats at `out`, `kSegmentStride`
+// apart; pixels beyond the row are its end pixels.
+__attribute__((target("avx2"))) void WidenSegment(const uint8_t* in, uint32_t width, int32_t start,
+                                                  int32_t count, float* out) {
+    const __m256i exchange = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15,
+                                              2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
+    const auto last = static_cast<int32_t>(width) - 1;
+    auto one = [&](int32_t k) {
+        const uint8_t* p = in + std::clamp(start + k, 0, last) * 4;
+        float* f = out + k * kSegmentStride;
         f[0] = p[2], f[1] = p[1], f[2] = p[0], f[3] = p[3];
+    };
+    int32_t k = 0;
+    for (; k < count && start + k < 0; ++k)
+        one(k);
+    // Eight pixels at a time while they lie within the row.
+    for (; k + 8 <= count && start + k + 8 <= last + 1; k += 8) {
+        const __m256i pixels = _mm256_shuffle_epi8(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + (start + k) * 4)), exchange);
+        float* f = out + k * kSegmentStride;
+        const __m128i halves[2] = {_mm256_castsi256_si128(pixels),
+                                   _mm256_extracti128_si256(pixels, 1)};
+        for (int h = 0; h < 2; ++h, f += 4 * kSegmentStride) {
+            const __m256 a = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(halves[h]));
+            const __m256 b = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(halves[h], 8)));
+            _mm_storeu_ps(f, _mm256_castps256_ps128(a));
+            _mm_storeu_ps(f + kSegmentStride, _mm256_extractf128_ps(a, 1));
+            _mm_storeu_ps(f + 2 * kSegmentStride, _mm256_castps256_ps128(b));
+            _mm_storeu_ps(f + 3 * kSegmentStride, _mm256_extractf128_ps(b, 1));
+        }
     }
-    for (int32_t k = 0; k < radius; ++k) {
-        std::memcpy(out + k * 4, row, 4 * sizeof(float));
-        std::memcpy(row + (width + k) * 4, row + (width - 1) * 4, 4 * sizeof(float));
-    }
+    for (; k < count; ++k)
+        one(k);
+}
+
+// Eight floats rounded and saturated to two pixels, stored apart.
+__attribute__((target("avx2"), always_inline)) inline void StoreApart(__m256 sum, uint8_t* first,
+                                                                      uint8_t* second) {
+    const __m256i words = _mm256_cvtps_epi32(sum);
+    const __m128i halves =
+        _mm_packs_epi32(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
+    const __m128i bytes = _mm_packus_epi16(halves, halves);
+    _mm_storeu_si32(first, bytes);
+    _mm_storeu_si32(second, _mm_srli_si128(bytes, 4));
+}
+
+// Position k's sums, pixel k of every segment.
+__attribute__((target("avx2"), always_inline)) inline void StorePosition(const __m256* sums,
+                                                                         uint8_t* const* segment,
+                                                                         uint32_t k) {
+#pragma GCC unroll 3
+    for (uint32_t v = 0; v < 3; ++v)
+        StoreApart(sums[v], segment[2 * v] + k * 4, segment[2 * v + 1] + k * 4);
 }
 
 __attribute__((target("avx2,fma"))) void HorizontalRowAvx2(const BlurTaps& taps, const uint8_t* in,
                                                            uint8_t* out, uint32_t width,
                                                            float* scratch) {
-    WidenExchangedAvx2(in, width, taps.radius, scratch);
-    ConvolveRowAvx2(taps, scratch + taps.radius * 4, 4, out, width * 4);
+    const uint32_t length = SegmentLength(width);
+    const int32_t r = taps.radius;
+    // One position more than the segments need: an odd last one is summed in a pair too.
+    const auto positions = static_cast<int32_t>(length) + 2 * r + 1;
+    uint8_t* segment[kSegments];
+    for (uint32_t s = 0; s < kSegments; ++s) {
+        const uint32_t start = SegmentStart(s, width);
+        WidenSegment(in, width, static_cast<int32_t>(start) - r, positions, scratch + s * 4);
+        segment[s] = out + start * 4;
+    }
+    const float* centre = scratch + r * kSegmentStride;
+    uint32_t k = 0;
+    for (; k + 2 <= length; k += 2) {
+        __m256 upper[3], lower[3];
+        SumPair24(taps, centre + k * kSegmentStride, kSegmentStride, upper, lower);
+        StorePosition(upper, segment, k);
+        StorePosition(lower, segment, k + 1);
+    }
+    if (k < length) {
+        __m256 upper[3], lower[3];
+        SumPair24(taps, centre + k * kSegmentStride, kSegmentStride, upper, lower);
+        StorePosition(upper, segment, k);
+    }
 }
 
 void Widen(const uint8_t* in, uint32_t count, float* out) {
@@ -240,7 +325,8 @@ void VerticalBand(const BlurTaps& taps, const gfx::Texture& in, const gfx::Textu
                   uint32_t first, uint32_t end) {
     const int32_t r = taps.radius;
     const uint32_t cachedRows = end - first + 2 * static_cast<uint32_t>(r);
-    std::vector<float> cache(static_cast<size_t>(cachedRows) * kStripStride);
+    std::vector<float> storage(static_cast<size_t>(cachedRows) * kStripStride + kLineFloats);
+    float* const cache = LineAligned(storage);
     const BlurVerticalRowFunction row = BlurVerticalRows().row();
     const auto lastRow = static_cast<int32_t>(in.Height()) - 1;
     for (uint32_t x = 0; x < in.Width(); x += kStripPixels) {
@@ -258,6 +344,13 @@ void VerticalBand(const BlurTaps& taps, const gfx::Texture& in, const gfx::Textu
 }
 
 }  // namespace
+
+size_t BlurScratchFloats(uint32_t width, int32_t radius) {
+    // The row with its aprons, or its segments side by side with theirs, and one more position
+    // for a last odd one's pair.
+    const size_t positions = SegmentLength(width) + 2 * static_cast<size_t>(radius) + 1;
+    return std::max((width + 2 * static_cast<size_t>(radius)) * 4, positions * kSegmentStride);
+}
 
 BlurTaps BlurTapsFor(float radius) {
     BlurTaps taps;
@@ -318,10 +411,10 @@ int32_t EffectBlurHorizontal(const gfx::KernelArgs& args, gfx::RowBand band) {
     const BlurTaps taps = TapsOf(args);
     const gfx::Texture& in = *args.inputs[0];
     const gfx::Texture& out = *args.outputs[0];
-    std::vector<float> scratch((in.Width() + 2 * static_cast<size_t>(taps.radius)) * 4);
+    std::vector<float> scratch(BlurScratchFloats(in.Width(), taps.radius) + kLineFloats);
     const BlurHorizontalRowFunction row = BlurHorizontalRows().row();
     for (uint32_t y = band.first; y < band.end; ++y)
-        row(taps, in.Row(y), out.Row(y), in.Width(), scratch.data());
+        row(taps, in.Row(y), out.Row(y), in.Width(), LineAligned(scratch));
     return kOk;
 }
 

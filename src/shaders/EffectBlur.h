@@ -39,7 +39,8 @@ int32_t EffectBlurVertical(const gfx::KernelArgs& args, gfx::RowBand band);
 uint32_t EffectBlurRows(const gfx::KernelArgs& args);
 
 // One output row of the horizontal pass: `width` pixels of `in` into `out`, with `scratch` room
-// for (width + 2 x radius) x 4 floats (the row as floats, exchanged, with its clamped aprons).
+// for BlurScratchFloats(width, radius) floats (the row as floats, exchanged, with its clamped
+// aprons).
 using BlurHorizontalRowFunction = void (*)(const BlurTaps& taps, const uint8_t* in, uint8_t* out,
                                            uint32_t width, float* scratch);
 // Output row y of the vertical pass and, when `below` is not null, row y + 1: `count` channel
@@ -48,6 +49,8 @@ using BlurHorizontalRowFunction = void (*)(const BlurTaps& taps, const uint8_t* 
 using BlurVerticalRowFunction = void (*)(const BlurTaps& taps, const float* centre,
                                          ptrdiff_t stride, uint8_t* out, uint8_t* below,
                                          uint32_t count);
+
+size_t BlurScratchFloats(uint32_t width, int32_t radius);
 
 // The references: the other variants match them byte for byte.
 void BlurHorizontalRowPlain(const BlurTaps& taps, const uint8_t* in, uint8_t* out, uint32_t width,

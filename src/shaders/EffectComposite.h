@@ -30,8 +30,8 @@ uint32_t EffectMaskCompositeRows(const gfx::KernelArgs& args);
 struct MaskColumns;
 
 // One output row: `maskRow` is the mask interpolated between its two rows at this row's y, one
-// value per mask column, or null where the row lies outside the mask. Touches `width` pixels of
-// `out` only.
+// value per mask column and eight more readable after them, or null where the row lies outside
+// the mask. Touches `width` pixels of `out` only.
 using MaskCompositeRowFunction = void (*)(const MaskColumns& columns, const float* maskRow,
                                           const uint8_t* foreground, const uint8_t* background,
                                           uint8_t* out, uint32_t width, bool exchanged);

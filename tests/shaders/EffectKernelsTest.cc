@@ -120,25 +120,33 @@ TEST_P(BlurVerticalTest, MatchesTheReferenceAtOddSizes) {
     }
 }
 
-// Masks of random values (beyond 0..1 too), letterboxed so that frame pixels fall outside them
-// on every side, with the background read as it is and exchanged.
+// Masks of random values (beyond 0..1 too) in patches of all-background, all-person and mixed
+// texels, letterboxed so that frame pixels fall outside them on every side, sampled finer and
+// coarser than the frame, with the background read as it is and exchanged.
 TEST_P(MaskCompositeTest, MatchesTheReferenceAtOddSizes) {
     for (const auto& [width, height] : kOddSizes) {
         for (const float exchanged : {0.0f, 1.0f}) {
-            ExpectSameAsReference(
-                MaskCompositeRows(), Variant(), {{width, height, kBgra}, {width, height, kRgba}},
-                width, height, [&](gfx::Device& d, auto in, auto* out, std::mt19937& random) {
-                    std::uniform_real_distribution<float> value(-0.2f, 1.2f);
-                    std::vector<float> values(31 * 17);
-                    for (float& v : values)
-                        v = value(random);
-                    const auto mask = Mask(d, 31, 17, values);
-                    in.push_back(mask.get());
-                    const float scale = 33.0f / static_cast<float>(width);
-                    ASSERT_EQ(Dispatch(d, "EffectMaskComposite", in, out,
-                                       CompositeConstants{scale, -1.5f, -2.25f, exchanged}),
-                              kOk);
-                });
+            for (const float scale : {33.0f / static_cast<float>(width), 1.7f}) {
+                ExpectSameAsReference(
+                    MaskCompositeRows(), Variant(),
+                    {{width, height, kBgra}, {width, height, kRgba}}, width, height,
+                    [&](gfx::Device& d, auto in, auto* out, std::mt19937& random) {
+                        std::uniform_real_distribution<float> value(-0.2f, 1.2f);
+                        std::vector<float> values(31 * 17);
+                        for (size_t i = 0; i < values.size(); ++i) {
+                            const float v = value(random);
+                            const size_t patch = (i % 31 / 6 + i / 31 / 5) % 3;
+                            values[i] = patch == 0   ? std::min(v, 0.02f)
+                                        : patch == 1 ? std::max(v, 0.98f)
+                                                     : v;
+                        }
+                        const auto mask = Mask(d, 31, 17, values);
+                        in.push_back(mask.get());
+                        ASSERT_EQ(Dispatch(d, "EffectMaskComposite", in, out,
+                                           CompositeConstants{scale, -1.5f, -2.25f, exchanged}),
+                                  kOk);
+                    });
+            }
         }
     }
 }
