@@ -189,15 +189,16 @@ double Detail(const Picture& picture, int x0, int y0, int x1, int y1) {
     return sum / ((x1 - x0) * (y1 - y0));
 }
 
-// The face's box in the bubble, found by its skin: the figure sways, so it moves between frames.
+// The face's box in the bubble, found by its skin where the swaying head can be: the camera's
+// columns 471 to 809 (127 to 353 in the bubble), above the shoulders.
 struct Box {
     int x0 = 1 << 20, y0 = 1 << 20, x1 = 0, y1 = 0;
     int pixels = 0;
 };
 Box Face(const Picture& picture) {
     Box box;
-    for (int y = 0; y < kSide / 2 + 60; ++y)
-        for (int x = 0; x < kSide; ++x) {
+    for (int y = 0; y < 270; ++y)
+        for (int x = 120; x < 360; ++x) {
             const uint32_t rgb = picture.At(kLeft + x, kTop + y);
             const int r = rgb >> 16, g = rgb >> 8 & 255, b = rgb & 255;
             if (r > 170 && g > 110 && g < 200 && b > 80 && b < 170 && r - b > 50) {
@@ -230,7 +231,7 @@ TEST_F(CameraEndToEndTest, BackgroundIsBlurredOrReplacedBehindASharpPerson) {
         Detail(plainPicture, plainFace.x0, plainFace.y0, plainFace.x1, plainFace.y1);
     const double faceBlurred =
         Detail(blurredPicture, blurredFace.x0, blurredFace.y0, blurredFace.x1, blurredFace.y1);
-    EXPECT_GT(faceBlurred, facePlain * 0.6) << "the face stays sharp";
+    EXPECT_GT(faceBlurred, facePlain * 0.75) << "the face stays sharp";
 
     // The preset bookshelf's planks left of the person, at 29 % and 54 % of the picture's height,
     // where the camera shows a grey wall.
