@@ -226,14 +226,8 @@ bool BackgroundEffectProcessor::ProcessFrame(gfx::Texture* input, gfx::Texture**
             }
             background = m_working.get();
             break;
-        case 2:
-            ApplySolidColorBackground(effect.SolidColorPreset);
-            break;
-        case 3:
-            ApplyGradientBackground(effect.GradientPreset);
-            break;
-        case 4:
-            ApplyImageBackground(effect);
+        default:
+            DrawBackground(effect);
             break;
     }
     CompositeWithMask(input, background);
@@ -255,8 +249,28 @@ void BackgroundEffectProcessor::Segment(gfx::Texture* input) {
     gfx::Texture* mask = nullptr;
     if (!m_segmentation->Run(input, &mask) || !mask ||
         Failed(m_context->CopyResource(m_mask.get(), mask))) {
-        LogLine("[BackgroundEffectProcessor] Segmentation inference failed\n");
+        // Said for the first failure and every 30th after: a failing model fails every frame.
+        if (m_segmentationFailures())
+            LogLine("[BackgroundEffectProcessor] Segmentation inference failed\n");
     }
+}
+
+// A fill or picture stays in the background texture until the setting or the frame size
+// changes; a picture not loaded yet is looked for again on the next frame.
+void BackgroundEffectProcessor::DrawBackground(const BackgroundEffectConfig& effect) {
+    const int32_t preset = effect.Mode == 2   ? effect.SolidColorPreset
+                           : effect.Mode == 3 ? effect.GradientPreset
+                                              : effect.ImagePreset;
+    const std::pair<int32_t, int32_t> wanted{effect.Mode, preset};
+    if (m_drawnBackground == wanted)
+        return;
+    m_drawnBackground = wanted;
+    if (effect.Mode == 2)
+        ApplySolidColorBackground(effect.SolidColorPreset);
+    else if (effect.Mode == 3)
+        ApplyGradientBackground(effect.GradientPreset);
+    else
+        ApplyImageBackground(effect);
 }
 
 bool BackgroundEffectProcessor::Dispatch(const gfx::Kernel* kernel,
@@ -303,6 +317,7 @@ void BackgroundEffectProcessor::ApplyGradientBackground(int32_t preset) {
 void BackgroundEffectProcessor::ApplyImageBackground(const BackgroundEffectConfig& effect) {
     const std::shared_ptr<gfx::Texture> image = m_images.Get(effect.ImagePreset);
     if (!image) {
+        m_drawnBackground.reset();
         bool warn = false;
         {
             std::lock_guard lock(m_configMutex);
@@ -335,6 +350,7 @@ void BackgroundEffectProcessor::CompositeWithMask(gfx::Texture* input, gfx::Text
 }
 
 void BackgroundEffectProcessor::ReleaseFrameTextures() {
+    m_drawnBackground.reset();
     m_working.reset();
     m_background.reset();
     m_blurTemp.reset();

@@ -6,8 +6,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "camera/ICameraFrameEffect.h"
+#include "diag/RateLimit.h"
 #include "effects/GpuMonitor.h"
 #include "effects/PresetImages.h"
 #include "effects/SegmentationModel.h"
@@ -72,6 +74,7 @@ class BackgroundEffectProcessor : public ICameraFrameEffect {
     void ApplySolidColorBackground(int32_t preset);
     void ApplyGradientBackground(int32_t preset);
     void ApplyImageBackground(const BackgroundEffectConfig& effect);
+    void DrawBackground(const BackgroundEffectConfig& effect);
     void CompositeWithMask(gfx::Texture* input, gfx::Texture* background);
     void ReleaseFrameTextures();
 
@@ -90,6 +93,11 @@ class BackgroundEffectProcessor : public ICameraFrameEffect {
     // Frames since the last segmentation: counted by the frame thread, reset by SetConfig.
     std::atomic<int32_t> m_frameCounter{0};
     std::mutex m_monitorMutex;  // orders starting and stopping the load monitor
+
+    // What the background texture holds (mode, preset), so that an unchanged fill or picture is
+    // not drawn again for every frame; cleared with the textures. Frame thread.
+    std::optional<std::pair<int32_t, int32_t>> m_drawnBackground;
+    EveryNth m_segmentationFailures{30};
 
     std::unique_ptr<SegmentationModel> m_segmentation;
     std::unique_ptr<GpuMonitor> m_gpuMonitor;

@@ -155,6 +155,28 @@ TEST_F(BackgroundEffectProcessorTest, AMissingPictureFallsBackToTheSolidColour) 
     EXPECT_EQ(log.Count("Image preset not loaded, using solid color"), 1);
 }
 
+// The background is drawn once per setting; a new colour or a gradient shows from the next frame.
+TEST_F(BackgroundEffectProcessorTest, ANewBackgroundShowsFromTheNextFrame) {
+    InstallModel();
+    auto processor = Processor();
+    auto input = Frame([](uint32_t x, uint32_t) { return x < 32; });
+    gfx::Texture* output = nullptr;
+    processor->SetConfig(Effect(2));
+    ASSERT_TRUE(processor->ProcessFrame(input.get(), &output));
+    ASSERT_TRUE(processor->ProcessFrame(input.get(), &output));
+    EXPECT_TRUE(IsPresetColour(Pixel(output, 50, 10)));
+    BackgroundEffectConfig white = Effect(2);
+    white.SolidColorPreset = 0;  // 245, 243, 238
+    processor->SetConfig(white);
+    ASSERT_TRUE(processor->ProcessFrame(input.get(), &output));
+    EXPECT_EQ(Pixel(output, 50, 10)[2], 245);
+    BackgroundEffectConfig gradient = Effect(3);
+    gradient.GradientPreset = 3;  // 10, 20, 50 at the top
+    processor->SetConfig(gradient);
+    ASSERT_TRUE(processor->ProcessFrame(input.get(), &output));
+    EXPECT_EQ(Pixel(output, 50, 0)[0], 50);
+}
+
 TEST_F(BackgroundEffectProcessorTest, ANewFrameSizeSegmentsTheVeryNextFrame) {
     InstallModel();
     auto processor = Processor();
