@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include "platform/gfx/Texture.h"
 #include "tamro/ResultCode.h"
@@ -27,9 +27,9 @@ constexpr ptrdiff_t kStripStride = kStripPixels * 4;
 // never straddle one.
 constexpr size_t kLineValues = 64 / sizeof(int16_t);
 
-int16_t* LineAligned(std::vector<int16_t>& values) {
-    const auto at = reinterpret_cast<uintptr_t>(values.data());
-    return values.data() + (-at & 63) / sizeof(int16_t);
+int16_t* LineAligned(int16_t* values) {
+    const auto at = reinterpret_cast<uintptr_t>(values);
+    return values + (-at & 63) / sizeof(int16_t);
 }
 
 bool IsPixelFormat(const gfx::Texture& texture) {
@@ -153,16 +153,16 @@ __attribute__((target("avx2"))) void VerticalRowsAvx2(const BlurTaps& taps, cons
                                                       ptrdiff_t stride, uint8_t* out,
                                                       uint8_t* below, uint32_t count) {
     uint32_t j = 0;
-    if (below) {
-        for (; j + 16 <= count; j += 16) {
-            const __m256i bytes =
-                _mm256_permute4x64_epi64(SumPair16(taps, centre + j, stride), 0xd8);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm256_castsi256_si128(bytes));
+    for (; j + 16 <= count; j += 16) {
+        // A last row alone is summed in a pair too (the row beyond its apron is in place).
+        const __m256i bytes = _mm256_permute4x64_epi64(SumPair16(taps, centre + j, stride), 0xd8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm256_castsi256_si128(bytes));
+        if (below)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(below + j),
                              _mm256_extracti128_si256(bytes, 1));
-        }
-        ConvolveRowPlain(taps, centre + stride + j, stride, below + j, count - j);
     }
+    if (below)
+        ConvolveRowPlain(taps, centre + stride + j, stride, below + j, count - j);
     ConvolveRowPlain(taps, centre + j, stride, out + j, count - j);
 }
 
@@ -277,9 +277,11 @@ void Widen(const uint8_t* in, uint32_t count, int16_t* out) {
 void VerticalBand(const BlurTaps& taps, const gfx::Texture& in, const gfx::Texture& out,
                   uint32_t first, uint32_t end) {
     const int32_t r = taps.radius;
-    const uint32_t cachedRows = end - first + 2 * static_cast<uint32_t>(r);
-    std::vector<int16_t> storage(static_cast<size_t>(cachedRows) * kStripStride + kLineValues);
-    int16_t* const cache = LineAligned(storage);
+    // One row more than the band needs: an odd last row is summed in a pair too.
+    const uint32_t cachedRows = end - first + 2 * static_cast<uint32_t>(r) + 1;
+    const auto storage = std::make_unique_for_overwrite<int16_t[]>(
+        static_cast<size_t>(cachedRows) * kStripStride + kLineValues);
+    int16_t* const cache = LineAligned(storage.get());
     const BlurVerticalRowFunction row = BlurVerticalRows().row();
     const auto lastRow = static_cast<int32_t>(in.Height()) - 1;
     for (uint32_t x = 0; x < in.Width(); x += kStripPixels) {
@@ -372,10 +374,11 @@ int32_t EffectBlurHorizontal(const gfx::KernelArgs& args, gfx::RowBand band) {
     const BlurTaps taps = TapsOf(args);
     const gfx::Texture& in = *args.inputs[0];
     const gfx::Texture& out = *args.outputs[0];
-    std::vector<int16_t> scratch(BlurScratchValues(in.Width(), taps.radius) + kLineValues);
+    const auto scratch = std::make_unique_for_overwrite<int16_t[]>(
+        BlurScratchValues(in.Width(), taps.radius) + kLineValues);
     const BlurHorizontalRowFunction row = BlurHorizontalRows().row();
     for (uint32_t y = band.first; y < band.end; ++y)
-        row(taps, in.Row(y), out.Row(y), in.Width(), LineAligned(scratch));
+        row(taps, in.Row(y), out.Row(y), in.Width(), LineAligned(scratch.get()));
     return kOk;
 }
 

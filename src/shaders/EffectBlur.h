@@ -54,7 +54,8 @@ using BlurHorizontalRowFunction = void (*)(const BlurTaps& taps, const uint8_t* 
                                            uint32_t width, int16_t* scratch);
 // Output row y of the vertical pass and, when `below` is not null, row y + 1: `count` channel
 // values each, from 16-bit values whose row y is at `centre` and row y + k at centre + k x stride
-// (clamped rows already in place). Two rows share most of their loads.
+// (clamped rows already in place, through row y + r + 1 even without `below`). Two rows share
+// most of their loads.
 using BlurVerticalRowFunction = void (*)(const BlurTaps& taps, const int16_t* centre,
                                          ptrdiff_t stride, uint8_t* out, uint8_t* below,
                                          uint32_t count);
