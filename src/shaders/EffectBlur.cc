@@ -90,9 +90,9 @@ void WidenPlain(const uint8_t* in, uint32_t count, int16_t* out) {
 // Factors i and i + 1 as the multiplier of _mm256_madd_epi16 over (tap i, tap i + 1) pairs.
 __attribute__((target("avx2"), always_inline)) inline __m256i FactorPair(const BlurTaps& taps,
                                                                          int32_t i) {
-    const int16_t next = i + 1 <= taps.radius ? taps.factor[i + 1] : 0;
-    return _mm256_set1_epi32(static_cast<uint16_t>(taps.factor[i]) |
-                             static_cast<uint32_t>(static_cast<uint16_t>(next)) << 16);
+    int32_t pair;
+    std::memcpy(&pair, &taps.factor[i], sizeof(pair));
+    return _mm256_set1_epi32(pair);
 }
 
 // Adds factor pair `weights` times the tap sums `a` (tap i) and `b` (tap i + 1) to the 32-bit

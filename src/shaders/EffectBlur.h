@@ -34,7 +34,8 @@ inline constexpr int32_t kBlurScale = 1 << kBlurShift;
 struct BlurTaps {
     int32_t radius = 0;
     float weight[kMaxBlurRadius + 1] = {};
-    int16_t factor[kMaxBlurRadius + 1] = {};
+    // One zero beyond the last tap, the partner of an odd one out in a pair.
+    int16_t factor[kMaxBlurRadius + 2] = {};
 };
 BlurTaps BlurTapsFor(float radius);
 
