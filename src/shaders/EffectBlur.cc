@@ -5,32 +5,31 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include "platform/gfx/Texture.h"
 #include "tamro/ResultCode.h"
 
-// Every variant must give the reference's bytes: both sum the taps in the same order with the
-// same fused multiply-adds (std::fma in the reference), and this file is built with
-// -ffp-contract=off so that the compiler fuses nothing else in either.
+// The passes sum integers (16-bit values, 32-bit sums), so every variant gives the reference's
+// bytes whatever order it adds in: the avx2 rows multiply pairs of taps at once.
 
 namespace tamro::shaders {
 
 namespace {
 
-// Columns of the vertical pass's float cache: 24 pixels (four blocks of the paired rows) by a
-// band's rows and aprons (about 36 KB at 720 rows) stay in the first-level cache while every
-// output row reads 2r + 1 of them; 64 pixels, spilling into the second level, took 40 % longer.
-constexpr uint32_t kStripPixels = 24;
+// Columns of the vertical pass's cache: 48 pixels by a band's rows and aprons (about 36 KB of
+// 16-bit values at 720 rows) stay in the first-level cache while every output row reads 2r + 1
+// of them.
+constexpr uint32_t kStripPixels = 48;
 constexpr ptrdiff_t kStripStride = kStripPixels * 4;
 
-// The passes' float buffers start on a cache line, so that their vectors, 32-byte multiples
-// apart, never straddle one.
-constexpr size_t kLineFloats = 64 / sizeof(float);
+// The passes' buffers start on a cache line, so that their vectors, 32-byte multiples apart,
+// never straddle one.
+constexpr size_t kLineValues = 64 / sizeof(int16_t);
 
-float* LineAligned(std::vector<float>& floats) {
-    const auto at = reinterpret_cast<uintptr_t>(floats.data());
-    return floats.data() + (-at & 63) / sizeof(float);
+int16_t* LineAligned(int16_t* values) {
+    const auto at = reinterpret_cast<uintptr_t>(values);
+    return values + (-at & 63) / sizeof(int16_t);
 }
 
 bool IsPixelFormat(const gfx::Texture& texture) {
@@ -54,31 +53,28 @@ BlurTaps TapsOf(const gfx::KernelArgs& args) {
     return BlurTapsFor(k.radius);
 }
 
-uint8_t ToByte(float v) {
-    return static_cast<uint8_t>(std::clamp<long>(std::lrint(v), 0, 255));
+// The reference's sum of one channel value whose neighbours lie `step` values apart. The factors
+// are positive and add up to the scale, so the result is a byte.
+uint8_t Convolve(const BlurTaps& taps, const int16_t* at, ptrdiff_t step) {
+    int32_t sum = kBlurScale / 2;
+    for (int32_t i = 0; i <= taps.radius; ++i)
+        sum += taps.factor[i] * (at[i * step] + at[-i * step]);
+    return static_cast<uint8_t>(sum >> kBlurShift);
 }
 
-// The reference's sum of one channel value whose neighbours lie `step` floats apart.
-float Convolve(const BlurTaps& taps, const float* at, ptrdiff_t step) {
-    float sum = at[0] * taps.weight[0];
-    for (int32_t i = 1; i <= taps.radius; ++i)
-        sum = std::fma(at[i * step] + at[-i * step], taps.weight[i], sum);
-    return sum;
-}
-
-void ConvolveRowPlain(const BlurTaps& taps, const float* centre, ptrdiff_t step, uint8_t* out,
+void ConvolveRowPlain(const BlurTaps& taps, const int16_t* centre, ptrdiff_t step, uint8_t* out,
                       uint32_t count) {
     for (uint32_t j = 0; j < count; ++j)
-        out[j] = ToByte(Convolve(taps, centre + j, step));
+        out[j] = Convolve(taps, centre + j, step);
 }
 
-// The row's pixels as floats, bytes 0 and 2 exchanged, with `radius` copies of the end pixels
-// on each side.
-void WidenExchangedPlain(const uint8_t* in, uint32_t width, int32_t radius, float* out) {
+// The row's pixels widened, bytes 0 and 2 exchanged, with `radius` copies of the end pixels on
+// each side.
+void WidenExchangedPlain(const uint8_t* in, uint32_t width, int32_t radius, int16_t* out) {
     const auto last = static_cast<int32_t>(width) - 1;
     for (int32_t k = 0; k < last + 1 + 2 * radius; ++k) {
         const uint8_t* p = in + std::clamp(k - radius, 0, last) * 4;
-        float* f = out + k * 4;
+        int16_t* f = out + k * 4;
         f[0] = p[2];
         f[1] = p[1];
         f[2] = p[0];
@@ -86,139 +82,106 @@ void WidenExchangedPlain(const uint8_t* in, uint32_t width, int32_t radius, floa
     }
 }
 
-void WidenPlain(const uint8_t* in, uint32_t count, float* out) {
+void WidenPlain(const uint8_t* in, uint32_t count, int16_t* out) {
     for (uint32_t i = 0; i < count; ++i)
         out[i] = in[i];
 }
 
-// The same arithmetic on eight channel values (two pixels) per vector, `kVectors` vectors at a
-// time so that the multiply-adds of one tap do not wait on each other.
+// Factors i and i + 1 as the multiplier of _mm256_madd_epi16 over (tap i, tap i + 1) pairs.
+__attribute__((target("avx2"), always_inline)) inline __m256i FactorPair(const BlurTaps& taps,
+                                                                         int32_t i) {
+    int32_t pair;
+    std::memcpy(&pair, &taps.factor[i], sizeof(pair));
+    return _mm256_set1_epi32(pair);
+}
 
-template <int kVectors>
-__attribute__((target("avx2,fma"))) inline void Convolve8(const BlurTaps& taps, const float* at,
-                                                          ptrdiff_t step, __m256* sum) {
-    const __m256 centre = _mm256_set1_ps(taps.weight[0]);
-#pragma GCC unroll 4
-    for (int v = 0; v < kVectors; ++v)
-        sum[v] = _mm256_mul_ps(_mm256_loadu_ps(at + v * 8), centre);
-    for (int32_t i = 1; i <= taps.radius; ++i) {
-        const __m256 weight = _mm256_set1_ps(taps.weight[i]);
-        const float* after = at + i * step;
-        const float* before = at - i * step;
-#pragma GCC unroll 4
-        for (int v = 0; v < kVectors; ++v) {
-            const __m256 pair =
-                _mm256_add_ps(_mm256_loadu_ps(after + v * 8), _mm256_loadu_ps(before + v * 8));
-            sum[v] = _mm256_fmadd_ps(pair, weight, sum[v]);
+// Adds factor pair `weights` times the tap sums `a` (tap i) and `b` (tap i + 1) to the 32-bit
+// sums: values 0-3 and 8-11 in sum[0], 4-7 and 12-15 in sum[1] (the unpacks' lane order, which
+// the final pack restores).
+__attribute__((target("avx2"), always_inline)) inline void MultiplyAdd(__m256i a, __m256i b,
+                                                                       __m256i weights,
+                                                                       __m256i* sum) {
+    sum[0] = _mm256_add_epi32(sum[0], _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), weights));
+    sum[1] = _mm256_add_epi32(sum[1], _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), weights));
+}
+
+__attribute__((target("avx2"), always_inline)) inline __m256i Scaled(const __m256i* sum) {
+    return _mm256_packs_epi32(_mm256_srai_epi32(sum[0], kBlurShift),
+                              _mm256_srai_epi32(sum[1], kBlurShift));
+}
+
+__attribute__((target("avx2"), always_inline)) inline __m256i Load16(const int16_t* at) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+}
+
+// Sixteen channel values of rows y and y + 1 (values a `stride` apart), as bytes: those of row y
+// at 0-7 and 16-23, of row y + 1 at 8-15 and 24-31 (the pack's order). Tap i of row y pairs rows
+// y + i and y - i, of row y + 1 rows y + 1 + i and y + 1 - i, so each tap loads two new rows and
+// reuses the two of the tap before; taps go in pairs to the multiply-adds.
+__attribute__((target("avx2"), always_inline)) inline __m256i SumPair16(const BlurTaps& taps,
+                                                                        const int16_t* at,
+                                                                        ptrdiff_t stride) {
+    const int32_t r = taps.radius;
+    const __m256i half = _mm256_set1_epi32(kBlurScale / 2);
+    __m256i upper[2] = {half, half}, lower[2] = {half, half};
+    __m256i low = Load16(at), high = Load16(at + stride);
+    // Tap i - 1's sums, waiting for tap i's.
+    __m256i waitingUpper = _mm256_add_epi16(low, low), waitingLower = _mm256_add_epi16(high, high);
+    for (int32_t i = 1;; i += 2) {
+        if (i > r) {
+            const __m256i zero = _mm256_setzero_si256();
+            MultiplyAdd(waitingUpper, zero, FactorPair(taps, i - 1), upper);
+            MultiplyAdd(waitingLower, zero, FactorPair(taps, i - 1), lower);
+            break;
         }
+        __m256i newHigh = Load16(at + (i + 1) * stride), newLow = Load16(at - i * stride);
+        const __m256i weights = FactorPair(taps, i - 1);
+        MultiplyAdd(waitingUpper, _mm256_add_epi16(high, newLow), weights, upper);
+        MultiplyAdd(waitingLower, _mm256_add_epi16(newHigh, low), weights, lower);
+        high = newHigh, low = newLow;
+        if (i + 1 > r)
+            break;
+        newHigh = Load16(at + (i + 2) * stride), newLow = Load16(at - (i + 1) * stride);
+        waitingUpper = _mm256_add_epi16(high, newLow);
+        waitingLower = _mm256_add_epi16(newHigh, low);
+        high = newHigh, low = newLow;
     }
+    return _mm256_packus_epi16(Scaled(upper), Scaled(lower));
 }
 
-// Four vectors rounded to 32 bytes, saturated, in order.
-__attribute__((target("avx2"))) void Store32(const __m256* sum, uint8_t* out) {
-    const __m256i low = _mm256_packs_epi32(_mm256_cvtps_epi32(sum[0]), _mm256_cvtps_epi32(sum[1]));
-    const __m256i high = _mm256_packs_epi32(_mm256_cvtps_epi32(sum[2]), _mm256_cvtps_epi32(sum[3]));
-    const __m256i bytes = _mm256_packus_epi16(low, high);
-    _mm256_storeu_si256(
-        reinterpret_cast<__m256i*>(out),
-        _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
-}
-
-__attribute__((target("avx2"))) void Store8(__m256 sum, uint8_t* out) {
-    const __m256i words = _mm256_cvtps_epi32(sum);
-    const __m128i halves =
-        _mm_packs_epi32(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(halves, halves));
-}
-
-__attribute__((target("avx2,fma"))) void ConvolveRowAvx2(const BlurTaps& taps, const float* centre,
-                                                         ptrdiff_t step, uint8_t* out,
-                                                         uint32_t count) {
+__attribute__((target("avx2"))) void VerticalRowsAvx2(const BlurTaps& taps, const int16_t* centre,
+                                                      ptrdiff_t stride, uint8_t* out,
+                                                      uint8_t* below, uint32_t count) {
     uint32_t j = 0;
-    for (; j + 32 <= count; j += 32) {
-        __m256 sum[4];
-        Convolve8<4>(taps, centre + j, step, sum);
-        Store32(sum, out + j);
+    for (; j + 16 <= count; j += 16) {
+        // A last row alone is summed in a pair too (the row beyond its apron is in place).
+        const __m256i bytes = _mm256_permute4x64_epi64(SumPair16(taps, centre + j, stride), 0xd8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm256_castsi256_si128(bytes));
+        if (below)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(below + j),
+                             _mm256_extracti128_si256(bytes, 1));
     }
-    for (; j + 8 <= count; j += 8) {
-        __m256 sum[1];
-        Convolve8<1>(taps, centre + j, step, sum);
-        Store8(sum[0], out + j);
-    }
-    ConvolveRowPlain(taps, centre + j, step, out + j, count - j);
+    if (below)
+        ConvolveRowPlain(taps, centre + stride + j, stride, below + j, count - j);
+    ConvolveRowPlain(taps, centre + j, stride, out + j, count - j);
 }
 
-// Rows y and y + 1, three vectors of each: tap i of row y pairs rows y + i and y - i, of row
-// y + 1 rows y + 1 + i and y + 1 - i, so each tap loads two new rows and reuses the two of the
-// tap before. Six independent sums hide the multiply-add's latency within the 16 registers.
-__attribute__((target("avx2,fma"), always_inline)) inline void SumPair24(
-    const BlurTaps& taps, const float* at, ptrdiff_t stride, __m256* upper, __m256* lower) {
-    constexpr int kVectors = 3;
-    const __m256 centre = _mm256_set1_ps(taps.weight[0]);
-    __m256 high[kVectors], low[kVectors];
-#pragma GCC unroll 3
-    for (int v = 0; v < kVectors; ++v) {
-        low[v] = _mm256_loadu_ps(at + v * 8);
-        high[v] = _mm256_loadu_ps(at + stride + v * 8);
-        upper[v] = _mm256_mul_ps(low[v], centre);
-        lower[v] = _mm256_mul_ps(high[v], centre);
-    }
-    for (int32_t i = 1; i <= taps.radius; ++i) {
-        const __m256 weight = _mm256_set1_ps(taps.weight[i]);
-        const float* after = at + (i + 1) * stride;
-        const float* before = at - i * stride;
-#pragma GCC unroll 3
-        for (int v = 0; v < kVectors; ++v) {
-            const __m256 newHigh = _mm256_loadu_ps(after + v * 8);
-            const __m256 newLow = _mm256_loadu_ps(before + v * 8);
-            upper[v] = _mm256_fmadd_ps(_mm256_add_ps(high[v], newLow), weight, upper[v]);
-            lower[v] = _mm256_fmadd_ps(_mm256_add_ps(newHigh, low[v]), weight, lower[v]);
-            high[v] = newHigh;
-            low[v] = newLow;
-        }
-    }
-}
-
-__attribute__((target("avx2,fma"))) void ConvolvePair24(const BlurTaps& taps, const float* at,
-                                                        ptrdiff_t stride, uint8_t* out,
-                                                        uint8_t* below) {
-    __m256 upper[3], lower[3];
-    SumPair24(taps, at, stride, upper, lower);
-#pragma GCC unroll 3
-    for (int v = 0; v < 3; ++v) {
-        Store8(upper[v], out + v * 8);
-        Store8(lower[v], below + v * 8);
-    }
-}
-
-__attribute__((target("avx2,fma"))) void VerticalRowsAvx2(const BlurTaps& taps, const float* centre,
-                                                          ptrdiff_t stride, uint8_t* out,
-                                                          uint8_t* below, uint32_t count) {
-    uint32_t j = 0;
-    if (below) {
-        for (; j + 24 <= count; j += 24)
-            ConvolvePair24(taps, centre + j, stride, out + j, below + j);
-        ConvolveRowAvx2(taps, centre + stride + j, stride, below + j, count - j);
-    }
-    ConvolveRowAvx2(taps, centre + j, stride, out + j, count - j);
-}
-
-__attribute__((target("avx2"))) void WidenAvx2(const uint8_t* in, uint32_t count, float* out) {
+__attribute__((target("avx2"))) void WidenAvx2(const uint8_t* in, uint32_t count, int16_t* out) {
     uint32_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + i));
-        _mm256_storeu_ps(out + i, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes)));
+    for (; i + 16 <= count; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_cvtepu8_epi16(bytes));
     }
     WidenPlain(in + i, count - i, out + i);
 }
 
 // The avx2 horizontal pass runs the vertical pass's paired-row convolution across a row cut into
-// six segments laid side by side: position k holds pixel k of every segment (with the segment's
-// neighbours as aprons), so each tap is one load per three vectors and the loads of a tap serve
-// two outputs, where a sweep along the row loads two unaligned vectors per tap and output. The
-// sums are the reference's, tap for tap. The last segment ends at the row's end, overlapping the
-// one before where the row does not divide by six (those pixels are computed twice, alike).
-constexpr uint32_t kSegments = 6;
+// four segments laid side by side: position k holds pixel k of every segment (with the segment's
+// neighbours as aprons), so each tap is one load per vector and the loads of a tap serve two
+// outputs, where a sweep along the row loads two unaligned vectors per tap and output. The last
+// segment ends at the row's end, overlapping the one before where the row does not divide by
+// four (those pixels are computed twice, alike).
+constexpr uint32_t kSegments = 4;
 constexpr ptrdiff_t kSegmentStride = kSegments * 4;
 
 uint32_t SegmentLength(uint32_t width) {
@@ -229,64 +192,62 @@ uint32_t SegmentStart(uint32_t s, uint32_t width) {
     return std::min(s * SegmentLength(width), width - SegmentLength(width));
 }
 
-// Pixels start .. start + count - 1 of the row, exchanged, as floats at `out`, `kSegmentStride`
-// apart; pixels beyond the row are its end pixels.
+// Pixels start .. start + count - 1 of the row, exchanged and widened, at `out`,
+// `kSegmentStride` values apart; pixels beyond the row are its end pixels.
 __attribute__((target("avx2"))) void WidenSegment(const uint8_t* in, uint32_t width, int32_t start,
-                                                  int32_t count, float* out) {
-    const __m256i exchange = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15,
-                                              2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
+                                                  int32_t count, int16_t* out) {
+    const __m128i exchange = _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
     const auto last = static_cast<int32_t>(width) - 1;
     auto one = [&](int32_t k) {
         const uint8_t* p = in + std::clamp(start + k, 0, last) * 4;
-        float* f = out + k * kSegmentStride;
+        int16_t* f = out + k * kSegmentStride;
         f[0] = p[2], f[1] = p[1], f[2] = p[0], f[3] = p[3];
     };
     int32_t k = 0;
     for (; k < count && start + k < 0; ++k)
         one(k);
-    // Eight pixels at a time while they lie within the row.
-    for (; k + 8 <= count && start + k + 8 <= last + 1; k += 8) {
-        const __m256i pixels = _mm256_shuffle_epi8(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + (start + k) * 4)), exchange);
-        float* f = out + k * kSegmentStride;
-        const __m128i halves[2] = {_mm256_castsi256_si128(pixels),
-                                   _mm256_extracti128_si256(pixels, 1)};
-        for (int h = 0; h < 2; ++h, f += 4 * kSegmentStride) {
-            const __m256 a = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(halves[h]));
-            const __m256 b = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(halves[h], 8)));
-            _mm_storeu_ps(f, _mm256_castps256_ps128(a));
-            _mm_storeu_ps(f + kSegmentStride, _mm256_extractf128_ps(a, 1));
-            _mm_storeu_ps(f + 2 * kSegmentStride, _mm256_castps256_ps128(b));
-            _mm_storeu_ps(f + 3 * kSegmentStride, _mm256_extractf128_ps(b, 1));
+    // Four pixels at a time while they lie within the row.
+    for (; k + 4 <= count && start + k + 4 <= last + 1; k += 4) {
+        const __m128i pixels = _mm_shuffle_epi8(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + (start + k) * 4)), exchange);
+        const __m256i values = _mm256_cvtepu8_epi16(pixels);
+        const __m128i halves[2] = {_mm256_castsi256_si128(values),
+                                   _mm256_extracti128_si256(values, 1)};
+        int16_t* f = out + k * kSegmentStride;
+        for (int h = 0; h < 2; ++h, f += 2 * kSegmentStride) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(f), halves[h]);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(f + kSegmentStride),
+                             _mm_unpackhi_epi64(halves[h], halves[h]));
         }
     }
     for (; k < count; ++k)
         one(k);
 }
 
-// Eight floats rounded and saturated to two pixels, stored apart.
-__attribute__((target("avx2"), always_inline)) inline void StoreApart(__m256 sum, uint8_t* first,
-                                                                      uint8_t* second) {
-    const __m256i words = _mm256_cvtps_epi32(sum);
-    const __m128i halves =
-        _mm_packs_epi32(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
-    const __m128i bytes = _mm_packus_epi16(halves, halves);
-    _mm_storeu_si32(first, bytes);
-    _mm_storeu_si32(second, _mm_srli_si128(bytes, 4));
+// Positions k and k + 1 of every segment from SumPair16's bytes.
+__attribute__((target("avx2"), always_inline)) inline void StorePositions(__m256i bytes,
+                                                                          uint8_t* const* segment,
+                                                                          uint32_t k, bool both) {
+    // Per lane: segment 2h's pixels k and k + 1, then segment 2h + 1's.
+    const __m256i order = _mm256_setr_epi8(0, 1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13, 14, 15, 0,
+                                           1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13, 14, 15);
+    const __m256i pairs = _mm256_shuffle_epi8(bytes, order);
+    const __m128i halves[2] = {_mm256_castsi256_si128(pairs), _mm256_extracti128_si256(pairs, 1)};
+    for (uint32_t h = 0; h < 2; ++h) {
+        const __m128i second = _mm_unpackhi_epi64(halves[h], halves[h]);
+        if (both) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(segment[2 * h] + k * 4), halves[h]);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(segment[2 * h + 1] + k * 4), second);
+        } else {
+            _mm_storeu_si32(segment[2 * h] + k * 4, halves[h]);
+            _mm_storeu_si32(segment[2 * h + 1] + k * 4, second);
+        }
+    }
 }
 
-// Position k's sums, pixel k of every segment.
-__attribute__((target("avx2"), always_inline)) inline void StorePosition(const __m256* sums,
-                                                                         uint8_t* const* segment,
-                                                                         uint32_t k) {
-#pragma GCC unroll 3
-    for (uint32_t v = 0; v < 3; ++v)
-        StoreApart(sums[v], segment[2 * v] + k * 4, segment[2 * v + 1] + k * 4);
-}
-
-__attribute__((target("avx2,fma"))) void HorizontalRowAvx2(const BlurTaps& taps, const uint8_t* in,
-                                                           uint8_t* out, uint32_t width,
-                                                           float* scratch) {
+__attribute__((target("avx2"))) void HorizontalRowAvx2(const BlurTaps& taps, const uint8_t* in,
+                                                       uint8_t* out, uint32_t width,
+                                                       int16_t* scratch) {
     const uint32_t length = SegmentLength(width);
     const int32_t r = taps.radius;
     // One position more than the segments need: an odd last one is summed in a pair too.
@@ -297,22 +258,14 @@ __attribute__((target("avx2,fma"))) void HorizontalRowAvx2(const BlurTaps& taps,
         WidenSegment(in, width, static_cast<int32_t>(start) - r, positions, scratch + s * 4);
         segment[s] = out + start * 4;
     }
-    const float* centre = scratch + r * kSegmentStride;
-    uint32_t k = 0;
-    for (; k + 2 <= length; k += 2) {
-        __m256 upper[3], lower[3];
-        SumPair24(taps, centre + k * kSegmentStride, kSegmentStride, upper, lower);
-        StorePosition(upper, segment, k);
-        StorePosition(lower, segment, k + 1);
-    }
-    if (k < length) {
-        __m256 upper[3], lower[3];
-        SumPair24(taps, centre + k * kSegmentStride, kSegmentStride, upper, lower);
-        StorePosition(upper, segment, k);
+    const int16_t* centre = scratch + r * kSegmentStride;
+    for (uint32_t k = 0; k < length; k += 2) {
+        const __m256i bytes = SumPair16(taps, centre + k * kSegmentStride, kSegmentStride);
+        StorePositions(bytes, segment, k, k + 1 < length);
     }
 }
 
-void Widen(const uint8_t* in, uint32_t count, float* out) {
+void Widen(const uint8_t* in, uint32_t count, int16_t* out) {
     if (CpuFeatures() & kCpuAvx2)
         WidenAvx2(in, count, out);
     else
@@ -324,9 +277,11 @@ void Widen(const uint8_t* in, uint32_t count, float* out) {
 void VerticalBand(const BlurTaps& taps, const gfx::Texture& in, const gfx::Texture& out,
                   uint32_t first, uint32_t end) {
     const int32_t r = taps.radius;
-    const uint32_t cachedRows = end - first + 2 * static_cast<uint32_t>(r);
-    std::vector<float> storage(static_cast<size_t>(cachedRows) * kStripStride + kLineFloats);
-    float* const cache = LineAligned(storage);
+    // One row more than the band needs: an odd last row is summed in a pair too.
+    const uint32_t cachedRows = end - first + 2 * static_cast<uint32_t>(r) + 1;
+    const auto storage = std::make_unique_for_overwrite<int16_t[]>(
+        static_cast<size_t>(cachedRows) * kStripStride + kLineValues);
+    int16_t* const cache = LineAligned(storage.get());
     const BlurVerticalRowFunction row = BlurVerticalRows().row();
     const auto lastRow = static_cast<int32_t>(in.Height()) - 1;
     for (uint32_t x = 0; x < in.Width(); x += kStripPixels) {
@@ -336,7 +291,7 @@ void VerticalBand(const BlurTaps& taps, const gfx::Texture& in, const gfx::Textu
             Widen(in.Row(static_cast<uint32_t>(y)) + x * 4, count, &cache[k * kStripStride]);
         }
         for (uint32_t y = first; y < end; y += 2) {
-            const float* centre = &cache[(y - first + static_cast<uint32_t>(r)) * kStripStride];
+            const int16_t* centre = &cache[(y - first + static_cast<uint32_t>(r)) * kStripStride];
             uint8_t* below = y + 1 < end ? out.Row(y + 1) + x * 4 : nullptr;
             row(taps, centre, kStripStride, out.Row(y) + x * 4, below, count);
         }
@@ -345,7 +300,7 @@ void VerticalBand(const BlurTaps& taps, const gfx::Texture& in, const gfx::Textu
 
 }  // namespace
 
-size_t BlurScratchFloats(uint32_t width, int32_t radius) {
+size_t BlurScratchValues(uint32_t width, int32_t radius) {
     // The row with its aprons, or its segments side by side with theirs, and one more position
     // for a last odd one's pair.
     const size_t positions = SegmentLength(width) + 2 * static_cast<size_t>(radius) + 1;
@@ -357,6 +312,7 @@ BlurTaps BlurTapsFor(float radius) {
     taps.radius = std::max(0, std::min(static_cast<int32_t>(radius), kMaxBlurRadius));
     if (taps.radius == 0) {
         taps.weight[0] = 1.0f;
+        taps.factor[0] = kBlurScale / 2;
         return taps;
     }
     const float sigma = static_cast<float>(taps.radius);
@@ -365,19 +321,26 @@ BlurTaps BlurTapsFor(float radius) {
         taps.weight[i] = std::exp(-static_cast<float>(i * i) / (2.0f * sigma * sigma));
         total += i == 0 ? taps.weight[i] : 2.0f * taps.weight[i];
     }
+    // Twice the factors sum to the scale: the centre takes what the others' rounding leaves.
+    int32_t rest = kBlurScale / 2;
     for (int32_t i = 0; i <= taps.radius; ++i)
         taps.weight[i] /= total;
+    for (int32_t i = 1; i <= taps.radius; ++i) {
+        taps.factor[i] = static_cast<int16_t>(std::lrint(taps.weight[i] * kBlurScale));
+        rest -= taps.factor[i];
+    }
+    taps.factor[0] = static_cast<int16_t>(rest);
     return taps;
 }
 
 void BlurHorizontalRowPlain(const BlurTaps& taps, const uint8_t* in, uint8_t* out, uint32_t width,
-                            float* scratch) {
+                            int16_t* scratch) {
     WidenExchangedPlain(in, width, taps.radius, scratch);
     ConvolveRowPlain(taps, scratch + taps.radius * 4, 4, out, width * 4);
 }
 
-void BlurVerticalRowPlain(const BlurTaps& taps, const float* centre, ptrdiff_t stride, uint8_t* out,
-                          uint8_t* below, uint32_t count) {
+void BlurVerticalRowPlain(const BlurTaps& taps, const int16_t* centre, ptrdiff_t stride,
+                          uint8_t* out, uint8_t* below, uint32_t count) {
     ConvolveRowPlain(taps, centre, stride, out, count);
     if (below)
         ConvolveRowPlain(taps, centre + stride, stride, below, count);
@@ -411,10 +374,11 @@ int32_t EffectBlurHorizontal(const gfx::KernelArgs& args, gfx::RowBand band) {
     const BlurTaps taps = TapsOf(args);
     const gfx::Texture& in = *args.inputs[0];
     const gfx::Texture& out = *args.outputs[0];
-    std::vector<float> scratch(BlurScratchFloats(in.Width(), taps.radius) + kLineFloats);
+    const auto scratch = std::make_unique_for_overwrite<int16_t[]>(
+        BlurScratchValues(in.Width(), taps.radius) + kLineValues);
     const BlurHorizontalRowFunction row = BlurHorizontalRows().row();
     for (uint32_t y = band.first; y < band.end; ++y)
-        row(taps, in.Row(y), out.Row(y), in.Width(), LineAligned(scratch));
+        row(taps, in.Row(y), out.Row(y), in.Width(), LineAligned(scratch.get()));
     return kOk;
 }
 
