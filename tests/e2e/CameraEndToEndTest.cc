@@ -128,7 +128,13 @@ TEST_F(CameraEndToEndTest, ToolPutsTheCameraInARoundBubbleAtItsRectangle) {
     const std::optional<uint32_t> first = FrameNumber(early);
     const std::optional<uint32_t> second = FrameNumber(late);
     ASSERT_TRUE(first && second) << "the frame code is readable in the bubble";
-    EXPECT_NEAR(static_cast<double>(*second - *first), 45.0, 8.0) << "30 camera frames a second";
+    // A sanitized build draws the test camera's pictures too slowly to keep its rate; there the
+    // picture need only move on.
+    if (kRatesMeasured)
+        EXPECT_NEAR(static_cast<double>(*second - *first), 45.0, 8.0)
+            << "30 camera frames a second";
+    else
+        EXPECT_GT(*second, *first + 10) << "the camera's picture moves on";
 }
 
 // Through the API: a camera prepared ahead shows in the first second of the recording, and its
