@@ -13,7 +13,7 @@ packages=(
     libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libswscale-dev
     libx11-dev libxext-dev libxfixes-dev libxrandr-dev libxdamage-dev libxcomposite-dev
     libpulse-dev libv4l-dev libyuv-dev libspeexdsp-dev libjpeg62-turbo-dev libpng-dev
-    xvfb x11-utils pulseaudio pulseaudio-utils ffmpeg
+    xvfb x11-utils xcompmgr pulseaudio pulseaudio-utils ffmpeg
     nodejs npm
     python3-onnx python3-numpy python3-flatbuffers
 )

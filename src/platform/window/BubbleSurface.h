@@ -29,7 +29,7 @@ class BubbleSurface {
                       std::string* failedStep) = 0;
     // A new back buffer of width x height; the old one is released. A result code.
     virtual int32_t Resize(uint32_t width, uint32_t height) = 0;
-    // The back buffer; valid until Resize or destruction.
+    // The back buffer, bound as a render target; valid until Resize or destruction.
     virtual gfx::Texture* BackBuffer() = 0;
     // Shows the back buffer. `shapeChanged`: the shape drawn differs from the last present's, so
     // a window that is cut to the shape is cut anew. A result code; a failure (the window was
