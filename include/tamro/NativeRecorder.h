@@ -93,6 +93,38 @@ class TAMRO_API NativeRecorder final : public Object,
     // A shared camera for the next recordings' bubble; 0 for none.
     void SetSharedCameraHandle(uint64_t handle);
 
+    // The live camera preview, before and during recordings: frames go into the attached bubble
+    // window, or else are raised as PreviewFrameReady. Size and rate are the camera's request (a
+    // rate of 0 or less asks for 30); a start while one is in progress completes false.
+    std::shared_ptr<AsyncOperation<bool>> StartCameraPreviewAsync(
+        const std::string& deviceId, int32_t width, int32_t height, int32_t frameRate,
+        const BackgroundEffectConfig& effect);
+    void StopCameraPreview();
+    void SetPreviewBackgroundEffect(const BackgroundEffectConfig& effect);
+    bool IsPreviewRunning() const noexcept;
+    // Steady-clock nanoseconds of the last preview frame shown; 0 before the first.
+    int64_t PreviewFrameTime() const noexcept;
+
+    // The application's bubble window (an X11 window id), into which the preview draws the bubble
+    // itself; 0 detaches. False when the window cannot be used (TAMRO_GPU_BUBBLE=0, a size of 0);
+    // a window that fails later (destroyed, display lost) hands the frames back to
+    // PreviewFrameReady until a window is attached again.
+    bool AttachBubblePresenter(int64_t window, uint32_t width, uint32_t height);
+    // borderColor is 0xAARRGGBB; cameraAspect 0 or less takes the frames' own.
+    void SetBubbleAppearance(double cornerRadius, double borderWidth, uint32_t borderColor,
+                             bool mirror, bool cover, double cameraAspect);
+    // Ignored when either is 0 or less.
+    void SetBubbleSize(int32_t width, int32_t height);
+    bool IsGpuBubbleActive() const noexcept;
+
+    // Lends the running preview's camera to recordings of this or another recorder: the handle
+    // goes to their SetSharedCameraHandle; 0 when no preview runs.
+    uint64_t BeginCameraShare();
+    void EndCameraShare();
+    // The consuming recording's SessionStartTime, so that the shared frames are timed on its
+    // clock; 0 or less: the frames carry no time.
+    void SetSharedSessionStartTime(int64_t sessionStart);
+
     // The background effect of the bubble's camera: for the next recordings, and at once for the
     // running one when its bubble has an effect.
     void SetBackgroundEffect(const BackgroundEffectConfig& config);

@@ -6,12 +6,14 @@
 #include <optional>
 
 #include "audio/IAudioCapture.h"
+#include "camera/ICameraFrameEffect.h"
 #include "capture/IFocusZoomManager.h"
 #include "capture/IMagnifierManager.h"
 #include "capture/IScreenCapture.h"
 #include "encode/IEncoder.h"
 #include "platform/audio/AudioDevicesFactory.h"
 #include "platform/camera/CameraSystem.h"
+#include "platform/window/BubbleSurface.h"
 
 namespace tamro {
 
@@ -39,6 +41,10 @@ class ComponentFactory {
     virtual uint32_t WindowProcessId(uint64_t window) = 0;
     // The cameras the bubble opens, by device id; empty for the platform's.
     virtual platform::camera::CameraSystemProvider Cameras() const { return {}; }
+    // The cameras' background effects; empty for the segmentation-based processor.
+    virtual CameraEffectFactory Effects() const { return {}; }
+    // The bubble window's drawing surface; empty for the platform's.
+    virtual platform::window::BubbleSurfaceFactory BubbleSurfaces() const { return {}; }
     // The session's clock in nanoseconds; empty for the steady clock.
     virtual std::function<int64_t()> Clock() const { return {}; }
 

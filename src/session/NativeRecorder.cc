@@ -79,6 +79,65 @@ void NativeRecorder::SetSharedCameraHandle(uint64_t handle) {
     m_impl->m_overlay.SetSharedHandle(handle);
 }
 
+std::shared_ptr<AsyncOperation<bool>> NativeRecorder::StartCameraPreviewAsync(
+    const std::string& deviceId, int32_t width, int32_t height, int32_t frameRate,
+    const BackgroundEffectConfig& effect) {
+    return m_impl->StartCameraPreviewAsync(deviceId, width, height, frameRate, effect);
+}
+
+void NativeRecorder::StopCameraPreview() {
+    m_impl->m_preview.Stop();
+}
+
+void NativeRecorder::SetPreviewBackgroundEffect(const BackgroundEffectConfig& effect) {
+    m_impl->m_preview.SetEffect(effect);
+}
+
+bool NativeRecorder::IsPreviewRunning() const noexcept {
+    return m_impl->m_preview.IsRunning();
+}
+
+int64_t NativeRecorder::PreviewFrameTime() const noexcept {
+    return m_impl->m_preview.FrameTime();
+}
+
+bool NativeRecorder::AttachBubblePresenter(int64_t window, uint32_t width, uint32_t height) {
+    return m_impl->m_preview.AttachBubble(static_cast<uint64_t>(window), width, height);
+}
+
+void NativeRecorder::SetBubbleAppearance(double cornerRadius, double borderWidth,
+                                         uint32_t borderColor, bool mirror, bool cover,
+                                         double cameraAspect) {
+    m_impl->m_preview.SetBubbleAppearance({.cornerRadius = static_cast<float>(cornerRadius),
+                                           .borderWidthPx = static_cast<float>(borderWidth),
+                                           .borderColor = borderColor,
+                                           .mirror = mirror,
+                                           .cover = cover,
+                                           .cameraAspect = static_cast<float>(cameraAspect)});
+}
+
+void NativeRecorder::SetBubbleSize(int32_t width, int32_t height) {
+    if (width > 0 && height > 0)
+        m_impl->m_preview.SetBubbleSize(static_cast<uint32_t>(width),
+                                        static_cast<uint32_t>(height));
+}
+
+bool NativeRecorder::IsGpuBubbleActive() const noexcept {
+    return m_impl->m_preview.IsGpuBubbleActive();
+}
+
+uint64_t NativeRecorder::BeginCameraShare() {
+    return m_impl->m_preview.BeginShare();
+}
+
+void NativeRecorder::EndCameraShare() {
+    m_impl->m_preview.EndShare();
+}
+
+void NativeRecorder::SetSharedSessionStartTime(int64_t sessionStart) {
+    m_impl->m_preview.SetSharedSessionStartTime(sessionStart);
+}
+
 void NativeRecorder::SetBackgroundEffect(const BackgroundEffectConfig& config) {
     m_impl->m_overlay.SetEffect(config);
 }

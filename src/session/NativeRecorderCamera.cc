@@ -2,6 +2,7 @@
 // the points where the session's start, prepare and the application's calls reach it.
 #include <utility>
 
+#include "camera/CameraShareRegistry.h"
 #include "diag/Log.h"
 #include "diag/PerfLog.h"
 #include "effects/BackgroundEffectProcessor.h"
@@ -12,11 +13,7 @@ namespace tamro {
 
 CameraOverlay::Environment NativeRecorder::Impl::OverlayEnvironment() {
     CameraOverlay::Environment environment;
-    // Asked at each opening, so that the factory's cameras may change between recordings.
-    environment.cameras = [this](std::string_view id) {
-        const platform::camera::CameraSystemProvider cameras = m_factory->Cameras();
-        return cameras ? cameras(id) : platform::camera::DefaultCameraSystem(id);
-    };
+    environment.cameras = CameraProvider();
     environment.previewFrame = [this](std::shared_ptr<BgraBitmap> bitmap) {
         m_previewFrameReady.Raise(m_owner, bitmap);
     };
@@ -26,19 +23,57 @@ CameraOverlay::Environment NativeRecorder::Impl::OverlayEnvironment() {
                 reason.c_str());
         RaiseError("Camera lost: " + reason + "; the recording goes on without the camera");
     };
-    environment.effects =
-        [](gfx::Device* device, uint32_t width, uint32_t height,
-           const BackgroundEffectConfig& config) -> std::unique_ptr<ICameraFrameEffect> {
+    environment.effects = EffectFactory();
+    environment.sharedCameraTime = [](uint64_t handle) -> int64_t {
+        const auto entry = CameraShareRegistry::Instance().Find(handle);
+        return entry ? entry->lastTimestamp : 0;
+    };
+    environment.inFlight = &m_inFlightCallbacks;
+    environment.shuttingDown = [this] { return m_isShuttingDown.load(); };
+    environment.clock = m_factory->Clock();
+    return environment;
+}
+
+CameraPreview::Environment NativeRecorder::Impl::PreviewEnvironment() {
+    CameraPreview::Environment environment;
+    environment.cameras = CameraProvider();
+    environment.effects = EffectFactory();
+    environment.surfaces = m_factory->BubbleSurfaces();
+    environment.previewFrame = [this](std::shared_ptr<BgraBitmap> bitmap) {
+        m_previewFrameReady.Raise(m_owner, bitmap);
+    };
+    environment.clock = m_factory->Clock();
+    return environment;
+}
+
+// Asked at each opening, so that the factory's cameras may change between recordings.
+platform::camera::CameraSystemProvider NativeRecorder::Impl::CameraProvider() {
+    return [this](std::string_view id) {
+        const platform::camera::CameraSystemProvider cameras = m_factory->Cameras();
+        return cameras ? cameras(id) : platform::camera::DefaultCameraSystem(id);
+    };
+}
+
+CameraEffectFactory NativeRecorder::Impl::EffectFactory() const {
+    if (CameraEffectFactory effects = m_factory->Effects())
+        return effects;
+    return [](gfx::Device* device, uint32_t width, uint32_t height,
+              const BackgroundEffectConfig& config) -> std::unique_ptr<ICameraFrameEffect> {
         auto processor = std::make_unique<BackgroundEffectProcessor>();
         if (!processor->Initialize(device, width, height))
             return nullptr;
         processor->SetConfig(config);
         return processor;
     };
-    environment.inFlight = &m_inFlightCallbacks;
-    environment.shuttingDown = [this] { return m_isShuttingDown.load(); };
-    environment.clock = m_factory->Clock();
-    return environment;
+}
+
+std::shared_ptr<AsyncOperation<bool>> NativeRecorder::Impl::StartCameraPreviewAsync(
+    const std::string& deviceId, int32_t width, int32_t height, int32_t frameRate,
+    const BackgroundEffectConfig& effect) {
+    return AsyncOperation<bool>::Run(
+        [self = m_owner.shared_from_this(), deviceId, width, height, frameRate, effect] {
+            return self->m_impl->m_preview.Start(deviceId, width, height, frameRate, effect);
+        });
 }
 
 CameraOverlay::Screen NativeRecorder::Impl::OverlayScreen() const {
@@ -112,8 +147,9 @@ void NativeRecorder::Impl::WritePerfStartLine() const {
     PerfLog::Write(
         "[PERF][Session] recStart nativeBuild=%s %s overlayEnabled=%d sharedCamHandle=%d "
         "gpuBubble=%d singleEffectPreview=%d\n",
-        __DATE__, __TIME__, m_overlay.IsEnabled() ? 1 : 0, m_overlay.SharedHandle() != 0 ? 1 : 0, 0,
-        0);
+        __DATE__, __TIME__, m_overlay.IsEnabled() ? 1 : 0, m_overlay.SharedHandle() != 0 ? 1 : 0,
+        m_preview.IsGpuBubbleActive() ? 1 : 0,
+        m_preview.IsRunning() && m_preview.SingleEffectPreview() ? 1 : 0);
 }
 
 }  // namespace tamro

@@ -8,6 +8,7 @@
 
 #include "audio/IAudioCapture.h"
 #include "camera/CameraOverlay.h"
+#include "camera/CameraPreview.h"
 #include "capture/IFocusZoomManager.h"
 #include "capture/IMagnifierManager.h"
 #include "capture/IScreenCapture.h"
@@ -56,6 +57,9 @@ class __attribute__((visibility("hidden"))) NativeRecorder::Impl {
     std::shared_ptr<AsyncOperation<bool>> PrepareCameraOverlayAsync();
     bool SetupCameraOverlayFromSharedHandle(uint64_t handle, uint32_t width, uint32_t height);
     bool IsBackgroundEffectAvailable() const;
+    std::shared_ptr<AsyncOperation<bool>> StartCameraPreviewAsync(
+        const std::string& deviceId, int32_t width, int32_t height, int32_t frameRate,
+        const BackgroundEffectConfig& effect);
 
     NativeRecorder& m_owner;
 
@@ -92,6 +96,9 @@ class __attribute__((visibility("hidden"))) NativeRecorder::Impl {
 
     // Camera overlay glue (NativeRecorderCamera.cc).
     CameraOverlay::Environment OverlayEnvironment();
+    CameraPreview::Environment PreviewEnvironment();
+    platform::camera::CameraSystemProvider CameraProvider();
+    CameraEffectFactory EffectFactory() const;
     CameraOverlay::Screen OverlayScreen() const;
     bool RunPrepareCameraOverlay();
     void OpenCameraOverlay();
@@ -140,7 +147,9 @@ class __attribute__((visibility("hidden"))) NativeRecorder::Impl {
     RecorderEvent<std::shared_ptr<BgraBitmap>> m_previewFrameReady;
     RecorderEvent<std::nullptr_t> m_reservedNotification;
 
-    // Declared last: its camera thread raises the events above and counts in the drain.
+    // Declared last: their camera threads raise the events above, and the overlay's counts in
+    // the drain.
+    CameraPreview m_preview{PreviewEnvironment()};
     CameraOverlay m_overlay{OverlayEnvironment()};
 };
 
