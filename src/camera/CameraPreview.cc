@@ -188,7 +188,7 @@ void CameraPreview::StartWorker() {
     std::lock_guard lock(m_workerMutex);
     m_mailbox = std::move(mailbox);
     m_workerRunning = true;
-    m_worker = std::thread([this] { WorkerLoop(); });
+    m_worker = std::thread([this, generation = ++m_workerGeneration] { WorkerLoop(generation); });
 }
 
 void CameraPreview::CleanupAfterFailedStart() {
@@ -209,15 +209,20 @@ void CameraPreview::CleanupAfterFailedStart() {
     m_readback.Release();
 }
 
+// A stop from a frame handler on the worker does not wait for the control lock: a stop on another
+// thread may hold it while it waits for the worker.
 void CameraPreview::Stop() {
-    std::lock_guard control(m_controlMutex);
+    const bool onWorker = m_workerId.load() == std::this_thread::get_id();
+    std::unique_lock control(m_controlMutex, std::defer_lock);
+    if (!onWorker)
+        control.lock();
     {
         std::lock_guard lock(m_cameraMutex);
         if (!m_active.load() && !m_camera)
             return;
         m_active.store(false);
     }
-    StopWorker();
+    StopWorker(onWorker);
     std::unique_ptr<CameraCapture> camera;
     {
         std::lock_guard lock(m_cameraMutex);
@@ -236,7 +241,7 @@ void CameraPreview::Stop() {
 
 // A stop from a frame handler on the worker itself cannot join it: the worker then leaves by
 // itself once the handler returns.
-void CameraPreview::StopWorker() {
+void CameraPreview::StopWorker(bool onWorker) {
     {
         std::lock_guard lock(m_workerMutex);
         if (!m_workerRunning)
@@ -245,7 +250,7 @@ void CameraPreview::StopWorker() {
         m_mailbox.reset();
     }
     m_workerWake.notify_all();
-    if (m_worker.get_id() == std::this_thread::get_id())
+    if (onWorker)
         m_worker.detach();
     else if (m_worker.joinable())
         m_worker.join();
@@ -383,18 +388,24 @@ bool CameraPreview::PublishShareFrame(gfx::Texture* texture, int64_t timestamp) 
     return true;
 }
 
-void CameraPreview::WorkerLoop() {
+void CameraPreview::WorkerLoop(uint64_t generation) {
+    std::thread::id self = std::this_thread::get_id();
+    m_workerId.store(self);
     for (;;) {
         std::shared_ptr<Mailbox> mailbox;
         int64_t timestamp = 0;
         bool skipEffect = false;
         {
             std::unique_lock lock(m_workerMutex);
-            m_workerWake.wait(lock, [this] {
-                return !m_workerRunning || (m_mailbox && m_mailbox->framePending);
-            });
-            if (!m_workerRunning)
+            const auto current = [&] {
+                return m_workerRunning && generation == m_workerGeneration;
+            };
+            m_workerWake.wait(lock,
+                              [&] { return !current() || (m_mailbox && m_mailbox->framePending); });
+            if (!current()) {
+                m_workerId.compare_exchange_strong(self, {});
                 return;
+            }
             mailbox = m_mailbox;
             mailbox->framePending = false;
             timestamp = mailbox->timestamp;

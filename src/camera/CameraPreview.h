@@ -90,12 +90,12 @@ class CameraPreview {
 
     void OnCameraFrame(gfx::Texture* texture);
     bool PublishShareFrame(gfx::Texture* texture, int64_t timestamp);
-    void WorkerLoop();
+    void WorkerLoop(uint64_t generation);
     void ProcessFrame(gfx::Texture* texture, int64_t timestamp, bool skipEffect);
     std::shared_ptr<BgraBitmap> ProcessLocked(gfx::Texture* texture, int64_t timestamp,
                                               bool skipEffect);
     bool PresentToBubble(gfx::Texture* texture, int64_t timestamp, double effectMs);
-    void StopWorker();
+    void StopWorker(bool onWorker);
     void NoteFrameTime(int64_t timestamp);
     int64_t Now() const;
 
@@ -123,7 +123,11 @@ class CameraPreview {
     std::condition_variable m_workerWake;
     std::shared_ptr<Mailbox> m_mailbox;  // under m_workerMutex
     bool m_workerRunning = false;        // under m_workerMutex
-    std::thread m_worker;                // started and joined by the control threads
+    // Which worker is the current one: a worker left running by a stop from its own frame handler
+    // leaves once a new one starts.
+    uint64_t m_workerGeneration = 0;  // under m_workerMutex
+    std::thread m_worker;             // started and joined by the control threads
+    std::atomic<std::thread::id> m_workerId;
 };
 
 }  // namespace tamro

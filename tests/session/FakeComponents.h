@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "platform/gfx/Device.h"
+#include "platform/gfx/Texture.h"
 #include "platform/system/SteadyClock.h"
 #include "session/ComponentFactory.h"
 
@@ -111,6 +113,11 @@ struct FakeWorld {
     // Camera: the bubble's device on the screen side, and the cameras it may open.
     std::shared_ptr<gfx::Device> screenDevice;
     platform::camera::CameraSystemProvider cameras;
+    CameraEffectFactory effects;
+    platform::window::BubbleSurfaceFactory surfaces;
+    // A pixel of each written frame that has a texture (B, G, R, A), when a point is given.
+    std::optional<std::pair<uint32_t, uint32_t>> probe;
+    std::vector<std::array<uint8_t, 4>> probed;  // under writtenMutex
 
     // Session time: the steady clock until a test sets it.
     std::atomic<int64_t> nowNs{0};
@@ -181,7 +188,7 @@ class FakeEncoder final : public IEncoder {
         }
         return m_world->encoderInitResult;
     }
-    bool WriteVideoFrame(gfx::Texture*, int64_t timestamp) override {
+    bool WriteVideoFrame(gfx::Texture* texture, int64_t timestamp) override {
         if (m_world->encoderWriteGate != nullptr) {
             m_world->encoderWriteGate->Pass();
         }
@@ -190,6 +197,11 @@ class FakeEncoder final : public IEncoder {
             return false;
         }
         m_world->writtenVideoPts.push_back(timestamp);
+        if (m_world->probe && texture) {
+            const uint8_t* p =
+                texture->Row(m_world->probe->second) + size_t{m_world->probe->first} * 4;
+            m_world->probed.push_back({p[0], p[1], p[2], p[3]});
+        }
         return true;
     }
     void WriteAudioSample(const uint8_t*, uint32_t, int64_t timestamp, int64_t) override {
@@ -335,6 +347,10 @@ class FakeComponentFactory final : public ComponentFactory {
     }
     uint32_t WindowProcessId(uint64_t) override { return m_world->windowPid; }
     platform::camera::CameraSystemProvider Cameras() const override { return m_world->cameras; }
+    CameraEffectFactory Effects() const override { return m_world->effects; }
+    platform::window::BubbleSurfaceFactory BubbleSurfaces() const override {
+        return m_world->surfaces;
+    }
     std::function<int64_t()> Clock() const override {
         return [world = m_world] {
             const int64_t now = world->nowNs.load();

@@ -333,8 +333,8 @@ TEST_F(NativeRecorderTest, StoppedHandlersMayRestartAndDestroyingTheRecorderStop
 }
 
 // Routing of frames and samples to the encoder: video timestamps stay on the frame grid and
-// strictly increasing, the stop drains the sound to the end of the last frame, and callbacks that come
-// after it are ignored.
+// strictly increasing, the stop drains the sound to the end of the last frame, and callbacks that
+// come after it are ignored.
 TEST_F(NativeRecorderTest, FramesAndSamplesReachTheEncoderUpToTheStop) {
     ASSERT_TRUE(Start());
     const FrameCallback frames = m_world->frameCallback;
@@ -345,9 +345,9 @@ TEST_F(NativeRecorderTest, FramesAndSamplesReachTheEncoderUpToTheStop) {
     m_recorder->Stop();
     frames(nullptr, 3'000'000);
     audio(nullptr, 4096, 3'000'000, 213'333);
-    // One frame per 1/30 s slot: a repeated time takes the next slot, one between slots the nearest.
-    EXPECT_EQ(WrittenVideo(),
-              (std::vector<int64_t>{0, 333'333, 666'666, 1'000'000, 2'000'000}));
+    // One frame per 1/30 s slot: a repeated time takes the next slot, one between slots the
+    // nearest.
+    EXPECT_EQ(WrittenVideo(), (std::vector<int64_t>{0, 333'333, 666'666, 1'000'000, 2'000'000}));
     const int64_t videoEnd = 2'000'000 + 10'000'000 / 30;
     EXPECT_EQ(m_world->audioDrainedTo, videoEnd);
     std::lock_guard lock(m_world->writtenMutex);
