@@ -87,17 +87,18 @@ int Preview(const PreviewCommandLine& line, const DesktopDescription& desktop,
     preview->PreviewFrameReady(
         [&bitmaps](NativeRecorder&, const std::shared_ptr<BgraBitmap>&) { ++bitmaps; });
     PreviewLoop loop(*preview, *window, line.camera);
-    if (!preview
-             ->StartCameraPreviewAsync(line.camera.device, kCameraWidth, kCameraHeight, kCameraFps,
-                                       loop.Effect())
-             ->Get())
-        return Fail(cameraLines.Failure(line.camera.device));
+    // Attached first, so that no picture takes the bitmaps' way while the window is there.
     if (!preview->AttachBubblePresenter(static_cast<int64_t>(window->Id()), line.size, line.size)) {
         Say("the bubble cannot be drawn into its window; the camera's pictures are counted "
             "instead");
         loop.SetDrawn(false);
     }
     loop.ShowLooks();
+    if (!preview
+             ->StartCameraPreviewAsync(line.camera.device, kCameraWidth, kCameraHeight, kCameraFps,
+                                       loop.Effect())
+             ->Get())
+        return Fail(cameraLines.Failure(line.camera.device));
 
     std::unique_ptr<PreviewRecording> recording;
     if (!line.record.empty()) {
