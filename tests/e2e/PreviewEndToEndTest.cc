@@ -30,7 +30,8 @@ constexpr int kY = 150;
 constexpr uint32_t kSize = 240;
 
 // The test camera's frame number as a bubble `side` across at (left, top) shows it, the picture
-// covering the bubble and cropped at its sides: proof that the camera's picture is there.
+// covering the bubble and cropped at its sides; 0 or nothing where the camera's picture is not
+// there (a black or dark picture reads as 0).
 template <typename RgbAt>
 std::optional<uint32_t> BubbleFrameNumber(double left, double top, double side, RgbAt rgbAt) {
     constexpr double kAspect = double{kCameraWidth} / kCameraHeight;
@@ -103,7 +104,9 @@ class PreviewEndToEndTest : public EndToEndTest {
             return "the desktop in the middle";
         if (Brightest(middle) < 60)
             return "black in the middle";
-        if (!BubbleFrameNumber(kX, kY, kSize, [&](int x, int y) { return shot.At(x, y); }))
+        if (BubbleFrameNumber(kX, kY, kSize, [&](int x, int y) {
+                return shot.At(x, y);
+            }).value_or(0) == 0)
             return "no frame code: not the camera's picture";
         return {};
     }
@@ -202,7 +205,7 @@ TEST_F(PreviewEndToEndTest, ToolRecordsTheScreenWithTheSharedCameraInIt) {
     ChildProcess tool =
         StartPreviewTool({"--camera", "test:720p30", "-t", "3", "--record", file, "--synthetic"});
     ASSERT_EQ(tool.Wait(), 0) << ToolSaid();
-    EXPECT_NE(ToolSaid().find("Recorded 3."), std::string::npos) << ToolSaid();
+    EXPECT_NE(ToolSaid().find("Recorded "), std::string::npos) << ToolSaid();
     const Recording recording(file);
     ASSERT_EQ(recording.Width(), 1920);
     ASSERT_EQ(recording.Height(), 1080);
@@ -212,13 +215,9 @@ TEST_F(PreviewEndToEndTest, ToolRecordsTheScreenWithTheSharedCameraInIt) {
     constexpr double kMargin = 0.03 * 1080;
     const double left = 1920 - kSide - kMargin;
     const double top = 1080 - kSide - kMargin;
-    EXPECT_TRUE(BubbleFrameNumber(left, top, kSide, [&](int x, int y) { return picture.At(x, y); })
-                    .has_value())
-        << "the camera's picture in the bubble";
-    // The wall or the face, bright where the synthetic screen is a dark blue.
-    EXPECT_GT(Brightest(picture.At(static_cast<int>(left + kSide / 2),
-                                   static_cast<int>(top + kSide / 2))),
-              140);
+    const std::optional<uint32_t> number =
+        BubbleFrameNumber(left, top, kSide, [&](int x, int y) { return picture.At(x, y); });
+    EXPECT_GT(number.value_or(0), 0u) << "the camera's picture in the bubble";
 }
 
 TEST_F(PreviewEndToEndTest, ToolSaysWhatCannotStartInOneLine) {
