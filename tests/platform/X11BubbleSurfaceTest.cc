@@ -1,24 +1,23 @@
 #include <gtest/gtest.h>
 // Xlib after gtest: its macros (None, Bool) clash with gtest's names.
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <X11/extensions/shape.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
-#include <functional>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "BubbleWindow.h"
 #include "platform/window/OpaqueBands.h"
 #include "platform/window/X11BubbleSurface.h"
-#include "support/ChildProcess.h"
+#include "support/CheckerboardDesktop.h"
+#include "support/CompositingManager.h"
+#include "support/Eventually.h"
+#include "support/Screenshot.h"
 #include "support/XvfbServer.h"
 #include "tamro/ResultCode.h"
 
@@ -27,13 +26,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr uint32_t kDark = 0x305070;
-constexpr uint32_t kLight = 0xC0A060;
-constexpr uint32_t kSquare = 16;  // the desktop's checkerboard
-
-uint32_t DesktopAt(int x, int y) {
-    return (x / kSquare + y / kSquare) % 2 ? kLight : kDark;
-}
+using test::CheckerboardDesktop;
+using test::CompositingManager;
+using test::Eventually;
+using test::Screenshot;
 
 // A disc filling a size x size buffer, premultiplied, its edge antialiased as the presenter's.
 void DrawDisc(gfx::Texture& buffer, uint32_t rgb) {
@@ -70,23 +66,6 @@ TEST(OpaqueBandsTest, RunsOfHalfOpaquePixelsBandedByRepeatingRows) {
     EXPECT_EQ(OpaqueBands(pixels.data(), 6 * 4, 6, 5), expected);
 }
 
-// A screenshot of the root window, RGB.
-struct Screenshot {
-    Screenshot(::Display* display, int width, int height) : width(width) {
-        XImage* image =
-            XGetImage(display, DefaultRootWindow(display), 0, 0, width, height, AllPlanes, ZPixmap);
-        for (int y = 0; image && y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                pixels.push_back(XGetPixel(image, x, y) & 0xFFFFFF);
-        if (image)
-            XDestroyImage(image);
-    }
-    uint32_t At(int x, int y) const { return pixels.empty() ? 0 : pixels[y * width + x]; }
-
-    int width;
-    std::vector<uint32_t> pixels;
-};
-
 class X11BubbleSurfaceTest : public ::testing::Test {
   protected:
     static constexpr int kX = 100;
@@ -99,7 +78,7 @@ class X11BubbleSurfaceTest : public ::testing::Test {
             GTEST_SKIP() << "Xvfb is not available";
         m_app = XOpenDisplay(m_server.Name().c_str());
         ASSERT_NE(m_app, nullptr);
-        PaintDesktop();
+        CheckerboardDesktop::Paint(m_app);
     }
     void TearDown() override {
         m_surface.reset();
@@ -107,25 +86,6 @@ class X11BubbleSurfaceTest : public ::testing::Test {
         m_compositor.reset();
         if (m_app)
             XCloseDisplay(m_app);
-    }
-
-    // A root background tile, also named where a compositing manager looks for the wallpaper.
-    void PaintDesktop() {
-        const ::Window root = DefaultRootWindow(m_app);
-        const Pixmap tile = XCreatePixmap(m_app, root, 2 * kSquare, 2 * kSquare, 24);
-        GC gc = XCreateGC(m_app, tile, 0, nullptr);
-        for (int y = 0; y < 2; ++y)
-            for (int x = 0; x < 2; ++x) {
-                XSetForeground(m_app, gc, DesktopAt(x * kSquare, y * kSquare));
-                XFillRectangle(m_app, tile, gc, x * kSquare, y * kSquare, kSquare, kSquare);
-            }
-        XFreeGC(m_app, gc);
-        const Atom wallpaper = XInternAtom(m_app, "_XROOTPMAP_ID", False);
-        XChangeProperty(m_app, root, wallpaper, XA_PIXMAP, 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(&tile), 1);
-        XSetWindowBackgroundPixmap(m_app, root, tile);
-        XClearWindow(m_app, root);
-        XSync(m_app, False);
     }
 
     void OpenBubble(bool argb) {
@@ -142,12 +102,8 @@ class X11BubbleSurfaceTest : public ::testing::Test {
     }
 
     bool StartCompositor() {
-        m_compositor.emplace(std::vector<std::string>{"xcompmgr"},
-                             std::vector<std::string>{"DISPLAY=" + m_server.Name()});
-        return m_compositor->pid() > 0 && Eventually([&] { return CompositorOwner() != 0; });
-    }
-    ::Window CompositorOwner() {
-        return XGetSelectionOwner(m_app, XInternAtom(m_app, "_NET_WM_CM_S0", False));
+        m_compositor.emplace(m_server.Name(), m_app);
+        return m_compositor->Running();
     }
     bool WindowIsShaped() {
         int bounding = 0, clip = 0, unused = 0;
@@ -164,24 +120,14 @@ class X11BubbleSurfaceTest : public ::testing::Test {
         const std::array<std::pair<int, int>, 4> corners = {
             {{2, 2}, {last, 2}, {2, last}, {last, last}}};
         for (const auto& [x, y] : corners)
-            if (shot.At(kX + x, kY + y) != DesktopAt(kX + x, kY + y))
+            if (shot.At(kX + x, kY + y) != CheckerboardDesktop::At(kX + x, kY + y))
                 return false;
         return shot.At(kX + size / 2, kY + size / 2) == rgb;
     }
-    // Polls `done` until it holds or 5 s pass: a compositor paints when it gets to it.
-    static bool Eventually(const std::function<bool()>& done) {
-        for (int i = 0; i < 250; ++i) {
-            if (done())
-                return true;
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
-    }
-
     test::XvfbServer m_server{"640x480x24"};
     ::Display* m_app = nullptr;
     std::shared_ptr<gfx::Device> m_device = gfx::Device::Create(gfx::DriverType::kHardware);
-    std::optional<test::ChildProcess> m_compositor;
+    std::optional<CompositingManager> m_compositor;
     std::unique_ptr<preview::BubbleWindow> m_window;
     std::unique_ptr<X11BubbleSurface> m_surface;
 };
@@ -221,7 +167,7 @@ TEST_F(X11BubbleSurfaceTest, FollowsTheCompositorComingAndGoing) {
     EXPECT_TRUE(m_surface->ShowsAlpha());
     EXPECT_FALSE(WindowIsShaped());
     m_compositor.reset();
-    ASSERT_TRUE(Eventually([&] { return CompositorOwner() == 0; }));
+    ASSERT_TRUE(Eventually([&] { return !CompositingManager::Present(m_app); }));
     for (uint32_t i = 0; i < X11BubbleSurface::kCompositorCheckInterval; ++i)
         ASSERT_EQ(m_surface->Present(false), kOk);
     EXPECT_FALSE(m_surface->ShowsAlpha());
@@ -240,7 +186,7 @@ TEST_F(X11BubbleSurfaceTest, ResizedBufferIsDrawnAndCutAtItsNewSize) {
     ASSERT_EQ(PresentDisc(kOther), kOk);
     EXPECT_TRUE(ShowsBubbleOverDesktop(kOther, kSmaller));
     const Screenshot shot(m_app, 640, 480);
-    EXPECT_EQ(shot.At(kX + 150, kY + 100), DesktopAt(kX + 150, kY + 100));
+    EXPECT_EQ(shot.At(kX + 150, kY + 100), CheckerboardDesktop::At(kX + 150, kY + 100));
 }
 
 TEST_F(X11BubbleSurfaceTest, PresentFailsForGoodOnceTheWindowIsDestroyed) {
