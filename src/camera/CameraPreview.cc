@@ -44,13 +44,15 @@ bool SameSize(const gfx::Texture& a, const gfx::Texture& b) {
 }  // namespace
 
 // The one-frame hand-over between the camera's delivery thread and the worker: `pending` is
-// written by the delivery thread, `worker` is the worker's private copy. Each thread holds the
-// object while it copies, so a stop or a size change never frees a texture in use.
+// written by the delivery thread, `worker` is the worker's own. Each thread holds the object while
+// it uses it, so a stop or a size change never frees a texture in use.
 struct CameraPreview::Mailbox {
     gfx::Device* device = nullptr;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    // Under the worker lock; the worker's texture is the worker's alone between exchanges.
     std::shared_ptr<gfx::Texture> pending;
     std::shared_ptr<gfx::Texture> worker;
-    // Under the worker lock.
     bool framePending = false;
     int64_t timestamp = 0;
     bool skipEffect = false;
@@ -58,6 +60,8 @@ struct CameraPreview::Mailbox {
     static std::shared_ptr<Mailbox> Create(gfx::Device* device, uint32_t width, uint32_t height) {
         auto mailbox = std::make_shared<Mailbox>();
         mailbox->device = device;
+        mailbox->width = width;
+        mailbox->height = height;
         const gfx::TextureDesc desc = MailboxDesc(width, height);
         if (!device || Failed(device->CreateTexture(desc, nullptr, 0, &mailbox->pending)) ||
             Failed(device->CreateTexture(desc, nullptr, 0, &mailbox->worker)))
@@ -342,7 +346,7 @@ void CameraPreview::OnCameraFrame(gfx::Texture* texture) {
         if (m_workerRunning)
             mailbox = m_mailbox;
     }
-    if (mailbox && !SameSize(*mailbox->pending, *texture)) {
+    if (mailbox && (mailbox->width != texture->Width() || mailbox->height != texture->Height())) {
         // The camera changed its size: the mailbox follows, the worker keeps the old one while it
         // finishes its frame.
         mailbox = Mailbox::Create(mailbox->device, texture->Width(), texture->Height());
@@ -354,9 +358,11 @@ void CameraPreview::OnCameraFrame(gfx::Texture* texture) {
         ProcessFrame(texture, timestamp, false);
         return;
     }
-    mailbox->device->ImmediateContext().CopyResource(mailbox->pending.get(), texture);
     {
         std::lock_guard lock(m_workerMutex);
+        if (Failed(
+                mailbox->device->ImmediateContext().CopyResource(mailbox->pending.get(), texture)))
+            return;
         mailbox->framePending = true;
         mailbox->skipEffect = false;
         mailbox->timestamp = timestamp;
@@ -406,15 +412,15 @@ void CameraPreview::WorkerLoop(uint64_t generation) {
                 m_workerId.compare_exchange_strong(self, {});
                 return;
             }
+            // The pending frame becomes the worker's by exchange rather than by a copy: the
+            // delivery thread writes only the pending texture, and only under this lock.
             mailbox = m_mailbox;
+            std::swap(mailbox->pending, mailbox->worker);
             mailbox->framePending = false;
             timestamp = mailbox->timestamp;
             skipEffect = mailbox->skipEffect;
         }
-        // From here the delivery thread may overwrite the mailbox.
-        if (Succeeded(mailbox->device->ImmediateContext().CopyResource(mailbox->worker.get(),
-                                                                       mailbox->pending.get())))
-            ProcessFrame(mailbox->worker.get(), timestamp, skipEffect);
+        ProcessFrame(mailbox->worker.get(), timestamp, skipEffect);
     }
 }
 

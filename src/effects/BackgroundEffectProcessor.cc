@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -89,6 +90,7 @@ bool BackgroundEffectProcessor::CreateTextures(uint32_t width, uint32_t height) 
     const int32_t maskWidth = m_segmentation ? m_segmentation->ModelWidth() : kDefaultModelSize;
     const int32_t maskHeight = m_segmentation ? m_segmentation->ModelHeight() : kDefaultModelSize;
     const uint32_t mw = static_cast<uint32_t>(maskWidth), mh = static_cast<uint32_t>(maskHeight);
+    const uint32_t halfWidth = (width + 1) / 2, halfHeight = (height + 1) / 2;
     struct Wanted {
         gfx::TextureDesc desc;
         std::shared_ptr<gfx::Texture>* texture;
@@ -99,7 +101,11 @@ bool BackgroundEffectProcessor::CreateTextures(uint32_t width, uint32_t height) 
          "[BackgroundEffectProcessor] Failed to create output texture: 0x%08X\n"},
         {FrameTexture(width, height, gfx::Format::kRGBA8), &m_background,
          "[BackgroundEffectProcessor] Failed to create background texture\n"},
-        {FrameTexture(width, height, gfx::Format::kRGBA8), &m_blurTemp,
+        {FrameTexture(halfWidth, halfHeight, gfx::Format::kBGRA8), &m_halfFrame,
+         "[BackgroundEffectProcessor] Failed to create blur temp texture\n"},
+        {FrameTexture(halfWidth, halfHeight, gfx::Format::kRGBA8), &m_blurTemp,
+         "[BackgroundEffectProcessor] Failed to create blur temp texture\n"},
+        {FrameTexture(halfWidth, halfHeight, gfx::Format::kRGBA8), &m_halfBlur,
          "[BackgroundEffectProcessor] Failed to create blur temp texture\n"},
         {FrameTexture(mw, mh, gfx::Format::kR32F), &m_mask,
          "[BackgroundEffectProcessor] Failed to create mask texture\n"},
@@ -126,11 +132,11 @@ bool BackgroundEffectProcessor::CompileKernels() {
         {"blur vertical", &m_kernels.blurVertical}, {"blur horizontal", &m_kernels.blurHorizontal},
         {"composite", &m_kernels.composite},        {"color fill", &m_kernels.colorFill},
         {"image cover", &m_kernels.imageCover},     {"channel swap", &m_kernels.channelSwap},
-        {"gradient fill", &m_kernels.gradientFill},
+        {"gradient fill", &m_kernels.gradientFill}, {"scale", &m_kernels.scale},
     };
     const char* names[] = {"EffectBlurVertical", "EffectBlurHorizontal", "EffectMaskComposite",
                            "EffectColorFill",    "EffectImageCover",     "EffectChannelSwap",
-                           "EffectGradientFill"};
+                           "EffectGradientFill", "EffectScale"};
     for (size_t i = 0; i < std::size(kernels); ++i) {
         if (Failed(m_device->CompileKernel(names[i], kernels[i].second))) {
             LogLine("[BackgroundEffectProcessor] Failed to compile %s shader\n", kernels[i].first);
@@ -288,11 +294,17 @@ void BackgroundEffectProcessor::ApplyBlurEffect(gfx::Texture* input, gfx::Textur
         LogLine("[BackgroundEffectProcessor] ApplyBlurEffect: null input or output texture\n");
         return;
     }
-    const shaders::BlurConstants constants{static_cast<float>(BlurRadius(intensity)),
-                                           1.0f / static_cast<float>(m_width),
-                                           1.0f / static_cast<float>(m_height), 0.0f};
-    Dispatch(m_kernels.blurHorizontal, {input}, m_blurTemp.get(), &constants, sizeof constants);
-    Dispatch(m_kernels.blurVertical, {m_blurTemp.get()}, target, &constants, sizeof constants);
+    // Half the radius on the half-size frame: shrinking by box averaging and growing back
+    // bilinearly widen the Gaussian by well under a pixel.
+    const float radius = std::round(static_cast<float>(BlurRadius(intensity)) / 2.0f);
+    const shaders::BlurConstants constants{radius, 1.0f / static_cast<float>(m_halfFrame->Width()),
+                                           1.0f / static_cast<float>(m_halfFrame->Height()), 0.0f};
+    Dispatch(m_kernels.scale, {input}, m_halfFrame.get(), nullptr, 0);
+    Dispatch(m_kernels.blurHorizontal, {m_halfFrame.get()}, m_blurTemp.get(), &constants,
+             sizeof constants);
+    Dispatch(m_kernels.blurVertical, {m_blurTemp.get()}, m_halfBlur.get(), &constants,
+             sizeof constants);
+    Dispatch(m_kernels.scale, {m_halfBlur.get()}, target, nullptr, 0);
 }
 
 void BackgroundEffectProcessor::ApplyChannelSwap() {
@@ -353,7 +365,9 @@ void BackgroundEffectProcessor::ReleaseFrameTextures() {
     m_drawnBackground.reset();
     m_working.reset();
     m_background.reset();
+    m_halfFrame.reset();
     m_blurTemp.reset();
+    m_halfBlur.reset();
     m_mask.reset();
     m_sharedMask.reset();
     m_output.reset();

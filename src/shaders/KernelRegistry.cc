@@ -7,6 +7,7 @@
 #include "shaders/EffectBlur.h"
 #include "shaders/EffectComposite.h"
 #include "shaders/EffectFill.h"
+#include "shaders/EffectScale.h"
 #include "shaders/ModelLetterbox.h"
 #include "shaders/ScaleLetterbox.h"
 
@@ -25,6 +26,7 @@ constexpr std::array kKernels = {
     gfx::Kernel("EffectGradientFill", EffectGradientFill, EffectGradientFillRows),
     gfx::Kernel("EffectImageCover", EffectImageCover, EffectImageCoverRows),
     gfx::Kernel("EffectMaskComposite", EffectMaskComposite, EffectMaskCompositeRows),
+    gfx::Kernel("EffectScale", EffectScale, EffectScaleRows),
     gfx::Kernel("ModelLetterbox", ModelLetterbox, ModelLetterboxRows),
     gfx::Kernel("ScaleLetterbox", ScaleLetterbox),
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/gfx/Texture.h"
 #include "tamro/ResultCode.h"
@@ -46,24 +47,44 @@ int32_t ModelLetterbox(const gfx::KernelArgs& args, gfx::RowBand band) {
     const float oy = (dst.Height() - srcHeight * s) / 2.0f;
     const float maxX = static_cast<float>(srcWidth - 1);
     const float maxY = static_cast<float>(srcHeight - 1);
+    // Each column's source position, worked out once per band: the same float arithmetic as a
+    // pixel would do, so the bytes do not change.
+    struct Column {
+        bool inside = false;
+        uint32_t x0 = 0, x1 = 0;
+        float fx = 0;
+    };
+    std::vector<Column> columns(dst.Width());
+    for (uint32_t x = 0; x < dst.Width(); ++x) {
+        const float sx = (x - ox) / s;
+        if (sx < 0.0f || sx > maxX)
+            continue;
+        const uint32_t x0 = static_cast<uint32_t>(sx);
+        columns[x] = {true, x0, std::min(x0 + 1, srcWidth - 1), sx - x0};
+    }
     for (uint32_t y = band.first; y < std::min(band.end, dst.Height()); ++y) {
         uint8_t* out = dst.Row(y);
         const float sy = (y - oy) / s;
-        for (uint32_t x = 0; x < dst.Width(); ++x, out += 4) {
-            const float sx = (x - ox) / s;
-            if (sx < 0.0f || sy < 0.0f || sx > maxX || sy > maxY) {
+        if (sy < 0.0f || sy > maxY) {
+            std::memset(out, 0, size_t{dst.Width()} * 4);
+            continue;
+        }
+        const uint32_t y0 = static_cast<uint32_t>(sy);
+        const uint8_t* row0 = src.Row(y0);
+        const uint8_t* row1 = src.Row(std::min(y0 + 1, srcHeight - 1));
+        const float fy = sy - y0;
+        for (const Column& column : columns) {
+            if (!column.inside) {
                 std::memset(out, 0, 4);
-                continue;
+            } else {
+                const uint8_t* p00 = row0 + column.x0 * 4;
+                const uint8_t* p10 = row0 + column.x1 * 4;
+                const uint8_t* p01 = row1 + column.x0 * 4;
+                const uint8_t* p11 = row1 + column.x1 * 4;
+                for (int c = 0; c < 4; ++c)
+                    out[c] = Blend(p00, p10, p01, p11, c, column.fx, fy);
             }
-            const uint32_t x0 = static_cast<uint32_t>(sx), y0 = static_cast<uint32_t>(sy);
-            const uint32_t x1 = std::min(x0 + 1, srcWidth - 1);
-            const uint32_t y1 = std::min(y0 + 1, srcHeight - 1);
-            const uint8_t* row0 = src.Row(y0);
-            const uint8_t* row1 = src.Row(y1);
-            const float fx = sx - x0, fy = sy - y0;
-            for (int c = 0; c < 4; ++c)
-                out[c] =
-                    Blend(row0 + x0 * 4, row0 + x1 * 4, row1 + x0 * 4, row1 + x1 * 4, c, fx, fy);
+            out += 4;
         }
     }
     return kOk;

@@ -157,9 +157,16 @@ int32_t DeviceContext::ClearRenderTarget(Texture* texture, const float rgba[4]) 
     const uint32_t bpp = BytesPerPixel(format);
     uint8_t pixel[4] = {};
     FillPixel(pixel, format, rgba);
+    // A colour of equal bytes (transparent black, white) is a plain fill of each row.
+    const bool uniform =
+        std::all_of(pixel + 1, pixel + bpp, [&](uint8_t b) { return b == pixel[0]; });
     std::lock_guard lock(m_mutex);
     for (uint32_t y = 0; y < texture->Height(); ++y) {
         uint8_t* row = texture->Row(y);
+        if (uniform) {
+            std::memset(row, pixel[0], size_t{texture->Width()} * bpp);
+            continue;
+        }
         for (uint32_t x = 0; x < texture->Width(); ++x)
             std::memcpy(row + x * bpp, pixel, bpp);
     }
