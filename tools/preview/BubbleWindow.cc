@@ -76,6 +76,8 @@ BubbleWindow::~BubbleWindow() {
 // A window on a 32-bit visual needs a colormap and border of that visual, and a transparent
 // background until the first frame arrives.
 bool BubbleWindow::Make(int x, int y, uint32_t size, bool preferArgb) {
+    m_x = x;
+    m_y = y;
     const int screen = DefaultScreen(m_display);
     const ::Window root = RootWindow(m_display, screen);
     Visual* visual = DefaultVisual(m_display, screen);
@@ -201,8 +203,9 @@ void BubbleWindow::Drag(const XEvent& event) {
         XEvent latest = event;
         while (XCheckTypedWindowEvent(m_display, m_window, MotionNotify, &latest)) {
         }
-        XMoveWindow(m_display, m_window, latest.xmotion.x_root - m_grabX,
-                    latest.xmotion.y_root - m_grabY);
+        m_x = latest.xmotion.x_root - m_grabX;
+        m_y = latest.xmotion.y_root - m_grabY;
+        XMoveWindow(m_display, m_window, m_x, m_y);
         XFlush(m_display);
     }
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace tamro::preview {
 
@@ -41,6 +42,8 @@ class BubbleWindow {
     BubbleWindow& operator=(const BubbleWindow&) = delete;
 
     uint64_t Id() const { return m_window; }
+    // The top-left corner on the screen, as placed and as dragged since.
+    std::pair<int, int> Position() const { return {m_x, m_y}; }
     bool IsArgb() const { return m_argb; }
     // A square of `size` pixels from now on.
     void Resize(uint32_t size);
@@ -64,6 +67,8 @@ class BubbleWindow {
     bool m_lost = false;  // the server went away: no more requests
     Atom m_deleteWindow = 0;
     bool m_dragging = false;
+    int m_x = 0;
+    int m_y = 0;
     int m_grabX = 0;  // where in the window the pointer took hold
     int m_grabY = 0;
 };

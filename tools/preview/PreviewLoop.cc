@@ -44,6 +44,7 @@ void PreviewLoop::Run(std::optional<double> seconds, const sigset_t& stopSignals
     const auto end = seconds ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                   std::chrono::duration<double>(*seconds))
                              : Clock::time_point::max();
+    std::pair<int, int> place = m_window.Position();
     while (!StopSignalled(stopSignals)) {
         const auto now = Clock::now();
         if (now >= end)
@@ -52,6 +53,10 @@ void PreviewLoop::Run(std::optional<double> seconds, const sigset_t& stopSignals
             std::min<Clock::duration>(kPoll, end - now));
         if (!Handle(NextEvent(static_cast<int>(wait.count()))))
             return;
+        if (m_moved && m_window.Position() != place) {
+            place = m_window.Position();
+            m_moved(place.first, place.second);
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "PreviewLooks.h"
@@ -29,6 +30,9 @@ class PreviewLoop {
     void SetDrawn(bool drawn) { m_drawn = drawn; }
     bool Drawn() const { return m_drawn; }
 
+    // Told the window's top-left corner whenever the user has moved it.
+    void OnMoved(std::function<void(int x, int y)> moved) { m_moved = std::move(moved); }
+
     void Run(std::optional<double> seconds, const sigset_t& stopSignals);
 
   private:
@@ -39,6 +43,7 @@ class PreviewLoop {
     BubbleWindow& m_window;
     PreviewLooks m_looks;
     bool m_drawn = true;
+    std::function<void(int x, int y)> m_moved;
 };
 
 }  // namespace tamro::preview

@@ -24,14 +24,17 @@ void Say(const std::string& text) {
     std::fprintf(stderr, "tamro-preview: %s\n", text.c_str());
 }
 
-std::pair<uint32_t, uint32_t> PrimarySize(const DesktopDescription& desktop) {
+// The primary monitor's x, y, width and height.
+std::array<int, 4> PrimaryMonitor(const DesktopDescription& desktop) {
+    const MonitorDescription* chosen = desktop.monitors.empty() ? nullptr : &desktop.monitors[0];
     for (const MonitorDescription& m : desktop.monitors) {
         if (m.primary)
-            return {m.width, m.height};
+            chosen = &m;
     }
-    return desktop.monitors.empty()
-               ? std::pair<uint32_t, uint32_t>{1920, 1080}
-               : std::pair{desktop.monitors[0].width, desktop.monitors[0].height};
+    if (!chosen)
+        return {0, 0, 1920, 1080};
+    return {chosen->x, chosen->y, static_cast<int>(chosen->width),
+            static_cast<int>(chosen->height)};
 }
 
 // The primary monitor, with the sound there is: without an audio server, none.
@@ -87,10 +90,17 @@ bool PreviewRecording::Begin(const Settings& settings, std::string* error) {
         *error = "the screen to record cannot be opened";
         return false;
     }
-    const auto [width, height] = PrimarySize(*desktop);
+    m_monitor = PrimaryMonitor(*desktop);
+    cli::CameraOptions camera = settings.camera;
+    if (settings.window && settings.source == ScreenSource::kDesktop) {
+        const auto [x, y, side] = *settings.window;
+        m_side = side;
+        camera.rect = BubbleRect(x, y);
+    }
     m_recorder = NativeRecorder::Create(settings.source);
     Subscribe();
-    m_recorder->SetCameraOverlayConfig(cli::MakeCameraOverlay(settings.camera, width, height));
+    m_recorder->SetCameraOverlayConfig(cli::MakeCameraOverlay(
+        camera, static_cast<uint32_t>(m_monitor[2]), static_cast<uint32_t>(m_monitor[3])));
     m_recorder->SetSharedCameraHandle(handle);
     try {
         m_started = m_recorder->StartAsync(MakeConfig(m_path, settings.source))->Get();
@@ -106,6 +116,23 @@ bool PreviewRecording::Begin(const Settings& settings, std::string* error) {
     // The lent frames are timed on the recording's clock from now on.
     m_preview.SetSharedSessionStartTime(m_recorder->SessionStartTime());
     return true;
+}
+
+CameraOverlayConfig PreviewRecording::BubbleRect(int x, int y) const {
+    const double width = std::max(m_monitor[2], 1), height = std::max(m_monitor[3], 1);
+    CameraOverlayConfig rect;
+    rect.x = (x - m_monitor[0]) / width;
+    rect.y = (y - m_monitor[1]) / height;
+    rect.width = m_side / width;
+    rect.height = m_side / height;
+    return rect;
+}
+
+void PreviewRecording::MoveBubble(int x, int y) {
+    if (m_side > 0 && m_recorder) {
+        const CameraOverlayConfig rect = BubbleRect(x, y);
+        m_recorder->SetCameraOverlayRect(rect.x, rect.y, rect.width, rect.height);
+    }
 }
 
 void PreviewRecording::Subscribe() {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "CameraOptions.h"
@@ -19,7 +21,13 @@ class PreviewRecording {
         std::string path;
         ScreenSource source = ScreenSource::kDesktop;
         cli::CameraOptions camera;  // the device, and the looks of the recording's bubble
+        // Where the bubble window lies on the recorded screen (pixels, top-left corner and side):
+        // the recording's bubble is drawn over it there, rather than beside its picture.
+        std::optional<std::array<int, 3>> window;
     };
+
+    // The bubble window was moved to (x, y) on the screen: the recording's bubble follows.
+    void MoveBubble(int x, int y);
 
     // How the recording went. Its failures are said on standard error as they happen; the file
     // keeps what was recorded before them.
@@ -51,10 +59,15 @@ class PreviewRecording {
     struct Observed;
 
     bool Begin(const Settings& settings, std::string* error);
+    // The window at (x, y) as a rectangle of the recorded monitor (0..1).
+    CameraOverlayConfig BubbleRect(int x, int y) const;
     void Subscribe();
 
     NativeRecorder& m_preview;
     std::string m_path;
+    // The recorded monitor's rectangle and the window's side, for placing the bubble over it.
+    std::array<int, 4> m_monitor{};
+    int m_side = 0;
     std::shared_ptr<NativeRecorder> m_recorder;
     std::shared_ptr<Observed> m_observed;
     bool m_sharing = false;

@@ -106,7 +106,7 @@ int Preview(const PreviewCommandLine& line, const DesktopDescription& desktop,
         recording = PreviewRecording::Start(
             *preview,
             {line.record, line.synthetic ? ScreenSource::kSynthetic : ScreenSource::kDesktop,
-             line.camera},
+             line.camera, std::array<int, 3>{x, y, static_cast<int>(line.size)}},
             &error);
         if (!recording) {
             preview->StopCameraPreview();
@@ -115,6 +115,10 @@ int Preview(const PreviewCommandLine& line, const DesktopDescription& desktop,
         Say("recording to " + line.record);
     }
 
+    if (recording) {
+        loop.OnMoved(
+            [&recording](int movedX, int movedY) { recording->MoveBubble(movedX, movedY); });
+    }
     loop.Run(line.seconds, stopSignals);
 
     // The recording stops and gives the camera back before the preview lets it go.
