@@ -132,28 +132,11 @@ class X11BubbleSurfaceTest : public ::testing::Test {
     std::unique_ptr<X11BubbleSurface> m_surface;
 };
 
-TEST_F(X11BubbleSurfaceTest, OpaqueWindowIsCutToTheBubble) {
-    OpenBubble(false);
-    EXPECT_FALSE(m_surface->ShowsAlpha());
-    ASSERT_EQ(PresentDisc(kBubble), kOk);
-    EXPECT_TRUE(WindowIsShaped());
-    EXPECT_TRUE(ShowsBubbleOverDesktop(kBubble, kSize));
-}
-
 TEST_F(X11BubbleSurfaceTest, ArgbWindowWithoutCompositorIsCutToo) {
     OpenBubble(true);
     EXPECT_FALSE(m_surface->ShowsAlpha());
     ASSERT_EQ(PresentDisc(kBubble), kOk);
     EXPECT_TRUE(ShowsBubbleOverDesktop(kBubble, kSize));
-}
-
-TEST_F(X11BubbleSurfaceTest, ArgbWindowUnderCompositorShowsTheDesktopThroughAlpha) {
-    ASSERT_TRUE(StartCompositor());
-    OpenBubble(true);
-    EXPECT_TRUE(m_surface->ShowsAlpha());
-    ASSERT_EQ(PresentDisc(kBubble), kOk);
-    EXPECT_FALSE(WindowIsShaped());
-    EXPECT_TRUE(Eventually([&] { return ShowsBubbleOverDesktop(kBubble, kSize); }));
 }
 
 TEST_F(X11BubbleSurfaceTest, FollowsTheCompositorComingAndGoing) {
@@ -187,15 +170,6 @@ TEST_F(X11BubbleSurfaceTest, ResizedBufferIsDrawnAndCutAtItsNewSize) {
     EXPECT_TRUE(ShowsBubbleOverDesktop(kOther, kSmaller));
     const Screenshot shot(m_app, 640, 480);
     EXPECT_EQ(shot.At(kX + 150, kY + 100), CheckerboardDesktop::At(kX + 150, kY + 100));
-}
-
-TEST_F(X11BubbleSurfaceTest, PresentFailsForGoodOnceTheWindowIsDestroyed) {
-    OpenBubble(false);
-    ASSERT_EQ(PresentDisc(kBubble), kOk);
-    m_window->Destroy();
-    EXPECT_EQ(PresentDisc(kBubble), kFail);
-    EXPECT_EQ(PresentDisc(kBubble, false), kFail);
-    EXPECT_EQ(m_surface->Resize(64, 64), kFail);
 }
 
 TEST_F(X11BubbleSurfaceTest, PresentFailsForGoodOnceTheDisplayIsLost) {

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "PreviewCommandLine.h"
-#include "PreviewLooks.h"
 
 namespace tamro::preview {
 namespace {
@@ -61,58 +60,6 @@ TEST(PreviewCommandLineTest, RefusesWhatCannotWork) {
     for (const auto& [args, refusal] : cases)
         EXPECT_NE(Refusal(args).find(refusal), std::string::npos)
             << Refusal(args) << " for " << (args.empty() ? "nothing" : args.back());
-}
-
-TEST(PreviewLooksTest, EffectsCycleThroughEveryKindAtAutoQuality) {
-    cli::CameraOptions options;
-    options.effect.SolidColorPreset = 4;
-    PreviewLooks looks(options);
-    EXPECT_EQ(looks.EffectName(), "none");
-    EXPECT_EQ(looks.Effect().Quality, 1);
-    std::vector<std::string> names;
-    for (int i = 0; i < 6; ++i) {
-        looks.NextEffect();
-        names.push_back(looks.EffectName());
-        EXPECT_EQ(looks.Effect().Quality, 1);
-    }
-    const std::vector<std::string> expected = {"blur",       "blur:strong", "color:4",
-                                               "gradient:0", "image:0",     "none"};
-    EXPECT_EQ(names, expected);
-    looks.NextEffect();
-    EXPECT_EQ(looks.Effect().Mode, 1);
-    EXPECT_EQ(looks.Effect().BlurIntensity, 1) << "back to the medium blur after the strong one";
-
-    // A light blur or a picture from the command line carries on from its place in the cycle.
-    options.effect = {.Mode = 1, .BlurIntensity = 0};
-    PreviewLooks light(options);
-    EXPECT_EQ(light.EffectName(), "blur:light");
-    light.NextEffect();
-    EXPECT_EQ(light.EffectName(), "blur:strong");
-    options.effect = {.Mode = 4, .ImagePreset = 7};
-    PreviewLooks picture(options);
-    picture.NextEffect();
-    EXPECT_EQ(picture.EffectName(), "none");
-    for (int i = 0; i < 5; ++i)
-        picture.NextEffect();
-    EXPECT_EQ(picture.EffectName(), "image:7");
-}
-
-TEST(PreviewLooksTest, ShapesCycleWithTheirCornersAndTheMirrorToggles) {
-    cli::CameraOptions options;
-    options.shape = cli::CameraShape::kRounded;
-    options.mirror = true;
-    PreviewLooks looks(options);
-    EXPECT_EQ(looks.ShapeName(), "rounded");
-    EXPECT_DOUBLE_EQ(looks.CornerRadius(), 0.3);
-    looks.NextShape();
-    EXPECT_EQ(looks.ShapeName(), "square");
-    EXPECT_DOUBLE_EQ(looks.CornerRadius(), 0.0);
-    looks.NextShape();
-    EXPECT_EQ(looks.ShapeName(), "circle");
-    EXPECT_DOUBLE_EQ(looks.CornerRadius(), 1.0);
-    EXPECT_TRUE(looks.Mirror());
-    looks.ToggleMirror();
-    EXPECT_FALSE(looks.Mirror());
 }
 
 }  // namespace
