@@ -14,6 +14,7 @@
 
 #include "capture/ScreenCapture.h"
 #include "platform/display/X11Display.h"
+#include "support/Eventually.h"
 #include "support/LogCapture.h"
 #include "support/XvfbServer.h"
 
@@ -81,13 +82,9 @@ class X11CaptureTest : public ::testing::Test {
     }
 
     // Polls `done` until it holds or 3 s pass.
+    // Generous: a sanitized build on a loaded machine grabs a 1920x1080 screen slowly.
     static bool Eventually(const std::function<bool()>& done) {
-        for (int i = 0; i < 150; ++i) {
-            if (done())
-                return true;
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
+        return test::Eventually(done, std::chrono::seconds(15));
     }
     bool WaitForFrame(const std::function<bool(const Snapshot&)>& done) {
         return Eventually([&] {
