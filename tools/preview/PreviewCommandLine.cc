@@ -1,9 +1,8 @@
 #include "PreviewCommandLine.h"
 
-#include <charconv>
 #include <cmath>
-#include <functional>
-#include <map>
+
+#include "OptionParser.h"
 
 namespace tamro::preview {
 namespace {
@@ -14,18 +13,10 @@ constexpr uint32_t kMaxSize = 1080;
 // A year: longer counts would overflow the waits in milliseconds.
 constexpr double kMaxSeconds = 365.0 * 24 * 3600;
 
-template <typename T>
-bool ParseNumber(const std::string& text, T* value) {
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, *value);
-    return error == std::errc() && stop == end;
-}
+using cli::ParseNumber;
 
-using ValueParser =
-    std::function<std::optional<std::string>(const std::string&, PreviewCommandLine&)>;
-
-const std::map<std::string, ValueParser>& ValueOptions() {
-    static const std::map<std::string, ValueParser> options = {
+std::map<std::string, cli::ValueParser<PreviewCommandLine>> ValueOptions() {
+    return {
         {"--camera",
          [](const std::string& v, PreviewCommandLine& c) -> std::optional<std::string> {
              if (v.empty())
@@ -66,13 +57,10 @@ const std::map<std::string, ValueParser>& ValueOptions() {
              return std::nullopt;
          }},
     };
-    return options;
 }
 
-using FlagSetter = std::function<void(PreviewCommandLine&)>;
-
-const std::map<std::string, FlagSetter>& Flags() {
-    static const std::map<std::string, FlagSetter> flags = {
+std::map<std::string, cli::FlagSetter<PreviewCommandLine>> Flags() {
+    return {
         {"--synthetic", [](PreviewCommandLine& c) { c.synthetic = true; }},
         {"--camera-mirror", [](PreviewCommandLine& c) { c.camera.mirror = true; }},
         {"--overwrite", [](PreviewCommandLine& c) { c.overwrite = true; }},
@@ -81,7 +69,12 @@ const std::map<std::string, FlagSetter>& Flags() {
         {"--help", [](PreviewCommandLine& c) { c.help = true; }},
         {"-h", [](PreviewCommandLine& c) { c.help = true; }},
     };
-    return flags;
+}
+
+const cli::OptionTables<PreviewCommandLine>& Options() {
+    static const cli::OptionTables<PreviewCommandLine> tables = {
+        Flags(), ValueOptions(), {{"-t", "--seconds"}}};
+    return tables;
 }
 
 std::optional<std::string> CheckCombination(const PreviewCommandLine& line) {
@@ -101,26 +94,8 @@ std::optional<std::string> CheckCombination(const PreviewCommandLine& line) {
 std::variant<PreviewCommandLine, std::string> ParsePreviewCommandLine(
     const std::vector<std::string>& args) {
     PreviewCommandLine line;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i] == "-t" ? "--seconds" : args[i];
-        std::optional<std::string> attached;  // --option=value
-        if (const size_t equals = arg.find('='); arg.starts_with("--") && equals != arg.npos) {
-            attached = arg.substr(equals + 1);
-            arg.resize(equals);
-        }
-        if (const auto flag = Flags().find(arg); flag != Flags().end()) {
-            if (attached)
-                return arg + " takes no value";
-            flag->second(line);
-        } else if (const auto option = ValueOptions().find(arg); option != ValueOptions().end()) {
-            if (!attached && i + 1 == args.size())
-                return arg + " needs a value";
-            if (auto error = option->second(attached ? *attached : args[++i], line))
-                return *error;
-        } else {
-            return "unknown option '" + args[i] + "'";
-        }
-    }
+    if (auto error = cli::ParseOptions(args, Options(), line))
+        return *error;
     if (auto error = CheckCombination(line))
         return *error;
     return line;

@@ -1,19 +1,11 @@
 #include "CommandLine.h"
 
-#include <charconv>
 #include <cmath>
-#include <functional>
-#include <map>
+
+#include "OptionParser.h"
 
 namespace tamro::cli {
 namespace {
-
-template <typename T>
-bool ParseNumber(const std::string& text, T* value) {
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, *value);
-    return error == std::errc() && stop == end;
-}
 
 // "0x1a" or "26".
 bool ParseId(const std::string& text, uint64_t* id) {
@@ -68,11 +60,9 @@ std::optional<std::string> ParseInRange(const char* name, const std::string& tex
     return std::nullopt;
 }
 
-using ValueParser = std::function<std::optional<std::string>(const std::string&, CommandLine&)>;
-
 // Each option that takes a value, with the reason its value is refused.
-const std::map<std::string, ValueParser>& ValueOptions() {
-    static const std::map<std::string, ValueParser> options = {
+std::map<std::string, ValueParser<CommandLine>> ValueOptions() {
+    return {
         {"--output",
          [](const std::string& v, CommandLine& c) -> std::optional<std::string> {
              c.output = v;
@@ -208,51 +198,46 @@ const std::map<std::string, ValueParser>& ValueOptions() {
         {"--effect-quality",
          [](const std::string& v, CommandLine& c) { return ParseEffectQuality(v, c.camera); }},
         {"--mic-volume",
-         [](const std::string& v,
-            CommandLine& c) { return ParseVolume("--mic-volume", v, &c.micVolume); }},
+         [](const std::string& v, CommandLine& c) {
+             return ParseVolume("--mic-volume", v, &c.micVolume);
+         }},
         {"--system-volume",
-         [](const std::string& v,
-            CommandLine& c) { return ParseVolume("--system-volume", v, &c.systemVolume); }},
+         [](const std::string& v, CommandLine& c) {
+             return ParseVolume("--system-volume", v, &c.systemVolume);
+         }},
     };
-    return options;
 }
 
-struct Flag {
-    bool CommandLine::*member;
-    bool value;
-};
-
-const std::map<std::string, Flag>& Flags() {
-    static const std::map<std::string, Flag> flags = {
-        {"--no-cursor", {&CommandLine::cursor, false}},
-        {"--cavlc", {&CommandLine::cavlc, true}},
-        {"--no-mic", {&CommandLine::microphone, false}},
-        {"--no-system-audio", {&CommandLine::systemAudio, false}},
-        {"--window-audio-only", {&CommandLine::windowAudioOnly, true}},
-        {"--ducking", {&CommandLine::ducking, true}},
-        {"--zoom", {&CommandLine::zoom, true}},
-        {"--zoom-tour", {&CommandLine::zoomTour, true}},
-        {"--prepare", {&CommandLine::prepare, true}},
-        {"--synthetic", {&CommandLine::synthetic, true}},
-        {"--camera-mirror", {&CommandLine::cameraMirror, true}},
-        {"--overwrite", {&CommandLine::overwrite, true}},
-        {"-y", {&CommandLine::overwrite, true}},
-        {"--list", {&CommandLine::list, true}},
-        {"--verbose", {&CommandLine::verbose, true}},
-        {"--help", {&CommandLine::help, true}},
-        {"-h", {&CommandLine::help, true}},
-    };
-    return flags;
+FlagSetter<CommandLine> Set(bool CommandLine::*member, bool value) {
+    return [member, value](CommandLine& line) { line.*member = value; };
 }
 
-}  // namespace
+std::map<std::string, FlagSetter<CommandLine>> Flags() {
+    return {
+        {"--no-cursor", Set(&CommandLine::cursor, false)},
+        {"--cavlc", Set(&CommandLine::cavlc, true)},
+        {"--no-mic", Set(&CommandLine::microphone, false)},
+        {"--no-system-audio", Set(&CommandLine::systemAudio, false)},
+        {"--window-audio-only", Set(&CommandLine::windowAudioOnly, true)},
+        {"--ducking", Set(&CommandLine::ducking, true)},
+        {"--zoom", Set(&CommandLine::zoom, true)},
+        {"--zoom-tour", Set(&CommandLine::zoomTour, true)},
+        {"--prepare", Set(&CommandLine::prepare, true)},
+        {"--synthetic", Set(&CommandLine::synthetic, true)},
+        {"--camera-mirror", Set(&CommandLine::cameraMirror, true)},
+        {"--overwrite", Set(&CommandLine::overwrite, true)},
+        {"-y", Set(&CommandLine::overwrite, true)},
+        {"--list", Set(&CommandLine::list, true)},
+        {"--verbose", Set(&CommandLine::verbose, true)},
+        {"--help", Set(&CommandLine::help, true)},
+        {"-h", Set(&CommandLine::help, true)},
+    };
+}
 
-// The long name of a short option that takes a value, or the argument itself.
-std::string LongName(const std::string& arg) {
-    static const std::map<std::string, std::string> shortNames = {
-        {"-o", "--output"}, {"-t", "--seconds"}, {"-r", "--fps"}};
-    const auto found = shortNames.find(arg);
-    return found == shortNames.end() ? arg : found->second;
+const OptionTables<CommandLine>& Options() {
+    static const OptionTables<CommandLine> tables = {
+        Flags(), ValueOptions(), {{"-o", "--output"}, {"-t", "--seconds"}, {"-r", "--fps"}}};
+    return tables;
 }
 
 // Options that only make sense together.
@@ -275,28 +260,12 @@ std::optional<std::string> CheckCombination(CommandLine& line) {
     return std::nullopt;
 }
 
+}  // namespace
+
 std::variant<CommandLine, std::string> ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string arg = LongName(args[i]);
-        std::optional<std::string> attached;  // --option=value
-        if (const size_t equals = arg.find('='); arg.starts_with("--") && equals != arg.npos) {
-            attached = arg.substr(equals + 1);
-            arg.resize(equals);
-        }
-        if (const auto flag = Flags().find(arg); flag != Flags().end() && !attached) {
-            line.*(flag->second.member) = flag->second.value;
-        } else if (const auto option = ValueOptions().find(arg); option != ValueOptions().end()) {
-            if (!attached && i + 1 == args.size())
-                return arg + " needs a value";
-            if (auto error = option->second(attached ? *attached : args[++i], line))
-                return *error;
-        } else if (flag != Flags().end()) {
-            return arg + " takes no value";
-        } else {
-            return "unknown option '" + args[i] + "'";
-        }
-    }
+    if (auto error = ParseOptions(args, Options(), line))
+        return *error;
     if (auto error = CheckCombination(line))
         return *error;
     return line;
