@@ -26,8 +26,7 @@ ResultCode OpenInput(const std::string& path, InputFormatPtr* input) {
         return ResultFromAvError(result);
     }
     input->reset(opened);
-    const int found = avformat_find_stream_info(opened, nullptr);
-    return found < 0 ? ResultFromAvError(found) : kOk;
+    return kOk;
 }
 
 ResultCode CopyStreams(const AVFormatContext& input, AVFormatContext* output) {
