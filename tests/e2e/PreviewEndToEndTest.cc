@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
+#include <thread>
 
 #include "platform/camera/SyntheticFrameCode.h"
 // Next: the engine's headers before Xlib, whose macros clash with names in them.
@@ -199,25 +201,45 @@ TEST_F(PreviewEndToEndTest, ToolChangesTheBubbleOnItsWindowsKeys) {
 }
 
 // The synthetic screen recorded with the preview's camera as its bubble, in the bottom-right
-// corner a fifth of the height across.
+// corner a fifth of the height across; the window's mirror key turns the recording's bubble too.
 TEST_F(PreviewEndToEndTest, ToolRecordsTheScreenWithTheSharedCameraInIt) {
     const std::string file = Output("preview.mp4");
     ChildProcess tool =
-        StartPreviewTool({"--camera", "test:720p30", "-t", "3", "--record", file, "--synthetic"});
+        StartPreviewTool({"--camera", "test:720p30", "-t", "4", "--record", file, "--synthetic"});
+    ::Window window = 0;
+    ASSERT_TRUE(Eventually([&] {
+        return ToolSaid().find("recording to") != std::string::npos &&
+               (window = FindWindow("Tamro camera")) != 0;
+    })) << ToolSaid();
+    // Well after the first picture read below, well before the last ones.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    PressKey(window, XK_m);
     ASSERT_EQ(tool.Wait(), 0) << ToolSaid();
+    EXPECT_NE(ToolSaid().find("mirror on"), std::string::npos) << ToolSaid();
     EXPECT_NE(ToolSaid().find("Recorded "), std::string::npos) << ToolSaid();
     const Recording recording(file);
     ASSERT_EQ(recording.Width(), 1920);
     ASSERT_EQ(recording.Height(), 1080);
-    const Picture picture(recording, 2.0);
-    ASSERT_TRUE(picture.Decoded()) << picture.Command();
     constexpr double kSide = 0.22 * 1080;
     constexpr double kMargin = 0.03 * 1080;
-    const double left = 1920 - kSide - kMargin;
-    const double top = 1080 - kSide - kMargin;
-    const std::optional<uint32_t> number =
-        BubbleFrameNumber(left, top, kSide, [&](int x, int y) { return picture.At(x, y); });
-    EXPECT_GT(number.value_or(0), 0u) << "the camera's picture in the bubble";
+    const auto frameNumber = [&](double seconds, bool mirrored) {
+        const Picture picture(recording, seconds);
+        EXPECT_TRUE(picture.Decoded()) << picture.Command();
+        const double left = 1920 - kSide - kMargin;
+        const double top = 1080 - kSide - kMargin;
+        return BubbleFrameNumber(left, top, kSide,
+                                 [&](int x, int y) {
+                                     return picture.At(
+                                         mirrored ? static_cast<int>(2 * left + kSide) - x : x, y);
+                                 })
+            .value_or(0);
+    };
+    EXPECT_GT(frameNumber(0.5, false), 0u) << "the camera's picture in the bubble";
+    // Read the wrong way round, the code's bits come reversed and do not count on by half a
+    // second's frames.
+    const uint32_t before = frameNumber(3.0, true), after = frameNumber(3.5, true);
+    EXPECT_GT(before, 0u) << "the mirrored picture in the bubble";
+    EXPECT_NEAR(static_cast<double>(after) - before, 15, 6) << before << " then " << after;
 }
 
 TEST_F(PreviewEndToEndTest, ToolSaysWhatCannotStartInOneLine) {

@@ -38,6 +38,8 @@ PreviewLoop::PreviewLoop(NativeRecorder& preview, BubbleWindow& window,
 
 void PreviewLoop::ShowLooks() {
     m_preview.SetBubbleAppearance(m_looks.CornerRadius(), 0, 0, m_looks.Mirror(), true, 0);
+    if (m_restyled)
+        m_restyled(m_looks.Shape(), m_looks.Mirror());
 }
 
 void PreviewLoop::Run(std::optional<double> seconds, const sigset_t& stopSignals) {

@@ -32,6 +32,10 @@ class PreviewLoop {
 
     // Told the window's top-left corner whenever the user has moved it.
     void OnMoved(std::function<void(int x, int y)> moved) { m_moved = std::move(moved); }
+    // Told the shape and mirror whenever the user has changed either.
+    void OnRestyled(std::function<void(cli::CameraShape, bool mirror)> restyled) {
+        m_restyled = std::move(restyled);
+    }
 
     void Run(std::optional<double> seconds, const sigset_t& stopSignals);
 
@@ -44,6 +48,7 @@ class PreviewLoop {
     PreviewLooks m_looks;
     bool m_drawn = true;
     std::function<void(int x, int y)> m_moved;
+    std::function<void(cli::CameraShape, bool mirror)> m_restyled;
 };
 
 }  // namespace tamro::preview

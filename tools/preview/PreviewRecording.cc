@@ -91,16 +91,15 @@ bool PreviewRecording::Begin(const Settings& settings, std::string* error) {
         return false;
     }
     m_monitor = PrimaryMonitor(*desktop);
-    cli::CameraOptions camera = settings.camera;
+    m_camera = settings.camera;
     if (settings.window && settings.source == ScreenSource::kDesktop) {
         const auto [x, y, side] = *settings.window;
         m_side = side;
-        camera.rect = BubbleRect(x, y);
+        m_camera.rect = BubbleRect(x, y);
     }
     m_recorder = NativeRecorder::Create(settings.source);
     Subscribe();
-    m_recorder->SetCameraOverlayConfig(cli::MakeCameraOverlay(
-        camera, static_cast<uint32_t>(m_monitor[2]), static_cast<uint32_t>(m_monitor[3])));
+    m_recorder->SetCameraOverlayConfig(Overlay());
     m_recorder->SetSharedCameraHandle(handle);
     try {
         m_started = m_recorder->StartAsync(MakeConfig(m_path, settings.source))->Get();
@@ -128,11 +127,24 @@ CameraOverlayConfig PreviewRecording::BubbleRect(int x, int y) const {
     return rect;
 }
 
+CameraOverlayConfig PreviewRecording::Overlay() const {
+    return cli::MakeCameraOverlay(m_camera, static_cast<uint32_t>(m_monitor[2]),
+                                  static_cast<uint32_t>(m_monitor[3]));
+}
+
 void PreviewRecording::MoveBubble(int x, int y) {
     if (m_side > 0 && m_recorder) {
         const CameraOverlayConfig rect = BubbleRect(x, y);
+        m_camera.rect = rect;
         m_recorder->SetCameraOverlayRect(rect.x, rect.y, rect.width, rect.height);
     }
+}
+
+void PreviewRecording::Restyle(cli::CameraShape shape, bool mirror) {
+    m_camera.shape = shape;
+    m_camera.mirror = mirror;
+    if (m_recorder)
+        m_recorder->SetCameraOverlayConfig(Overlay());
 }
 
 void PreviewRecording::Subscribe() {

@@ -28,6 +28,8 @@ class PreviewRecording {
 
     // The bubble window was moved to (x, y) on the screen: the recording's bubble follows.
     void MoveBubble(int x, int y);
+    // The window's shape or mirror changed: the recording's bubble takes them too.
+    void Restyle(cli::CameraShape shape, bool mirror);
 
     // How the recording went. Its failures are said on standard error as they happen; the file
     // keeps what was recorded before them.
@@ -61,6 +63,7 @@ class PreviewRecording {
     bool Begin(const Settings& settings, std::string* error);
     // The window at (x, y) as a rectangle of the recorded monitor (0..1).
     CameraOverlayConfig BubbleRect(int x, int y) const;
+    CameraOverlayConfig Overlay() const;
     void Subscribe();
 
     NativeRecorder& m_preview;
@@ -68,6 +71,7 @@ class PreviewRecording {
     // The recorded monitor's rectangle and the window's side, for placing the bubble over it.
     std::array<int, 4> m_monitor{};
     int m_side = 0;
+    cli::CameraOptions m_camera;  // the recording bubble's looks and place, as last set
     std::shared_ptr<NativeRecorder> m_recorder;
     std::shared_ptr<Observed> m_observed;
     bool m_sharing = false;

@@ -118,6 +118,9 @@ int Preview(const PreviewCommandLine& line, const DesktopDescription& desktop,
     if (recording) {
         loop.OnMoved(
             [&recording](int movedX, int movedY) { recording->MoveBubble(movedX, movedY); });
+        loop.OnRestyled([&recording](cli::CameraShape shape, bool mirror) {
+            recording->Restyle(shape, mirror);
+        });
     }
     loop.Run(line.seconds, stopSignals);
 
