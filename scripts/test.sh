@@ -21,11 +21,8 @@ if [ "$mode" = "--thread-sanitize" ]; then
         -DTAMRO_BUILD_BENCH=OFF >/dev/null
     export TSAN_OPTIONS="suppressions=$root/tests/tsan.supp second_deadlock_stack=1"
     ninja -C "$build" tests/tamro_tests
-    # The tests on a private X server grab whole screens, which the sanitizer slows several
-    # times over: two at once starve each other's capture, so they run one at a time.
-    ctest --test-dir "$build" --output-on-failure -j "$(nproc)" \
-        -E "EndToEnd|SoundFromTheStart|LibtamroExports|NOT_BUILT|X11"
-    exec ctest --test-dir "$build" --output-on-failure -R "X11" -E "EndToEnd"
+    exec ctest --test-dir "$build" --output-on-failure -j "$(nproc)" \
+        -E "EndToEnd|SoundFromTheStart|LibtamroExports|NOT_BUILT"
 fi
 
 if [ "$mode" = "--sanitize" ]; then

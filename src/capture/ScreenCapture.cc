@@ -256,10 +256,14 @@ bool ScreenCapture::Start(FrameCallback callback) {
         std::lock_guard lock(m_lastErrorMutex);
         m_lastError.clear();
     }
-    if (!StartPhases())
-        return false;
-
+    // Marked before the session starts: a session whose thread grabs at once may deliver its
+    // first picture before StartCapture returns, and a picture left waiting then would keep the
+    // queue one behind for as long as the screen stays still.
     m_isCapturing = true;
+    if (!StartPhases()) {
+        m_isCapturing = false;
+        return false;
+    }
     uint64_t run = 0;
     {
         std::lock_guard lock(m_pacerMutex);

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "capture/FrameSlots.h"
@@ -59,6 +60,12 @@ class ScriptedDisplay final : public platform::Display {
         return true;
     }
 
+    // The next session takes a picture numbered `number` as it starts, before its start returns,
+    // as a session whose own thread grabs at once may.
+    void PublishOnStart(int64_t capturedNs, uint32_t number) {
+        *m_onStart = [this, capturedNs, number] { Publish(capturedNs, number); };
+    }
+
     // The captured item goes away, or the display with it, as the platform would say.
     void End(platform::CaptureEnd why) {
         if (*m_ended)
@@ -91,9 +98,10 @@ class ScriptedDisplay final : public platform::Display {
             return std::make_unique<platform::PoolBuffer>(
                 test::SolidFrame(*device, bufferSize.width, bufferSize.height, {}));
         };
-        auto sessions = [ended = m_ended](const platform::CaptureItem&, platform::QueuedFramePool&,
-                                          std::unique_ptr<platform::CaptureSession>* session) {
-            *session = std::make_unique<IdleSession>(ended);
+        auto sessions = [ended = m_ended, onStart = m_onStart](
+                            const platform::CaptureItem&, platform::QueuedFramePool&,
+                            std::unique_ptr<platform::CaptureSession>* session) {
+            *session = std::make_unique<IdleSession>(ended, std::exchange(*onStart, {}));
             return kOk;
         };
         auto queued =
@@ -105,27 +113,35 @@ class ScriptedDisplay final : public platform::Display {
     }
 
   private:
-    // Takes no pictures of its own.
+    // Takes no pictures of its own, but for one as it starts when asked to.
     class IdleSession final : public platform::CaptureSession {
       public:
-        explicit IdleSession(std::shared_ptr<std::function<void(platform::CaptureEnd)>> ended)
-            : m_ended(std::move(ended)) {}
+        IdleSession(std::shared_ptr<std::function<void(platform::CaptureEnd)>> ended,
+                    std::function<void()> onStart)
+            : m_ended(std::move(ended)), m_onStart(std::move(onStart)) {}
         void SetEndedHandler(std::function<void(platform::CaptureEnd)> handler) override {
             *m_ended = std::move(handler);
         }
         int32_t SetCursorCaptureEnabled(bool) override { return kOk; }
         int32_t SetBorderRequired(bool) override { return kOk; }
-        int32_t StartCapture() override { return kOk; }
+        int32_t StartCapture() override {
+            if (m_onStart)
+                m_onStart();
+            return kOk;
+        }
         void Close() override {}
 
       private:
         std::shared_ptr<std::function<void(platform::CaptureEnd)>> m_ended;
+        std::function<void()> m_onStart;
     };
 
     const std::shared_ptr<SyntheticDisplay> m_desktop;
     // The newest session's handler for its end.
     const std::shared_ptr<std::function<void(platform::CaptureEnd)>> m_ended =
         std::make_shared<std::function<void(platform::CaptureEnd)>>();
+    const std::shared_ptr<std::function<void()>> m_onStart =
+        std::make_shared<std::function<void()>>();
     std::mutex m_mutex;
     std::weak_ptr<platform::QueuedFramePool> m_pool;
 };
@@ -344,6 +360,23 @@ TEST(ScreenCaptureTest, OneFramePerSlotOnTheGridForStillBusyAndStoppedScreens) {
 }
 
 // A capture whose item or display goes away says why, once it happens and until the next start.
+// A picture that comes before Start has returned is the session's first and is shown; the next
+// one replaces it, rather than the queue staying a picture behind on a still screen.
+TEST(ScreenCaptureTest, APictureTakenAsTheSessionStartsIsShownAndTheNextReplacesIt) {
+    SimulatedCapture sim;
+    sim.display->PublishOnStart(sim.originNs, 1);
+    ASSERT_TRUE(sim.StartMonitor());
+    ASSERT_TRUE(sim.clock->AwaitTimedWaiters(1)) << "the pacer has a picture to pace";
+    sim.RunTo(100 * kMs);
+    ASSERT_TRUE(sim.Show(100 * kMs, 2));
+    sim.RunTo(300 * kMs);
+    const std::vector<Delivery> deliveries = sim.Deliveries();
+    ASSERT_EQ(deliveries.size(), sim.SlotsClosedBy(300 * kMs));
+    EXPECT_EQ(deliveries.front().firstPixel, 0xFF000001u);
+    EXPECT_EQ(deliveries.back().firstPixel, 0xFF000002u);
+    sim.capture.Stop();
+}
+
 TEST(ScreenCaptureTest, AnItemOrDisplayThatGoesAwayIsSaid) {
     for (const auto& [why, text] :
          {std::pair{platform::CaptureEnd::kItemClosed, "the recorded window was closed"},

@@ -81,7 +81,7 @@ class X11CaptureTest : public ::testing::Test {
         XSync(m_painter, False);
     }
 
-    // Polls `done` until it holds or 3 s pass.
+    // Polls `done` until it holds or 15 s pass.
     // Generous: a sanitized build on a loaded machine grabs a 1920x1080 screen slowly.
     static bool Eventually(const std::function<bool()>& done) {
         return test::Eventually(done, std::chrono::seconds(15));
