@@ -32,10 +32,14 @@ if [ "$mode" = "--sanitize" ]; then
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp"
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    # Picture-and-sound timing over a minute and under load is the optimised build's to show;
+    # the shorter recordings run the same components here.
+    skip=(-E "FlashesAndBeepsStayTogetherForAMinute|UnderLoad")
 else
     build=build
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    skip=()
 fi
 
 ninja -C "$build"
-ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "${skip[@]}"
