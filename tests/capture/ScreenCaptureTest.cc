@@ -359,7 +359,6 @@ TEST(ScreenCaptureTest, OneFramePerSlotOnTheGridForStillBusyAndStoppedScreens) {
     }
 }
 
-// A capture whose item or display goes away says why, once it happens and until the next start.
 // A picture that comes before Start has returned is the session's first and is shown; the next
 // one replaces it, rather than the queue staying a picture behind on a still screen.
 TEST(ScreenCaptureTest, APictureTakenAsTheSessionStartsIsShownAndTheNextReplacesIt) {
@@ -377,6 +376,7 @@ TEST(ScreenCaptureTest, APictureTakenAsTheSessionStartsIsShownAndTheNextReplaces
     sim.capture.Stop();
 }
 
+// A capture whose item or display goes away says why, once it happens and until the next start.
 TEST(ScreenCaptureTest, AnItemOrDisplayThatGoesAwayIsSaid) {
     for (const auto& [why, text] :
          {std::pair{platform::CaptureEnd::kItemClosed, "the recorded window was closed"},
